@@ -1,0 +1,99 @@
+// Module init of mirel.textloom.core: binds its names in load order.
+//
+// The module is built once per process; a second initialisation (after its
+// entry was removed from sys.modules) returns the module already built, so the
+// tables and everything registered in them survive.
+#include "core/core.hpp"
+
+namespace core {
+namespace {
+
+PyObject* the_module = nullptr;
+PyObject* the_globals = nullptr;
+PyObject* the_name = nullptr;
+
+void bind(const char* name, const py::object& value) {
+    check(PyDict_SetItemString(the_globals, name, value.ptr()));
+}
+
+void bind_new_dict(const char* name) { bind(name, own(PyDict_New())); }
+
+void load() {
+    // 1. standard modules
+    for (const char* mod : {"logging", "string", "sys", "inspect", "collections"})
+        bind(mod, pyutil::import(mod));
+    // 2. the re functions themselves
+    py::object re = pyutil::import("re");
+    for (const char* fn : {"compile", "match", "search", "sub", "escape"})
+        bind(fn, own(PyObject_GetAttrString(re.ptr(), fn)));
+    // 3. python3 := sys.version_info >= (3, 0)
+    {
+        py::object version = own(PyObject_GetAttrString(global(PYU_STR("sys")), "version_info"));
+        py::object three = own(Py_BuildValue("(ii)", 3, 0));
+        bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
+    }
+    // 4. logger, named after the module's __name__ as it is now
+    {
+        py::object getLogger = own(PyObject_GetAttrString(global(PYU_STR("logging")), "getLogger"));
+        bind("logger", pyutil::call(getLogger.ptr(), {global(PYU_STR("__name__"))}));
+    }
+    bind("warning", make_warning());                        // 5
+    bind("supported_oses", make_supported_oses());          // 6
+    bind("_mk_textloom_t", make_mk_textloom_class());       // 7
+    bind("extend_markup", make_extend_markup());            // 8
+    bind("extend", make_extend());                          // 9
+    bind_new_dict("ext_dictio");                            // 10
+    bind_new_dict("text_to_parse");
+    bind_new_dict("_glb_regex");
+    bind("_get_regex", make_get_regex());                   // 11
+    bind_new_dict("_glb_show_commands");                    // 12
+    bind_new_dict("_glb_regex_tags");
+    bind("is_int", make_is_int());                          // 13
+    bind("DefaultFormatter", make_default_formatter());     // 14
+    bind("_get_show_command", make_get_show_command());     // 15
+    bind("_textloom_t", make_textloom_class());             // 16
+    bind("isstr", make_isstr());                            // 17
+    bind("column_result_t", make_column_result_class());    // 18
+    // 19: derived from what the name column_result_t denotes at this moment
+    bind("column_table_result_core_t",
+         make_column_table_result_core_class(global(PYU_STR("column_result_t"))));
+}
+
+PyModuleDef core_def = {
+    PyModuleDef_HEAD_INIT,
+    "mirel.textloom.core",
+    nullptr,  // no module documentation: __doc__ is None
+    0,        // re-initialisable: the import system calls PyInit_core again
+    nullptr,
+};
+
+}  // namespace
+
+PyObject* module() { return the_module; }
+PyObject* globals() { return the_globals; }
+PyObject* module_name() { return the_name; }
+
+}  // namespace core
+
+extern "C" PyMODINIT_FUNC PyInit_core() {
+    using namespace core;
+    if (the_module) return Py_NewRef(the_module);
+    PyObject* m = PyModule_Create(&core_def);
+    if (!m) return nullptr;
+    the_module = m;
+    the_globals = PyModule_GetDict(m);
+    the_name = PyModule_GetNameObject(m);
+    PyObject* result = pyutil::boundary([] {
+        load();
+        return borrow(the_module);
+    });
+    if (!result) {
+        // a failed load leaves nothing behind: the next import starts afresh
+        Py_CLEAR(the_name);
+        the_globals = nullptr;
+        Py_CLEAR(the_module);
+        return nullptr;
+    }
+    // the reference from PyModule_Create stays ours: the module lives as long as the process
+    return result;
+}

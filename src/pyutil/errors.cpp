@@ -1,0 +1,38 @@
+#include "pyutil/errors.hpp"
+// error_already_set's members (its vtable, its message) are defined in the full
+// header; compile them once here so the light pytypes.h serves everywhere else.
+#include <pybind11/pybind11.h>
+#include <string>
+
+template std::string pybind11::handle::cast<std::string>() const;
+
+namespace pyutil {
+
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw PyError();
+}
+
+void raise(PyObject* type, PyObject* value) {
+    // Build the instance ourselves so a tuple value stays one argument.
+    PyObject* exc = PyObject_CallOneArg(type, value);
+    if (exc) {
+        PyErr_SetObject(type, exc);
+        Py_DECREF(exc);
+    }
+    throw PyError();
+}
+
+void raise_bare(PyObject* type) {
+    PyErr_SetNone(type);
+    throw PyError();
+}
+
+bool assertions_disabled() { return Py_OptimizeFlag != 0; }
+
+void assert_that(bool cond, const char* message) {
+    if (cond || assertions_disabled()) return;
+    raise(PyExc_AssertionError, message);
+}
+
+}  // namespace pyutil

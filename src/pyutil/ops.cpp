@@ -1,0 +1,46 @@
+#include "pyutil/ops.hpp"
+#include <vector>
+#include "pyutil/names.hpp"
+
+namespace pyutil {
+
+void unpack2(PyObject* item, py::object& a, py::object& b) {
+    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
+        a = borrow(PyTuple_GET_ITEM(item, 0));
+        b = borrow(PyTuple_GET_ITEM(item, 1));
+        return;
+    }
+    PyObject* raw = PyObject_GetIter(item);
+    if (!raw) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
+        }
+        throw PyError();
+    }
+    py::object it = own(raw);
+    py::object first = next(it.ptr());
+    py::object second = first ? next(it.ptr()) : py::object();
+    if (!second) {
+        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", first ? 1 : 0);
+        throw PyError();
+    }
+    if (next(it.ptr())) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    a = std::move(first);
+    b = std::move(second);
+}
+
+py::object format(PyObject* fmt, std::initializer_list<PyObject*> args) {
+    std::vector<PyObject*> v{fmt};
+    v.insert(v.end(), args.begin(), args.end());
+    return own(PyObject_VectorcallMethod(PYU_STR("format"), v.data(), v.size(), nullptr));
+}
+
+py::object percent_format(PyObject* fmt, std::initializer_list<PyObject*> args) {
+    py::object tuple = own(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+    Py_ssize_t i = 0;
+    for (PyObject* a : args) PyTuple_SET_ITEM(tuple.ptr(), i++, Py_NewRef(a));
+    return own(PyUnicode_Format(fmt, tuple.ptr()));
+}
+
+}  // namespace pyutil

@@ -1,0 +1,176 @@
+#include "pyutil/pyclass.hpp"
+#include <cstring>
+#include "pyutil/names.hpp"
+
+namespace pyutil {
+namespace {
+
+PyObject* make_default(const char* literal) {
+    if (!std::strcmp(literal, "None")) return Py_NewRef(Py_None);
+    if (!std::strcmp(literal, "False")) return Py_NewRef(Py_False);
+    if (!std::strcmp(literal, "True")) return Py_NewRef(Py_True);
+    size_t n = std::strlen(literal);
+    if (n >= 2 && literal[0] == '\'' && literal[n - 1] == '\'')
+        return PyUnicode_InternFromString(std::string(literal + 1, n - 2).c_str());
+    return PyLong_FromString(literal, nullptr, 10);
+}
+
+// 'a'  /  'a' and 'b'  /  'a', 'b', and 'c'
+std::string quoted_names(const std::vector<const char*>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i) out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+        out += "'";
+        out += names[i];
+        out += "'";
+    }
+    return out;
+}
+
+[[noreturn]] void type_error(const std::string& text) { raise(PyExc_TypeError, text.c_str()); }
+
+}  // namespace
+
+namespace detail {
+
+void bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          PyObject** out) {
+    const size_t n = spec.params.size();
+    const std::string fname = std::string(spec.qualname) + "()";
+    if (static_cast<size_t>(nargs) > n) {
+        size_t required = 0;
+        for (auto* d : spec.defaults) required += d == nullptr;
+        std::string takes;
+        if (required == n)
+            takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
+        else
+            takes = "from " + std::to_string(required) + " to " + std::to_string(n) + " positional arguments";
+        type_error(fname + " takes " + takes + " but " + std::to_string(nargs) +
+                   (nargs == 1 ? " was given" : " were given"));
+    }
+    for (size_t i = 0; i < n; ++i) out[i] = i < static_cast<size_t>(nargs) ? args[i] : nullptr;
+    if (kwnames) {
+        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            size_t i = 0;
+            while (i < n && PyUnicode_CompareWithASCIIString(key, spec.params[i].name) != 0) ++i;
+            if (i == n) {
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname.c_str(), key);
+                throw PyError();
+            }
+            if (out[i]) type_error(fname + " got multiple values for argument '" + spec.params[i].name + "'");
+            out[i] = args[nargs + k];
+        }
+    }
+    std::vector<const char*> missing;
+    for (size_t i = 0; i < n; ++i) {
+        if (out[i]) continue;
+        if (spec.defaults[i]) out[i] = spec.defaults[i];
+        else missing.push_back(spec.params[i].name);
+    }
+    if (!missing.empty())
+        type_error(fname + " missing " + std::to_string(missing.size()) + " required positional argument" +
+                   (missing.size() == 1 ? "" : "s") + ": " + quoted_names(missing));
+}
+
+void prepare(FunctionSpec& spec, bool is_method, PyCFunction trampoline) {
+    if (spec.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
+    spec.defaults.clear();
+    // A text signature lets inspect.signature() report names and defaults.
+    std::string sig = std::string(spec.name) + (is_method ? "(" : "($module");
+    for (size_t i = 0; i < spec.params.size(); ++i) {
+        const Param& p = spec.params[i];
+        if (i || !is_method) sig += ", ";
+        sig += p.name;
+        if (p.default_literal) {
+            sig += "=";
+            sig += p.default_literal;
+            PyObject* d = make_default(p.default_literal);
+            if (!d) throw PyError();
+            spec.defaults.push_back(d);  // made once, kept for the life of the process
+        } else {
+            spec.defaults.push_back(nullptr);
+        }
+    }
+    sig += ")\n--\n\n";
+    spec.doc_with_signature = sig + (spec.doc ? spec.doc : "");
+    spec.def.ml_name = spec.name;
+    spec.def.ml_meth = trampoline;
+    spec.def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    spec.def.ml_doc = spec.doc_with_signature.c_str();
+}
+
+py::object new_function(FunctionSpec& spec, PyObject* self, PyObject* module_name) {
+    return own(PyCFunction_NewEx(&spec.def, self, module_name));
+}
+
+py::object wrap_method(py::object function) { return own(PyInstanceMethod_New(function.ptr())); }
+
+}  // namespace detail
+
+PyObject* method_function(PyObject* method) {
+    return PyInstanceMethod_Check(method) ? PyInstanceMethod_GET_FUNCTION(method) : method;
+}
+
+py::object make_class(const char* name, PyObject* bases, PyObject* module_name, const char* doc,
+                      const std::vector<Member>& members) {
+    // The most derived metaclass among the bases, as a class statement picks it.
+    PyTypeObject* winner = &PyType_Type;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases); ++i) {
+        PyTypeObject* t = Py_TYPE(PyTuple_GET_ITEM(bases, i));
+        if (PyType_IsSubtype(winner, t)) continue;
+        if (PyType_IsSubtype(t, winner)) {
+            winner = t;
+            continue;
+        }
+        raise(PyExc_TypeError,
+              "metaclass conflict: the metaclass of a derived class must be a (non-strict) subclass "
+              "of the metaclasses of all its bases");
+    }
+    py::object ns = own(PyDict_New());
+    py::object qualname = own(PyUnicode_FromString(name));
+    check(PyDict_SetItem(ns.ptr(), PYU_STR("__module__"), module_name));
+    check(PyDict_SetItem(ns.ptr(), PYU_STR("__qualname__"), qualname.ptr()));
+    py::object doc_obj = doc ? own(PyUnicode_FromString(doc)) : borrow(Py_None);
+    check(PyDict_SetItem(ns.ptr(), PYU_STR("__doc__"), doc_obj.ptr()));
+    for (const auto& m : members) check(PyDict_SetItemString(ns.ptr(), m.first, m.second.ptr()));
+    return own(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(winner), qualname.ptr(), bases,
+                                            ns.ptr(), nullptr));
+}
+
+PyObject* lookup_global(PyObject* globals, PyObject* name) {
+    PyObject* v = PyDict_GetItemWithError(globals, name);
+    if (v) return v;
+    check_no_error();
+    PyObject* builtins = PyEval_GetBuiltins();
+    if (builtins) {
+        v = PyDict_GetItemWithError(builtins, name);
+        if (v) return v;
+        check_no_error();
+    }
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    throw PyError();
+}
+
+py::object import(const char* name) { return own(PyImport_ImportModule(name)); }
+
+py::object call(PyObject* callable, std::initializer_list<PyObject*> args) {
+    return own(PyObject_Vectorcall(callable, const_cast<PyObject**>(args.begin()), args.size(), nullptr));
+}
+
+py::object call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args) {
+    std::vector<PyObject*> v;
+    v.reserve(args.size() + 1);
+    v.push_back(obj);
+    v.insert(v.end(), args.begin(), args.end());
+    return own(PyObject_VectorcallMethod(name, v.data(), v.size(), nullptr));
+}
+
+py::object super_call(PyObject* cls, PyObject* self, PyObject* name, std::initializer_list<PyObject*> args) {
+    py::object sup = call(reinterpret_cast<PyObject*>(&PySuper_Type), {cls, self});
+    py::object method = getattr(sup.ptr(), name);
+    return own(PyObject_Vectorcall(method.ptr(), const_cast<PyObject**>(args.begin()), args.size(), nullptr));
+}
+
+}  // namespace pyutil

@@ -1,0 +1,78 @@
+#include "pyutil/text.hpp"
+#include <string>
+#include <vector>
+#include "pyutil/names.hpp"
+
+namespace pyutil {
+
+py::object strip(PyObject* s, PyObject* chars) {
+    PyObject* args[] = {s, chars};
+    return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
+}
+
+PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
+
+namespace {
+bool is_global_flag(Py_UCS4 c) {
+    return c == 'a' || c == 'i' || c == 'L' || c == 'm' || c == 's' || c == 'u' || c == 'x';
+}
+}  // namespace
+
+py::object hoist_global_flags(PyObject* pattern) {
+    if (!PyUnicode_Check(pattern)) return borrow(pattern);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(pattern);
+    const int kind = PyUnicode_KIND(pattern);
+    const void* data = PyUnicode_DATA(pattern);
+    auto at = [&](Py_ssize_t i) -> Py_UCS4 { return i < n ? PyUnicode_READ(kind, data, i) : 0; };
+
+    // Spans [start, end) of "(?flags)" groups, and the flag letters found.
+    std::vector<std::pair<Py_ssize_t, Py_ssize_t>> groups;
+    std::u32string flags;
+    bool in_class = false;
+    bool leading = true;  // still inside the run of groups at the very start
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = at(i);
+        if (c == '\\') {
+            ++i;
+            leading = false;
+            continue;
+        }
+        if (in_class) {
+            if (c == ']') in_class = false;
+            continue;
+        }
+        if (c == '[') {
+            in_class = true;
+            leading = false;
+            // a ']' right after '[' or '[^' is a literal member
+            if (at(i + 1) == '^') ++i;
+            if (at(i + 1) == ']') ++i;
+            continue;
+        }
+        if (c == '(' && at(i + 1) == '?' && is_global_flag(at(i + 2))) {
+            Py_ssize_t j = i + 2;
+            while (j < n && is_global_flag(at(j))) ++j;
+            if (at(j) == ')') {
+                if (!leading) {
+                    groups.emplace_back(i, j + 1);
+                    for (Py_ssize_t k = i + 2; k < j; ++k) flags.push_back(at(k));
+                }
+                i = j;
+                continue;
+            }
+        }
+        leading = false;
+    }
+    if (groups.empty()) return borrow(pattern);
+
+    std::u32string out = U"(?" + flags + U")";
+    Py_ssize_t pos = 0;
+    for (auto& g : groups) {
+        for (Py_ssize_t k = pos; k < g.first; ++k) out.push_back(at(k));
+        pos = g.second;
+    }
+    for (Py_ssize_t k = pos; k < n; ++k) out.push_back(at(k));
+    return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size())));
+}
+
+}  // namespace pyutil
