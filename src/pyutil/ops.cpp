@@ -30,6 +30,29 @@ void unpack2(PyObject* item, py::object& a, py::object& b) {
     b = std::move(second);
 }
 
+void unpack(PyObject* item, size_t n, py::object* out) {
+    PyObject* raw = PyObject_GetIter(item);
+    if (!raw) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
+        }
+        throw PyError();
+    }
+    py::object it = own(raw);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = next(it.ptr());
+        if (!out[i]) {
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)", n, i);
+            throw PyError();
+        }
+    }
+    if (next(it.ptr())) {
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", n);
+        throw PyError();
+    }
+}
+
 py::object format(PyObject* fmt, std::initializer_list<PyObject*> args) {
     std::vector<PyObject*> v{fmt};
     v.insert(v.end(), args.begin(), args.end());

@@ -28,6 +28,8 @@ inline py::object str(PyObject* o) { return own(PyObject_Str(o)); }
 
 // `a, b = item`, with the interpreter's errors for items of another length.
 void unpack2(PyObject* item, py::object& a, py::object& b);
+// `out[0], ..., out[n-1] = item`, with the interpreter's errors for other lengths.
+void unpack(PyObject* item, size_t n, py::object* out);
 
 // fmt.format(*args) for a format text `fmt` (a str).
 py::object format(PyObject* fmt, std::initializer_list<PyObject*> args);
