@@ -63,11 +63,24 @@ private:
     template <class Cut>
     void file_cells(PyObject* names, Cut&& cut);
     py::object key_of(PyObject* cleaned, PyObject* value);
+    py::object new_leaf(PyObject* columns);
+    py::object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
 
     PyObject* self_;
     pyutil::Hook cleanup_;
     pyutil::Hook map_;
     std::vector<py::object> keys_;
+    // A dict of the column names, copied for each leaf: one allocation, no resizing.
+    py::object leaf_template_;
+    std::vector<py::object> template_names_;
+    // Recent short cells per column, so that a value repeated down a column is
+    // one str; given up for a column whose values seldom repeat.
+    struct ColumnCache {
+        static constexpr size_t size = 256;
+        py::object slots[size];
+        size_t lookups = 0, hits = 0;
+    };
+    std::vector<ColumnCache> cache_;
 };
 
 // _map_entry_field(header, field) of column_result_t.

@@ -259,6 +259,18 @@ private:
     std::vector<std::vector<Heading>> headings_;
 };
 
+// `needle in text`, scanning for its first character at memchr speed.
+bool holds(PyObject* text, PyObject* needle) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text), m = PyUnicode_GET_LENGTH(needle);
+    if (m == 0) return true;
+    const Py_UCS4 first = PyUnicode_READ_CHAR(needle, 0);
+    for (Py_ssize_t at = 0; (at = PyUnicode_FindChar(text, first, at, n, 1)) >= 0; ++at) {
+        if (at + m > n) return false;
+        if (PyUnicode_Tailmatch(text, needle, at, at + m, -1) == 1) return true;
+    }
+    return false;
+}
+
 [[noreturn]] void raise_unequal_heading_lines() {
     raise(PyExc_AttributeError,
           "Header fields are not of the same length. Please provide equal length header fields");
@@ -295,17 +307,10 @@ py::object align_table_body(PyObject* const* a) {
         raise(PyExc_TypeError, "the table to align must be a str");
     }
     // no row has two cells without a delimiter (or a separator) in the text
-    for (PyObject* needle : {delimiter.ptr(), PYU_STR("#_D_#")}) {
-        Py_ssize_t at = PyUnicode_Find(table, needle, 0, PyUnicode_GET_LENGTH(table), 1);
-        if (at == -2) throw PyError();
-        if (at >= 0) {
-            const U32 d = code_points(delimiter.ptr());
-            Aligner aligner(header_fields, multi_line, the_length, d, truth(a[5]));
-            py::object aligned = aligner.align(table);
-            return aligned ? aligned : borrow(table);
-        }
-    }
-    return borrow(table);
+    if (!holds(table, delimiter.ptr()) && !holds(table, PYU_STR("#_D_#"))) return borrow(table);
+    const U32 d = code_points(delimiter.ptr());
+    py::object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(table);
+    return aligned ? aligned : borrow(table);
 }
 
 }  // namespace core::tabular

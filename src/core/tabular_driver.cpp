@@ -431,7 +431,9 @@ py::object driver_body(PyObject* const* a) {
                             s.right_justified.ptr()});
         setattr(self, PYU_STR("_text_to_parse"), text.ptr());
     }
-    text = call_method(text.ptr(), PYU_STR("expandtabs"), {});
+    // (a str without tabs is its own expansion)
+    if (!PyUnicode_CheckExact(text.ptr()) || PyUnicode_FindChar(text.ptr(), '\t', 0, PyUnicode_GET_LENGTH(text.ptr()), 1) != -1)
+        text = call_method(text.ptr(), PYU_STR("expandtabs"), {});
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
     py::object delimiter = borrow(s.delimiter);
     if (truth(getattr(self, PYU_STR("multi_line")).ptr()) && equals(delimiter.ptr(), empty_str()))

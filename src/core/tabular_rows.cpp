@@ -75,8 +75,51 @@ void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* 
         if (static_cast<size_t>(i) >= bounds.size()) raise(PyExc_IndexError, "list index out of range");
         Py_ssize_t a = std::min(bounds[i].first, length);
         Py_ssize_t b = last ? length : std::min(bounds[i].second, length);
-        return b > a ? stripped_cell(text, start + a, start + b) : borrow(empty_str());
+        return b > a ? cell(text, start + a, start + b, i) : borrow(empty_str());
     });
+}
+
+py::object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
+    const Text t(text);
+    strip_range(t, start, end);
+    const Py_ssize_t n = end - start;
+    if (n <= 0) return borrow(empty_str());
+    if (cache_.size() <= static_cast<size_t>(column)) cache_.resize(static_cast<size_t>(column) + 1);
+    ColumnCache& c = cache_[column];
+    if (n > 32 || (c.lookups >= 512 && c.hits * 4 < c.lookups)) return own(PyUnicode_Substring(text, start, end));
+    size_t hash = static_cast<size_t>(n);
+    for (Py_ssize_t i = start; i < end; ++i) hash = hash * 31 + t[i];
+    py::object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
+    ++c.lookups;
+    if (cached && PyUnicode_GET_LENGTH(cached.ptr()) == n) {
+        const Text k(cached.ptr());
+        Py_ssize_t i = 0;
+        while (i < n && k[i] == t[start + i]) ++i;
+        if (i == n) {
+            ++c.hits;
+            return cached;
+        }
+    }
+    cached = own(PyUnicode_Substring(text, start, end));
+    return cached;
+}
+
+py::object RowFiler::new_leaf(PyObject* columns) {
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(columns);
+    bool same = leaf_template_ && template_names_.size() == static_cast<size_t>(n);
+    for (Py_ssize_t i = 0; same && i < n; ++i) same = PySequence_Fast_GET_ITEM(columns, i) == template_names_[i].ptr();
+    if (!same) {
+        leaf_template_ = py::object();
+        template_names_.clear();
+        py::object leaf = own(PyDict_New());
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
+            check(PyDict_SetItem(leaf.ptr(), name, Py_None));
+            template_names_.push_back(borrow(name));
+        }
+        leaf_template_ = leaf;
+    }
+    return own(PyDict_Copy(leaf_template_.ptr()));
 }
 
 void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
@@ -97,7 +140,8 @@ void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
 
 template <class Cut>
 void RowFiler::file_cells(PyObject* names, Cut&& cut) {
-    py::object leaf = own(PyDict_New());
+    py::object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
+    py::object leaf = new_leaf(columns.ptr());
     py::object index = getattr(self_, PYU_STR("index"));
     const Py_ssize_t nkeys = PyObject_Length(index.ptr());
     if (nkeys < 0) throw PyError();
@@ -106,7 +150,6 @@ void RowFiler::file_cells(PyObject* names, Cut&& cut) {
     py::object mapping = getattr(self_, PYU_STR("field_mapping"));
     const bool unmapped = map_.native() && PyDict_CheckExact(mapping.ptr()) && PyDict_GET_SIZE(mapping.ptr()) == 0;
 
-    py::object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
         py::object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
         const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
