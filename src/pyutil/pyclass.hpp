@@ -42,11 +42,11 @@ struct FunctionSpec {
 };
 
 namespace detail {
-// Binds the call's arguments into `out` (spec.params.size() entries, borrowed).
-void bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+// Binds the call's arguments into `out` (fn.params.size() entries, borrowed).
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out);
-void prepare(FunctionSpec& spec, bool is_method, PyCFunction trampoline);
-py::object new_function(FunctionSpec& spec, PyObject* self, PyObject* module_name);
+void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline);
+py::object new_function(FunctionSpec& fn, PyObject* self, PyObject* module_name);
 py::object wrap_method(py::object function);
 
 constexpr size_t max_params = 16;
