@@ -179,9 +179,9 @@ py::object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t st
     // "mtu is" / "address is": the key ends before a trailing "is"
     py::object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
     py::object join_is = own(PyNumber_Add(join.ptr(), PYU_STR("is")));
-    py::object cut = call_method(candidate.ptr(), PYU_STR("rfind"), {join_is.ptr()});
-    if (PyLong_AsSsize_t(cut.ptr()) > 0) candidate = own(PyObject_GetItem(
-        candidate.ptr(), own(PySlice_New(nullptr, cut.ptr(), nullptr)).ptr()));
+    Py_ssize_t cut = PyUnicode_Find(candidate.ptr(), join_is.ptr(), 0, PY_SSIZE_T_MAX, -1);
+    if (cut == -2) throw PyError();
+    if (cut > 0) candidate = slice(candidate.ptr(), 0, cut);
     if (!truth(candidate.ptr())) candidate = borrow(PYU_STR("unknown"));
     return call_method(getattr(self, PYU_STR("_cleanUpPdescRegex")).ptr(), PYU_STR("sub"),
                        {PYU_STR(""), candidate.ptr()});
