@@ -1,6 +1,7 @@
 import inspect
 import logging
 import re
+import types
 
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
@@ -250,11 +251,12 @@ def test_short_regex_is_only_tried_inside_a_run(parse, core):
 
 
 def test_alternatives_inside_a_run_fall_back_to_no_match(parse, core):
-    regexes = {"A": r"a=(\d+)", "L": [r".*l=(\d+)", r".*m=(\d+)"]}
-    obj = parse("a=1 x=2\nNO_MATCH_POSSIBLE", ["A", "L"], ["1", "2"], regexes=regexes)
-    assert outcome(obj) == (False, {"A": True}, "# Values != # attributes, # attr: 2, # keys: 1. "
-                                                "attributes with the same name given in input ?")
-    assert core.ext_dictio["k"] == {"A": "1"}
+    regexes = {"A": r"(?:NO_MATCH_POSSIBLE )?a=(\d+)", "L": [r".*l=(\d+)", r".*m=(\d+)"]}
+    obj = parse("a=1 x=2", ["A", "L"], ["1", "2"], regexes=regexes)
+    assert obj._dictio == {"A": True} and core.ext_dictio["k"] == {"A": "1"}
+    # the fallback pattern matches a line that begins with it, and has no group
+    with pytest.raises(IndexError, match="no such group"):
+        parse("NO_MATCH_POSSIBLE a=1", ["A", "L"], ["1", "2"], regexes=regexes)
 
 
 @pytest.mark.parametrize("tags, values, regexes, error, message", [
@@ -539,6 +541,13 @@ def test_get_regex_rebinding_takes_effect(core, parse):
     core._get_regex = lambda routerOs, attribute: {"IF": IF, "MTU": r"mtu (\d)"}[attribute]
     parse(FOUR_LINES, ["IF", "MTU"], ["eth0", None], fill=True)
     assert core.ext_dictio["k"] == {"IF": "eth0", "MTU": "1"}
+
+
+def test_collections_is_looked_up_at_each_use(core, parse):
+    values = ["eth0", ["1", "1500"]]
+    assert outcome(parse(FOUR_LINES, ["IF", "MTU"], values))[0] is True
+    core.collections = types.SimpleNamespace(Iterable=tuple)   # a list is then one value
+    assert outcome(parse(FOUR_LINES, ["IF", "MTU"], values))[0] is False
 
 
 def test_results_go_to_the_table_bound_now(core, parse):

@@ -4,9 +4,8 @@
 // The whole parse runs inside the constructor.  Every method the loop uses is
 // called through the object; while one is still the class's own, the loop
 // calls its C++ body directly.
-#include <deque>
+#include <algorithm>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 #include "core/core.hpp"
 #include "pyutil/hooks.hpp"
@@ -22,6 +21,7 @@ using namespace pyutil;
 PyObject* re_compile = nullptr;        // tells whether core's `compile` is still re.compile
 PyTypeObject* pattern_type = nullptr;  // re.Pattern
 PyTypeObject* match_type = nullptr;    // re.Match
+PyObject* pattern_match = nullptr;     // re.Pattern.match
 
 // The functions behind the class's own hook methods.
 struct {
@@ -66,15 +66,23 @@ py::object clean_slice(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
 py::object iterable_abc() {
     PyObject* collections = global(PYU_STR("collections"));
     PyObject* found = nullptr;
-    if (check(_PyObject_LookupAttr(collections, PYU_STR("Iterable"), &found))) return own(found);
-    if (check(_PyObject_LookupAttr(collections, PYU_STR("abc"), &found)))
-        return getattr(own(found).ptr(), PYU_STR("Iterable"));
+    if (PyModule_CheckExact(collections)) {
+        // a missing module attribute costs an AttributeError: read the dict
+        PyObject* dict = PyModule_GetDict(collections);
+        if ((found = PyDict_GetItemWithError(dict, PYU_STR("Iterable")))) return borrow(found);
+        check_no_error();
+        if ((found = PyDict_GetItemWithError(dict, PYU_STR("abc")))) return getattr(found, PYU_STR("Iterable"));
+        check_no_error();
+    } else {
+        if (check(_PyObject_LookupAttr(collections, PYU_STR("Iterable"), &found))) return own(found);
+        if (check(_PyObject_LookupAttr(collections, PYU_STR("abc"), &found)))
+            return getattr(own(found).ptr(), PYU_STR("Iterable"));
+    }
     return getattr(import("collections.abc").ptr(), PYU_STR("Iterable"));
 }
-bool is_iterable(PyObject* o) { return check(PyObject_IsInstance(o, iterable_abc().ptr())) != 0; }
 
 // ---------------------------------------------------------------------------
-// Regexes of one parse, compiled through core's `compile` once per text.
+// Regexes, compiled through core's `compile` once per text.
 
 // What a future-match regex allows: the lazy twin of the composed pattern
 // keeps the same match/no-match answer unless the regex refers to group
@@ -133,98 +141,136 @@ Traits traits_of(PyObject* regex) {
     return t;
 }
 
+// pattern.match(line); an re.Pattern through its method descriptor.
+py::object match(PyObject* pattern, PyObject* line) {
+    if (Py_TYPE(pattern) == pattern_type) {
+        PyObject* args[] = {pattern, line};
+        return own(PyObject_Vectorcall(pattern_match, args, 2, nullptr));
+    }
+    return call_method(pattern, PYU_STR("match"), {line});
+}
+py::object match(PyObject* pattern, PyObject* text, Py_ssize_t pos) {
+    py::object from = index(pos);
+    PyObject* args[] = {pattern, text, from.ptr()};
+    return own(PyObject_Vectorcall(pattern_match, args, 3, nullptr));
+}
+
+// While core's `compile` is re.compile, one cache serves every parse: it
+// answers what re.compile's own cache would.  A rebound `compile` gets a cache
+// per parse, so it is called once per text and parse.
+constexpr Py_ssize_t shared_cache_limit = 2048;
+
 class Regexes {
 public:
-    struct Compiled {
-        py::object pattern;
-        py::object match;  // its bound match when it is an re.Pattern
-    };
     // The future-match pattern of one regex.
     struct Composed {
-        Compiled literal;     // "(.*[\n])*.*" + regex, through `compile`
-        py::object lazy;      // bound match of the lazy twin, or null
-        bool fast = false;    // both are re patterns: bounded evaluation allowed
-        bool from_offset = false;
+        py::object literal;        // "(.*[\n])*.*" + regex, through `compile`
+        py::object lazy;           // its lazy twin, or null
+        bool fast = false;         // both are re patterns: bounded evaluation allowed
+        bool from_offset = false;  // the whole-rest test may match the text from an offset
     };
 
-    Compiled compile(PyObject* text) {
+    py::object compile(PyObject* text) {
         sync();
         const bool cacheable = PyUnicode_CheckExact(text);
-        if (cacheable) {
-            PyObject* hit = PyDict_GetItemWithError(index_.ptr(), text);
-            if (hit) return compiled_[PyLong_AsSsize_t(hit)];
-            check_no_error();
-        }
-        Compiled c;
-        c.pattern = call(fn_.ptr(), {hoist_global_flags(text).ptr()});
-        if (Py_TYPE(c.pattern.ptr()) == pattern_type) c.match = getattr(c.pattern.ptr(), PYU_STR("match"));
-        if (cacheable) {
-            check(PyDict_SetItem(index_.ptr(), text, index(static_cast<Py_ssize_t>(compiled_.size())).ptr()));
-            compiled_.push_back(c);
-            if (c.match) bound_[c.pattern.ptr()] = c.match.ptr();
-        }
-        return c;
-    }
-
-    py::object match(const Compiled& c, PyObject* line) const {
-        if (c.match) return own(PyObject_Vectorcall(c.match.ptr(), &line, 1, nullptr));
-        return call_method(c.pattern.ptr(), PYU_STR("match"), {line});
-    }
-    // pattern.match(line) for a pattern of regex_done.
-    py::object match(PyObject* pattern, PyObject* line) const {
-        auto it = bound_.find(pattern);
-        if (it != bound_.end()) return own(PyObject_Vectorcall(it->second, &line, 1, nullptr));
-        return call_method(pattern, PYU_STR("match"), {line});
+        if (PyObject* hit = cacheable ? lookup(compiled_, text) : nullptr) return borrow(hit);
+        py::object pattern = call(fn_.ptr(), {hoist_global_flags(text).ptr()});
+        if (cacheable) store(compiled_, text, pattern.ptr());
+        return pattern;
     }
 
     Composed composed(PyObject* regex) {
         sync();
         const bool cacheable = PyUnicode_CheckExact(regex);
-        if (cacheable) {
-            PyObject* hit = PyDict_GetItemWithError(composed_index_.ptr(), regex);
-            if (hit) return composed_[PyLong_AsSsize_t(hit)];
-            check_no_error();
-        }
+        if (PyObject* hit = cacheable ? lookup(composed_, regex) : nullptr) return unpack(hit);
         Composed c;
         c.literal = compile(own(PyNumber_Add(PYU_STR("(.*[\n])*.*"), regex)).ptr());
-        if (fn_.ptr() == re_compile && c.literal.match && PyUnicode_Check(regex)) {
+        if (fn_.ptr() == re_compile && Py_TYPE(c.literal.ptr()) == pattern_type && PyUnicode_Check(regex)) {
             Traits t = traits_of(regex);
             c.fast = true;
             c.from_offset = t.from_offset;
             if (t.lazy_ok) {
                 py::object text = own(PyNumber_Add(PYU_STR("(.*?[\n])*?.*?"), regex));
                 PyObject* lazy = PyObject_CallOneArg(re_compile, hoist_global_flags(text.ptr()).ptr());
-                if (lazy) c.lazy = getattr(own(lazy).ptr(), PYU_STR("match"));
+                if (lazy) c.lazy = own(lazy);
                 else PyErr_Clear();  // the literal pattern serves alone
             }
         }
         if (cacheable) {
-            check(PyDict_SetItem(composed_index_.ptr(), regex,
-                                 index(static_cast<Py_ssize_t>(composed_.size())).ptr()));
-            composed_.push_back(c);
+            py::object entry = own(PyTuple_Pack(4, c.literal.ptr(), c.lazy ? c.lazy.ptr() : Py_None,
+                                                c.fast ? Py_True : Py_False, c.from_offset ? Py_True : Py_False));
+            store(composed_, regex, entry.ptr());
         }
         return c;
     }
 
+    // isinstance(o, Iterable) remembered per exact built-in type for this parse.
+    bool is_iterable(PyObject* o) {
+        py::object abc = iterable_abc();
+        PyTypeObject* type = Py_TYPE(o);
+        const bool builtin = o == Py_None || PyLong_CheckExact(o) || PyFloat_CheckExact(o) || PyBool_Check(o) ||
+                             PyTuple_CheckExact(o) || PyList_CheckExact(o) || PyUnicode_CheckExact(o);
+        if (builtin)
+            for (auto& known : iterable_)
+                if (known.abc.ptr() == abc.ptr() && known.type == type) return known.answer;
+        bool answer = check(PyObject_IsInstance(o, abc.ptr())) != 0;
+        if (builtin) iterable_.push_back({abc, type, answer});
+        return answer;
+    }
+
 private:
-    // core's `compile` as bound now; a rebinding drops what the old one made.
+    // core's `compile` as bound now.
     void sync() {
         PyObject* fn = global(PYU_STR("compile"));
         if (fn == fn_.ptr()) return;
         fn_ = borrow(fn);
-        PyDict_Clear(index_.ptr());
-        PyDict_Clear(composed_index_.ptr());
-        compiled_.clear();
-        composed_.clear();
-        bound_.clear();
+        if (fn == re_compile) {
+            compiled_ = shared_compiled;
+            composed_ = shared_composed;
+        } else {
+            own_compiled_ = own(PyDict_New());
+            own_composed_ = own(PyDict_New());
+            compiled_ = own_compiled_.ptr();
+            composed_ = own_composed_.ptr();
+        }
     }
+    static PyObject* lookup(PyObject* cache, PyObject* key) {
+        PyObject* hit = PyDict_GetItemWithError(cache, key);
+        if (!hit) check_no_error();
+        return hit;
+    }
+    static void store(PyObject* cache, PyObject* key, PyObject* value) {
+        if ((cache == shared_compiled || cache == shared_composed) && PyDict_GET_SIZE(cache) >= shared_cache_limit)
+            PyDict_Clear(cache);
+        check(PyDict_SetItem(cache, key, value));
+    }
+    static Composed unpack(PyObject* entry) {
+        Composed c;
+        c.literal = borrow(PyTuple_GET_ITEM(entry, 0));
+        if (PyTuple_GET_ITEM(entry, 1) != Py_None) c.lazy = borrow(PyTuple_GET_ITEM(entry, 1));
+        c.fast = PyTuple_GET_ITEM(entry, 2) == Py_True;
+        c.from_offset = PyTuple_GET_ITEM(entry, 3) == Py_True;
+        return c;
+    }
+
+    struct Known {
+        py::object abc;
+        PyTypeObject* type;
+        bool answer;
+    };
+
     py::object fn_;
-    py::object index_ = own(PyDict_New());
-    py::object composed_index_ = own(PyDict_New());
-    std::deque<Compiled> compiled_;
-    std::deque<Composed> composed_;
-    std::unordered_map<PyObject*, PyObject*> bound_;
+    PyObject* compiled_ = nullptr;
+    PyObject* composed_ = nullptr;
+    py::object own_compiled_, own_composed_;
+    std::vector<Known> iterable_;
+
+public:
+    static PyObject* shared_compiled;
+    static PyObject* shared_composed;
 };
+PyObject* Regexes::shared_compiled = nullptr;
+PyObject* Regexes::shared_composed = nullptr;
 
 // ---------------------------------------------------------------------------
 // The parse running on this thread, for the class's own methods when an
@@ -282,10 +328,10 @@ py::object routed_regex(PyObject* self, PyObject* tag) {
 }
 
 // The stop rule: false when a consumed tag's pattern matches the line.
-bool check_scope(Regexes& rx, PyObject* regex_done, PyObject* line) {
+bool check_scope(PyObject* regex_done, PyObject* line) {
     py::object it = iter(regex_done);
     while (py::object pattern = pyutil::next(it.ptr())) {
-        if (rx.match(pattern.ptr(), line).ptr() == Py_None) continue;
+        if (match(pattern.ptr(), line).ptr() == Py_None) continue;
         py::object text = own(PyUnicode_Format(
             PYU_STR("Regular expression hierarchy violated at line '%s' (hint: overlapping regular expression "
                     "in the same predicate and on different line ?"),
@@ -296,8 +342,8 @@ bool check_scope(Regexes& rx, PyObject* regex_done, PyObject* line) {
     return true;
 }
 
-bool current_matching(PyObject* value_to_match, PyObject* value_found) {
-    if (!isstr(value_to_match) && is_iterable(value_to_match)) {
+bool current_matching(Regexes& rx, PyObject* value_to_match, PyObject* value_found) {
+    if (!isstr(value_to_match) && rx.is_iterable(value_to_match)) {
         py::object it = iter(value_to_match);
         while (py::object item = pyutil::next(it.ptr()))
             if (equal(str(item.ptr()).ptr(), value_found)) return true;
@@ -307,10 +353,10 @@ bool current_matching(PyObject* value_to_match, PyObject* value_found) {
 }
 
 // Whether any pattern of regex_done matches the piece (by truth value).
-bool any_done_matches(Regexes& rx, PyObject* regex_done, PyObject* piece) {
+bool any_done_matches(PyObject* regex_done, PyObject* piece) {
     py::object it = iter(regex_done);
     while (py::object pattern = pyutil::next(it.ptr()))
-        if (truth(rx.match(pattern.ptr(), piece).ptr())) return true;
+        if (truth(match(pattern.ptr(), piece).ptr())) return true;
     return false;
 }
 
@@ -323,17 +369,17 @@ bool all_patterns(PyObject* regex_done) {
 
 // The rest of the text after the current line, as the pattern test and the
 // per-line scan see it, exactly as written: a copy, split at every line feed.
-py::object future_literal(Regexes& rx, const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
+py::object future_literal(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
                           PyObject* regex_done) {
     py::object from = index(start);
     py::object slice = own(PySlice_New(from.ptr(), Py_None, Py_None));
     py::object remainder = getitem(text, slice.ptr());
-    if (!truth(rx.match(c.literal, remainder.ptr()).ptr())) return borrow(Py_False);
+    if (!truth(match(c.literal.ptr(), remainder.ptr()).ptr())) return borrow(Py_False);
     py::object pieces = iter(call_method(remainder.ptr(), PYU_STR("split"), {PYU_STR("\n")}).ptr());
     while (py::object raw = pyutil::next(pieces.ptr())) {
         py::object piece = without_cr(raw.ptr());
-        py::object occurs = rx.match(c.literal, piece.ptr());
-        if (any_done_matches(rx, regex_done, piece.ptr())) return borrow(Py_False);
+        py::object occurs = match(c.literal.ptr(), piece.ptr());
+        if (any_done_matches(regex_done, piece.ptr())) return borrow(Py_False);
         if (truth(occurs.ptr())) return borrow(Py_True);
     }
     return borrow(Py_None);
@@ -342,18 +388,17 @@ py::object future_literal(Regexes& rx, const Regexes::Composed& c, PyObject* tex
 // The same answer, with the cost bounded by the section: the per-line scan
 // decides first, and the whole-rest test runs only when the scan did not
 // already give False, lazily from the current line's end.
-py::object future_bounded(Regexes& rx, const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
+py::object future_bounded(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
                           PyObject* regex_done) {
+    PyObject* test = c.lazy ? c.lazy.ptr() : c.literal.ptr();
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     PyObject* verdict = Py_None;
     for (Py_ssize_t pos = start;;) {
         Py_ssize_t nl = PyUnicode_FindChar(text, '\n', pos, n, 1);
         if (nl == -2) throw PyError();
         py::object piece = clean_slice(text, pos, nl < 0 ? n : nl);
-        PyObject* arg = piece.ptr();
-        bool occurs = c.lazy ? truth(own(PyObject_Vectorcall(c.lazy.ptr(), &arg, 1, nullptr)).ptr())
-                             : truth(rx.match(c.literal, arg).ptr());
-        if (any_done_matches(rx, regex_done, piece.ptr())) return borrow(Py_False);
+        bool occurs = truth(match(test, piece.ptr()).ptr());
+        if (any_done_matches(regex_done, piece.ptr())) return borrow(Py_False);
         if (occurs) {
             verdict = Py_True;
             break;
@@ -361,17 +406,8 @@ py::object future_bounded(Regexes& rx, const Regexes::Composed& c, PyObject* tex
         if (nl < 0) break;
         pos = nl + 1;
     }
-    PyObject* whole = c.lazy ? c.lazy.ptr() : c.literal.match.ptr();
-    py::object found;
-    if (c.from_offset) {
-        py::object from = index(start);
-        PyObject* args[] = {text, from.ptr()};
-        found = own(PyObject_Vectorcall(whole, args, 2, nullptr));
-    } else {
-        py::object remainder = own(PyUnicode_Substring(text, start, n));
-        PyObject* arg = remainder.ptr();
-        found = own(PyObject_Vectorcall(whole, &arg, 1, nullptr));
-    }
+    py::object found = c.from_offset ? match(test, text, start)
+                                     : match(test, own(PyUnicode_Substring(text, start, n)).ptr());
     if (!truth(found.ptr())) return borrow(Py_False);
     return borrow(verdict);
 }
@@ -402,8 +438,8 @@ py::object future_matching(Context& ctx, PyObject* self, PyObject* regex, PyObje
     Py_ssize_t start = at + size(line);
     Regexes::Composed c = ctx.regexes().composed(regex);
     if (c.fast && PyUnicode_CheckExact(text.ptr()) && all_patterns(regex_done))
-        return future_bounded(ctx.regexes(), c, text.ptr(), start, regex_done);
-    return future_literal(ctx.regexes(), c, text.ptr(), start, regex_done);
+        return future_bounded(c, text.ptr(), start, regex_done);
+    return future_literal(c, text.ptr(), start, regex_done);
 }
 
 // The skip option: drops the tags none of whose testable alternatives matches
@@ -444,10 +480,10 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
         for (auto& alt : alternatives) {
             if (size(alt.ptr()) < 2) continue;
             testable = true;
-            Regexes::Compiled c = rx.compile(alt.ptr());
+            py::object pattern = rx.compile(alt.ptr());
             if (matched) continue;
             for (auto& line : clean_lines()) {
-                if (truth(rx.match(c, line.ptr()).ptr())) {
+                if (truth(match(pattern.ptr(), line.ptr()).ptr())) {
                     matched = true;
                     break;
                 }
@@ -483,7 +519,7 @@ py::object get_regex_def(Regexes& rx, PyObject* self, PyObject* attribute_n, PyO
     if (isstr(regitem.ptr())) return regitem;
     py::object it = iter(regitem.ptr());
     while (py::object alt = pyutil::next(it.ptr()))
-        if (rx.match(rx.compile(alt.ptr()), line).ptr() != Py_None) return alt;
+        if (match(rx.compile(alt.ptr()).ptr(), line).ptr() != Py_None) return alt;
     return borrow(PYU_STR("NO_MATCH_POSSIBLE"));
 }
 
@@ -497,13 +533,13 @@ public:
 
     bool check_scope(PyObject* regex_done, PyObject* line) {
         const Hook& h = get(check_scope_, PYU_STR("_parser_check_scope"), base.check_scope);
-        if (h.native()) return core::check_scope(p_.regexes, regex_done, line);
+        if (h.native()) return core::check_scope(regex_done, line);
         PyObject* args[] = {regex_done, line};
         return !equal(h(args).ptr(), Py_False);
     }
     bool current_matching(PyObject* value_to_match, PyObject* value_found) {
         const Hook& h = get(current_matching_, PYU_STR("_parser_current_matching"), base.current_matching);
-        if (h.native()) return core::current_matching(value_to_match, value_found);
+        if (h.native()) return core::current_matching(p_.regexes, value_to_match, value_found);
         PyObject* args[] = {value_to_match, value_found};
         return truth(h(args).ptr());
     }
@@ -545,7 +581,7 @@ private:
 
 // The lines of the stored text split at every line feed, each without its
 // carriage returns.  An exact str is read in place, line by line, so that a
-// parse ending early never cuts the rest of the text.
+// parse ending early never splits the rest.
 class LineWalk {
 public:
     explicit LineWalk(PyObject* text) : text_(borrow(text)) {
@@ -624,8 +660,8 @@ py::object group1(PyObject* match) {
 
 // What a found value is compared with; k is the 1-based position of the
 // alternative through which the line's run began.
-py::object expected_for(PyObject* value_n, Py_ssize_t k) {
-    if (isstr(value_n) || !is_iterable(value_n)) return borrow(value_n);
+py::object expected_for(Regexes& rx, PyObject* value_n, Py_ssize_t k) {
+    if (isstr(value_n) || !rx.is_iterable(value_n)) return borrow(value_n);
     Py_ssize_t n = size(value_n);
     if (k < n) return borrow(value_n);
     if (k - 1 < n) return getitem(value_n, index(k - 1).ptr());
@@ -674,18 +710,21 @@ void run_parser(PyObject* self) {
     if (truth(attr(self, PYU_STR("_skip")).ptr()))
         hooks.delete_non_matching(lines.list().ptr(), attr(self, PYU_STR("_attributes")).ptr());
 
-    std::deque<py::object> attributes;  // the tags not yet consumed; the first is current
+    // the tags not yet consumed, last first: the current tag is at the back
+    std::vector<py::object> attributes;
     {
         py::object it = iter(attr(self, PYU_STR("_attributes")).ptr());
         while (py::object tag = pyutil::next(it.ptr())) attributes.push_back(std::move(tag));
+        std::reverse(attributes.begin(), attributes.end());
     }
     if (attributes.empty()) raise(PyExc_IndexError, "list index out of range");
-    py::object attribute_n = attributes.front();
+    py::object attribute_n = attributes.back();
     Py_ssize_t attribute_n_idx = 0;
     std::vector<std::vector<py::object>> none_wild_match;
     bool sequence_validate = true;
     bool sequence_started = false;
 
+    std::vector<py::object> regex_same_line;
     py::object line;
     Py_ssize_t offset = 0;
     for (Py_ssize_t lineno = 0; lines.next(line, offset); ++lineno) {
@@ -701,22 +740,22 @@ void run_parser(PyObject* self) {
         Py_ssize_t regex_def_idx = 0;
         bool found_regex = false;
         bool goto_nextline = false;
-        std::vector<py::object> regex_same_line;
+        regex_same_line.clear();
         py::object regex_def_n;
         while (alternatives.next(regex_def_n)) {
             if (regex_def_n.ptr() == Py_None && !assertions_disabled()) raise_not_found(self, attribute_n.ptr());
             ++regex_def_idx;
             if (size(regex_def_n.ptr()) < 2) continue;
             if (found_regex || goto_nextline) break;
-            Regexes::Compiled regex_n = p.regexes.compile(regex_def_n.ptr());
-            py::object match_n = p.regexes.match(regex_n, line.ptr());
+            py::object regex_n = p.regexes.compile(regex_def_n.ptr());
+            py::object match_n = match(regex_n.ptr(), line.ptr());
             // one pass per tag taken on this line
             while (truth(match_n.ptr()) && sequence_validate) {
                 found_regex = true;
                 py::object value_found = group1(match_n.ptr());
                 setitem(results_of(self).ptr(), attribute_n.ptr(), value_found.ptr());
                 py::object value_n = getitem(attr(self, PYU_STR("_values")).ptr(), index(attribute_n_idx).ptr());
-                py::object value_to_match = expected_for(value_n.ptr(), regex_def_idx);
+                py::object value_to_match = expected_for(p.regexes, value_n.ptr(), regex_def_idx);
                 // at most one tag per regex definition on one line
                 py::object same = routed_regex(self, attribute_n.ptr());
                 if (contains_equal(regex_same_line, same.ptr())) {
@@ -734,7 +773,7 @@ void run_parser(PyObject* self) {
                     setitem(dictio.ptr(), attribute_n.ptr(), Py_True);
                 } else {
                     setitem(dictio.ptr(), attribute_n.ptr(), mismatch_record(value_found.ptr(), lineno).ptr());
-                    const bool fatal = sequence_started && not_equal(regex_previous.ptr(), regex_n.pattern.ptr()) &&
+                    const bool fatal = sequence_started && not_equal(regex_previous.ptr(), regex_n.ptr()) &&
                                        equal(fill.ptr(), Py_False) &&
                                        hooks.future_fails(regex_def_n.ptr(), regex_done.ptr(), line.ptr());
                     if (fatal) {
@@ -748,13 +787,13 @@ void run_parser(PyObject* self) {
                         for (auto it = restore_attrs.rbegin(); it != restore_attrs.rend(); ++it) {
                             discard(dictio.ptr(), it->ptr());
                             discard(results_of(self).ptr(), it->ptr());
-                            attributes.push_front(*it);
+                            attributes.push_back(*it);
                             --attribute_n_idx;
                             pop_last(regex_done.ptr());
                             Py_ssize_t n = PyList_GET_SIZE(regex_done.ptr());
                             regex_previous = n ? borrow(PyList_GET_ITEM(regex_done.ptr(), n - 1)) : borrow(Py_None);
                         }
-                        attribute_n = attributes.front();
+                        attribute_n = attributes.back();
                         goto_nextline = true;
                     }
                     break;
@@ -762,14 +801,14 @@ void run_parser(PyObject* self) {
                 // consume the tag, then try the next one on the same line
                 sequence_started = true;
                 if (!none_wild_match.empty()) none_wild_match.back().push_back(attribute_n);
-                attributes.pop_front();
+                attributes.pop_back();
                 if (attributes.empty()) break;
-                attribute_n = attributes.front();
-                check(PyList_Append(regex_done.ptr(), regex_n.pattern.ptr()));
-                regex_previous = regex_n.pattern;
+                attribute_n = attributes.back();
+                check(PyList_Append(regex_done.ptr(), regex_n.ptr()));
+                regex_previous = regex_n;
                 py::object next_def = hooks.get_regex_def(attribute_n.ptr(), line.ptr());
                 regex_n = p.regexes.compile(next_def.ptr());
-                match_n = p.regexes.match(regex_n, line.ptr());
+                match_n = match(regex_n.ptr(), line.ptr());
                 ++attribute_n_idx;
             }
         }
@@ -831,12 +870,12 @@ py::object init_body(PyObject* const* a) {
 
 py::object as_bool(bool b) { return borrow(b ? Py_True : Py_False); }
 
-py::object check_scope_body(PyObject* const* a) {
-    Context ctx(a[0]);
-    return as_bool(check_scope(ctx.regexes(), a[1], a[2]));
-}
+py::object check_scope_body(PyObject* const* a) { return as_bool(check_scope(a[1], a[2])); }
 
-py::object current_matching_body(PyObject* const* a) { return as_bool(current_matching(a[1], a[2])); }
+py::object current_matching_body(PyObject* const* a) {
+    Context ctx(a[0]);
+    return as_bool(current_matching(ctx.regexes(), a[1], a[2]));
+}
 
 py::object future_matching_body(PyObject* const* a) {
     Context ctx(a[0]);
@@ -926,6 +965,10 @@ py::object make_textloom_class() {
     re_compile = getattr(re.ptr(), PYU_STR("compile")).release().ptr();
     pattern_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Pattern")).release().ptr());
     match_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Match")).release().ptr());
+    pattern_match = getattr(reinterpret_cast<PyObject*>(pattern_type), PYU_STR("match")).release().ptr();
+    Regexes::shared_compiled = PyDict_New();
+    Regexes::shared_composed = PyDict_New();
+    if (!Regexes::shared_compiled || !Regexes::shared_composed) throw PyError();
     PyObject* n = module_name();
     py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class(
