@@ -29,8 +29,7 @@ def parse(core):
 
 
 def outcome(obj):
-    ok, dictio, msg = obj._parser_validate()
-    return ok, dictio, msg
+    return obj._parser_validate()
 
 
 # --- the object ---------------------------------------------------------------------------------
@@ -513,7 +512,7 @@ def test_mangled_regex_choice_hook(core, parse):
     assert outcome(obj)[0] is True
 
 
-def test_current_matching_and_check_scope_called_directly(parse, caplog):
+def test_current_matching_and_check_scope_called_directly(parse):
     obj = parse("x", ["IF"], [None])
     assert obj._parser_current_matching(["1", 1500], "1500") is True
     assert obj._parser_current_matching("150", "1500") is False
