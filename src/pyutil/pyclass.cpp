@@ -42,7 +42,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
     int star = -1, dstar = -1;
     for (size_t i = n; i < fn.params.size(); ++i)
         (fn.params[i].kind == Param::var_positional ? star : dstar) = static_cast<int>(i);
-    const std::string fname = std::string(fn.qualname) + "()";
+    auto fname = [&] { return std::string(fn.qualname) + "()"; };  // only on error
     if (static_cast<size_t>(nargs) > n && star < 0) {
         size_t required = 0;
         for (size_t i = 0; i < n; ++i) required += fn.defaults[i] == nullptr;
@@ -51,7 +51,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
             takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
         else
             takes = "from " + std::to_string(required) + " to " + std::to_string(n) + " positional arguments";
-        type_error(fname + " takes " + takes + " but " + std::to_string(nargs) +
+        type_error(fname() + " takes " + takes + " but " + std::to_string(nargs) +
                    (nargs == 1 ? " was given" : " were given"));
     }
     for (size_t i = 0; i < n; ++i) out[i] = i < static_cast<size_t>(nargs) ? args[i] : nullptr;
@@ -76,10 +76,10 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
                     check(PyDict_SetItem(extra[1].ptr(), key, args[nargs + k]));
                     continue;
                 }
-                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname.c_str(), key);
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname().c_str(), key);
                 throw PyError();
             }
-            if (out[i]) type_error(fname + " got multiple values for argument '" + fn.params[i].name + "'");
+            if (out[i]) type_error(fname() + " got multiple values for argument '" + fn.params[i].name + "'");
             out[i] = args[nargs + k];
         }
     }
@@ -90,7 +90,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
         else missing.push_back(fn.params[i].name);
     }
     if (!missing.empty())
-        type_error(fname + " missing " + std::to_string(missing.size()) + " required positional argument" +
+        type_error(fname() + " missing " + std::to_string(missing.size()) + " required positional argument" +
                    (missing.size() == 1 ? "" : "s") + ": " + quoted_names(missing));
 }
 
