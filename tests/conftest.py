@@ -6,6 +6,7 @@ import sys
 import pytest
 
 import mirel.textloom.core as core_module
+import mirel.textloom._textloom as textloom_module
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(ROOT, "samples")
@@ -48,9 +49,31 @@ def restore_core():
     oses[:] = oses_contents
 
 
+@pytest.fixture(autouse=True)
+def restore_textloom():
+    """Restore _textloom's namespace and its command cache in place after each test."""
+    namespace = dict(vars(textloom_module))
+    cache = textloom_module.CmdCache.cache
+    cached = dict(cache)
+    yield
+    for name in set(vars(textloom_module)) - set(namespace):
+        delattr(textloom_module, name)
+    for name, value in namespace.items():
+        if vars(textloom_module).get(name) is not value:
+            setattr(textloom_module, name, value)
+    cache.clear()
+    cache.update(cached)
+
+
 @pytest.fixture
 def core():
     return core_module
+
+
+@pytest.fixture
+def tl():
+    """The device-operations module mirel.textloom._textloom."""
+    return textloom_module
 
 
 @pytest.fixture
