@@ -26,7 +26,7 @@ def registry():
     registration = json.loads(sample("registry.json"))
     core.extend(registration["regex"], registration["show_cmds"], registration["regex_tags"])
     print("tags for brume:", core._glb_regex_tags["brume"])
-    print("regex of show.intf.mtu on brume:", core._get_regex("brume", "show.intf.mtu"))
+    print("regex of intf.mtu on brume:", core._get_regex("brume", "intf.mtu"))
     print("generic regex found from any OS:", core._get_regex("pellam", "show.clock"))
 
     heading("Show commands: _get_show_command()")
@@ -52,5 +52,27 @@ def registry():
     pprint.pprint(values)
 
 
+def markup():
+    heading("Markup: samples/interface.markup compiled into a registration text")
+    text = sample("interface.markup")
+    compiler = core._mk_textloom_t()
+    compiler.process_marked_up_input(iter(text.splitlines()))
+    registration = compiler.generate_output(generate_regex_tags=True)
+    lines = registration.splitlines()
+    print("\n".join(lines[:12] + ["    ... (%d lines in all)" % len(lines)] + lines[-3:]))
+
+    heading("Markup: extend_markup() registers it; each regex on its raw line")
+    core.extend_markup(text)
+    print("command:", core._glb_show_commands["brume"]["show_interface_<WORD>"])
+    raw = sample("interface.txt").splitlines()
+    for tag in core._glb_regex_tags["brume"]:
+        if not tag.startswith("show.intf."):
+            continue
+        regex = core._glb_regex["brume"][tag]
+        value = next(m.group(1) for m in (re.match(regex, line) for line in raw) if m)
+        print("%-32s %-14r %s" % (tag, value, regex))
+
+
 if __name__ == "__main__":
     registry()
+    markup()
