@@ -1,6 +1,5 @@
 """oper_check and oper_fill: preparation of the pairs, the parse on given,
 fresh or cached output, the diagnosis text, the fill pattern."""
-import json
 import logging
 import re
 
@@ -71,9 +70,12 @@ class _FakeParser:
 
 
 @pytest.fixture
-def registry(core, sample):
-    reg = json.loads(sample("registry.json"))
-    core.extend(reg["regex"], reg["show_cmds"], reg["regex_tags"])
+def registry(core):
+    core.extend({"brume": {IF_NAME: r"^(\S+) is \S+", MTU: r"^\s+MTU (\d+) bytes",
+                           IP: [r"^\s+Internet Address is ([0-9.]+)/\d+", r"^\s+IP address ([0-9.]+)"]},
+                 "show.clock": r"^(\d\d:\d\d:\d\d)"},
+                {"brume": {"SHOW_INTF": "show interface {ifname}"}},
+                {"brume": [IF_NAME, MTU, IP]})
     return core
 
 

@@ -306,3 +306,16 @@ def test_binder_keeps_named_parameters_apart_from_var_keywords(tl):
         device.is_connected("a", alias="b")
     with pytest.raises(TypeError, match="got multiple values for argument 'name'"):
         tl.Device("R1", name="R2")
+
+
+def test_extend_markup_registers_as_core_does_with_dash(tl, core, sample):
+    import copy
+    text = sample("interface.markup")
+    tables = (core._glb_regex, core._glb_show_commands, core._glb_regex_tags)
+    assert tl.extend_markup(text) is None
+    through_textloom = copy.deepcopy(tables)
+    assert core._glb_regex_tags["brume"]
+    for table in tables:
+        table.clear()
+    core.extend_markup(text, "-")
+    assert tables == through_textloom
