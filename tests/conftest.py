@@ -31,6 +31,14 @@ def _restore_table(table, snapshot):
     table.update({key: value for key, (value, _) in snapshot.items()})
 
 
+def _restore_namespace(module, namespace):
+    for name in set(vars(module)) - set(namespace):
+        delattr(module, name)
+    for name, value in namespace.items():
+        if vars(module).get(name) is not value:
+            setattr(module, name, value)
+
+
 @pytest.fixture(autouse=True)
 def restore_core():
     """Restore core's namespace and tables in place after each test."""
@@ -39,11 +47,7 @@ def restore_core():
     oses = core_module.supported_oses
     oses_contents = list(oses)
     yield
-    for name in set(vars(core_module)) - set(namespace):
-        delattr(core_module, name)
-    for name, value in namespace.items():
-        if vars(core_module).get(name) is not value:
-            setattr(core_module, name, value)
+    _restore_namespace(core_module, namespace)
     for name, (table, snapshot) in tables.items():
         _restore_table(table, snapshot)
     oses[:] = oses_contents
@@ -56,11 +60,7 @@ def restore_textloom():
     cache = textloom_module.CmdCache.cache
     cached = dict(cache)
     yield
-    for name in set(vars(textloom_module)) - set(namespace):
-        delattr(textloom_module, name)
-    for name, value in namespace.items():
-        if vars(textloom_module).get(name) is not value:
-            setattr(textloom_module, name, value)
+    _restore_namespace(textloom_module, namespace)
     cache.clear()
     cache.update(cached)
 

@@ -10,24 +10,7 @@ void unpack2(PyObject* item, py::object& a, py::object& b) {
         b = borrow(PyTuple_GET_ITEM(item, 1));
         return;
     }
-    PyObject* raw = PyObject_GetIter(item);
-    if (!raw) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
-        }
-        throw PyError();
-    }
-    py::object it = own(raw);
-    py::object first = next(it.ptr());
-    py::object second = first ? next(it.ptr()) : py::object();
-    if (!second) {
-        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", first ? 1 : 0);
-        throw PyError();
-    }
-    if (next(it.ptr())) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    a = std::move(first);
-    b = std::move(second);
+    unpack(item, {&a, &b});
 }
 
 void unpack(PyObject* item, std::initializer_list<py::object*> targets) {

@@ -75,9 +75,7 @@ const char* const doc =
 }  // namespace
 
 py::object make_oper_fill_class(PyObject* oper_check) {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, oper_check));
-    return make_class("oper_fill", bases.ptr(), n, doc, {{"__init__", make_method<init_spec>(n)}});
+    return make_subclass("oper_fill", oper_check, doc, make_method<init_spec>(module_name()));
 }
 
 }  // namespace textloom

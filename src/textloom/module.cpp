@@ -3,24 +3,23 @@
 // Built once per process like core: a second initialisation returns the
 // module already built, so the command cache survives.
 #include <string>
+#include "pyutil/module.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
 namespace {
 
-PyObject* the_module = nullptr;
-PyObject* the_globals = nullptr;
-PyObject* the_name = nullptr;
+pyutil::ModuleState state;
 
 void bind(const char* name, const py::object& value) {
-    check(PyDict_SetItemString(the_globals, name, value.ptr()));
+    check(PyDict_SetItemString(state.globals, name, value.ptr()));
 }
 
 // `from <package> import <name>`, with the interpreter's errors.
 py::object from_import(const char* package, const char* name) {
     py::object fromlist = own(Py_BuildValue("(s)", name));
     py::object pkg_name = own(PyUnicode_FromString(package));
-    py::object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), the_globals, nullptr, fromlist.ptr(), 0));
+    py::object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), state.globals, nullptr, fromlist.ptr(), 0));
     PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
     if (value) return own(value);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
@@ -95,9 +94,14 @@ PyModuleDef textloom_def = {
 
 }  // namespace
 
-PyObject* module() { return the_module; }
-PyObject* globals() { return the_globals; }
-PyObject* module_name() { return the_name; }
+PyObject* module() { return state.module; }
+PyObject* globals() { return state.globals; }
+PyObject* module_name() { return state.name; }
+
+py::object make_subclass(const char* name, PyObject* base, const char* doc, py::object init) {
+    py::object bases = own(PyTuple_Pack(1, base));
+    return pyutil::make_class(name, bases.ptr(), state.name, doc, {{"__init__", std::move(init)}});
+}
 
 void log_warning(PyObject* fmt, PyObject* arg) {
     pyutil::call_method(global(PYU_STR("logger")), PYU_STR("warning"), {fmt, arg});
@@ -106,23 +110,5 @@ void log_warning(PyObject* fmt, PyObject* arg) {
 }  // namespace textloom
 
 extern "C" PyMODINIT_FUNC PyInit__textloom() {
-    using namespace textloom;
-    if (the_module) return Py_NewRef(the_module);
-    PyObject* m = PyModule_Create(&textloom_def);
-    if (!m) return nullptr;
-    the_module = m;
-    the_globals = PyModule_GetDict(m);
-    the_name = PyModule_GetNameObject(m);
-    PyObject* result = pyutil::boundary([] {
-        load();
-        return borrow(the_module);
-    });
-    if (!result) {
-        // a failed load leaves nothing behind: the next import starts afresh
-        Py_CLEAR(the_name);
-        the_globals = nullptr;
-        Py_CLEAR(the_module);
-        return nullptr;
-    }
-    return result;
+    return pyutil::init_once(textloom::textloom_def, textloom::state, textloom::load);
 }

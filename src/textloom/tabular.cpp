@@ -78,9 +78,7 @@ const char* const doc =
 }  // namespace
 
 py::object make_oper_fill_tabular_class(PyObject* table_core) {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, table_core));
-    return make_class("oper_fill_tabular", bases.ptr(), n, doc, {{"__init__", make_method<init_spec>(n)}});
+    return make_subclass("oper_fill_tabular", table_core, doc, make_method<init_spec>(module_name()));
 }
 
 }  // namespace textloom

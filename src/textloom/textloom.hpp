@@ -59,6 +59,9 @@ void prepare_operation(PyObject* self, PyObject* show_command, PyObject* attrval
 bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias, PyObject* device_output,
                    PyObject* device_os);
 
+// A class of this module deriving from `base` that defines only __init__.
+py::object make_subclass(const char* name, PyObject* base, const char* doc, py::object init);
+
 // Builders, called by the module init in load order.
 py::object make_get_os_type();
 py::object make_extend_markup();
