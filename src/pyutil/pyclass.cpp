@@ -69,8 +69,13 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            // keyword names are almost always interned: compare pointers before texts
             size_t i = 0;
-            while (i < n && PyUnicode_CompareWithASCIIString(key, fn.params[i].name) != 0) ++i;
+            while (i < n && key != fn.interned_names[i]) ++i;
+            if (i == n) {
+                i = 0;
+                while (i < n && PyUnicode_CompareWithASCIIString(key, fn.params[i].name) != 0) ++i;
+            }
             if (i == n) {
                 if (dstar >= 0) {
                     check(PyDict_SetItem(extra[1].ptr(), key, args[nargs + k]));
@@ -105,6 +110,8 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
     if (fn.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
     fn.defaults.clear();
+    fn.interned_names.clear();
+    for (const Param& p : fn.params) fn.interned_names.push_back(intern_forever(p.name));
     // A text signature lets inspect.signature() report names and defaults.
     std::string sig = std::string(fn.name) + (is_method ? "(" : "($module");
     for (size_t i = 0; i < fn.params.size(); ++i) {

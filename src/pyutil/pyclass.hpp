@@ -48,6 +48,7 @@ struct FunctionSpec {
     std::vector<PyObject*> defaults;  // one per parameter, nullptr when required
     std::string doc_with_signature;
     PyMethodDef def{};
+    std::vector<PyObject*> interned_names;  // one per parameter: keywords are matched by identity first
 };
 
 namespace detail {
