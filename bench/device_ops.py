@@ -38,7 +38,7 @@ ROWS = 10 ** 5
 HEADER = ["Address", "Age", "MAC Address", "Interface"]
 
 
-def best(fn, number, repeat=5):
+def best(fn, number, repeat=9):
     return min(timeit.repeat(fn, number=number, repeat=repeat)) / number
 
 

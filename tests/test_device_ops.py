@@ -52,10 +52,9 @@ class _FakeParser:
                     self._stopped = True
                     break
             else:
-                if value is None:
-                    self._dictio[tag] = True
-                else:
-                    self._stopped = True
+                if value is not None:
+                    break  # holds back the tags after it
+                self._dictio[tag] = True
             if self._stopped:
                 break
 
@@ -307,12 +306,13 @@ def test_mismatch_diagnosis(tl, registry):
 
 
 def test_not_found_attributes_are_listed_in_tag_order(tl, registry):
-    # a tag never found holds back the tags after it
+    # a tag never found holds back the tags after it; the parse reaches the end of the text
     check = tl.oper_check(device_output="mgmt0 is up\n", attrvalpairs=[(IP, "10.0.0.1"), (IF_NAME, "mgmt0"),
                                                                         (MTU, "1500")], device_os="brume")
     assert check.parse() is False
-    assert [e[1] for e in check._errors] == ["", "Node: device_name, Show command: None",
-                                             NOT_FOUND % MTU, NOT_FOUND % IP]
+    assert [e[1] for e in check._errors] == [
+        "# Values != # attributes, # attr: 3, # keys: 1. attributes with the same name given in input ?",
+        "Node: device_name, Show command: None", NOT_FOUND % MTU, NOT_FOUND % IP]
 
 
 def test_marker_lands_on_the_line_the_parser_meant(tl, registry):

@@ -17,6 +17,12 @@ py::object concat(std::initializer_list<PyObject*> parts) {
     return own(PyUnicode_Join(PYU_STR(""), list.ptr()));
 }
 
+// pair[index]; an exact tuple is read directly, as its subscript would
+py::object item(PyObject* pair, Py_ssize_t index) {
+    if (PyTuple_CheckExact(pair) && index < PyTuple_GET_SIZE(pair)) return borrow(PyTuple_GET_ITEM(pair, index));
+    return getitem(pair, own(PyLong_FromSsize_t(index)).ptr());
+}
+
 py::object device_name(PyObject* self) {
     return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
 }
@@ -55,7 +61,7 @@ py::object process_attrvalpairs_body(PyObject* const* a) {
                     firsts = own(PyList_New(0));
                     py::object it = iter(attrvalpairs);
                     while (py::object pair = next(it.ptr())) {
-                        check(PyList_Append(firsts.ptr(), getitem(pair.ptr(), own(PyLong_FromLong(0)).ptr()).ptr()));
+                        check(PyList_Append(firsts.ptr(), item(pair.ptr(), 0).ptr()));
                         pairs.push_back(std::move(pair));
                     }
                 }
@@ -68,14 +74,13 @@ py::object process_attrvalpairs_body(PyObject* const* a) {
     Py_ssize_t given = PyObject_Length(attrvalpairs);
     if (given < 0) throw PyError();
     PyObject* pairs = PyList_GET_SIZE(reordered.ptr()) == given ? reordered.ptr() : attrvalpairs;
-    if (truth(pairs) && PyTuple_CheckExact(getitem(pairs, own(PyLong_FromLong(0)).ptr()).ptr())) {
+    if (truth(pairs) && PyTuple_CheckExact(item(pairs, 0).ptr())) {
         py::object attributes = own(PyList_New(0));
         py::object values = own(PyList_New(0));
-        py::object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
         py::object it = iter(pairs);
         while (py::object pair = next(it.ptr())) {
-            check(PyList_Append(attributes.ptr(), getitem(pair.ptr(), zero.ptr()).ptr()));
-            check(PyList_Append(values.ptr(), getitem(pair.ptr(), one.ptr()).ptr()));
+            check(PyList_Append(attributes.ptr(), item(pair.ptr(), 0).ptr()));
+            check(PyList_Append(values.ptr(), item(pair.ptr(), 1).ptr()));
         }
         setattr(self, PYU_STR("_attributes"), attributes.ptr());
         setattr(self, PYU_STR("_values"), values.ptr());
