@@ -144,3 +144,21 @@ def test_output_that_is_not_text(tl, recorder):
         tl.oper_fill_tabular(Silent(), "show arp", header_fields=["a"])
     assert tl.showCmdCache.cache["R5"] is None
 
+
+
+def test_all_sixteen_by_position(tl, recorder):
+    table = tl.oper_fill_tabular(None, "cmd", False, ["a"], "end", [1], 2, "title", True, ["A"], True, "skip",
+                                 "alias", "x\r\n", "ketch", ";")
+    assert recorder.calls[0][0] == (["a"], "end", [1], 2, "title", True, ["A"], "skip", "device_name", ";")
+    assert (table._show_command, table._refresh_cache, table._device_os, table._device_conn_alias) == \
+        ("cmd", False, "ketch", "any")
+
+
+def test_subclass_with_fixed_settings(tl, recorder, device):
+    class arp_table(tl.oper_fill_tabular):
+        def __init__(self, device):
+            super().__init__(device, "show arp", header_fields=["Address", "Age"], index=[0],
+                             table_terminal_pattern="^$")
+    table = arp_table(device)
+    assert isinstance(table, tl.oper_fill_tabular) and history(device) == ["show arp"]
+    assert recorder.calls[0][0][:3] == (["Address", "Age"], "^$", [0])
