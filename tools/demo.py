@@ -73,6 +73,49 @@ def markup():
         print("%-32s %-14r %s" % (tag, value, regex))
 
 
+def device_operations():
+    from mirel.textloom import ext_dictio, extend_markup, oper_check, oper_fill, oper_fill_tabular
+    from ryn import testbed
+
+    if "show.intf.mtu" not in core._glb_regex_tags.get("brume", []):
+        extend_markup(sample("interface.markup"))
+    text = sample("interface.txt")
+
+    heading("Device operations: oper_fill on samples/interface.txt (given as text)")
+    pairs = [("show.intf.if_name", "mgmt0")]
+    fill = oper_fill(attrvalpairs=pairs, regex_tag_fill_pattern=r"show\.intf\.(mtu|ip_address|admin_state)$",
+                     device_output=text, device_os="brume")
+    print("pairs after the fill pattern:", pairs)
+    print("parse():", fill.parse())
+    pprint.pprint(ext_dictio["device_name"])
+
+    heading("oper_check: a passing check, then a failing one with its diagnosis")
+    passing = oper_check(attrvalpairs=[("show.intf.if_name", "mgmt0"), ("show.intf.mtu", "1500")],
+                         device_output=text, device_os="brume")
+    print("parse():", passing.parse())
+    print(passing)
+    failing = oper_check(attrvalpairs=[("show.intf.if_name", "mgmt0"), ("show.intf.mtu", "9000"),
+                                       ("show.intf.admin_state", ("up", "testing"))],
+                         device_output=text, device_os="brume")
+    print("parse():", failing.parse())
+    print(failing)
+
+    heading("oper_fill on a device: the command is rendered, run once and cached")
+    device = testbed.Device("R1", os="brume", handle=False, outputs={"show interface mgmt0": text})
+    device.connect()
+    command = ("show_interface_<WORD>", [], {"ifname": "mgmt0"})
+    for _ in range(2):
+        on_device = oper_fill(device, command, [("show.intf.if_name", "mgmt0"), ("show.intf.mtu", None)])
+        print("parse():", on_device.parse(), ext_dictio["R1"])
+    print("commands run:", device.connectionmgr.connections["default"].history)
+
+    heading("oper_fill_tabular on samples/arp.txt, indexed by interface, then address")
+    table = oper_fill_tabular(device_output=sample("arp.txt"), index=[3, 0],
+                              header_fields=["Address", "Age", "MAC Address", "Interface"])
+    pprint.pprint(table.entries)
+
+
 if __name__ == "__main__":
     registry()
     markup()
+    device_operations()

@@ -1,4 +1,5 @@
 #include "pyutil/pyclass.hpp"
+#include <algorithm>
 #include <cstring>
 #include "pyutil/names.hpp"
 
@@ -34,12 +35,17 @@ std::string quoted_names(const std::vector<const char*>& names) {
 namespace detail {
 
 void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** out) {
-    const size_t n = fn.params.size();
+          PyObject** out, py::object (&extra)[2]) {
+    // named parameters first, then at most one *args and one **kwargs
+    size_t n = 0;
+    while (n < fn.params.size() && fn.params[n].kind == Param::positional_or_keyword) ++n;
+    int star = -1, dstar = -1;
+    for (size_t i = n; i < fn.params.size(); ++i)
+        (fn.params[i].kind == Param::var_positional ? star : dstar) = static_cast<int>(i);
     auto fname = [&] { return std::string(fn.qualname) + "()"; };  // only on error
-    if (static_cast<size_t>(nargs) > n) {
+    if (static_cast<size_t>(nargs) > n && star < 0) {
         size_t required = 0;
-        for (auto* d : fn.defaults) required += d == nullptr;
+        for (size_t i = 0; i < n; ++i) required += fn.defaults[i] == nullptr;
         std::string takes;
         if (required == n)
             takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
@@ -49,13 +55,32 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
                    (nargs == 1 ? " was given" : " were given"));
     }
     for (size_t i = 0; i < n; ++i) out[i] = i < static_cast<size_t>(nargs) ? args[i] : nullptr;
+    if (star >= 0) {
+        Py_ssize_t first = std::min<Py_ssize_t>(nargs, static_cast<Py_ssize_t>(n));
+        extra[0] = own(PyTuple_New(nargs - first));
+        for (Py_ssize_t i = first; i < nargs; ++i) PyTuple_SET_ITEM(extra[0].ptr(), i - first, Py_NewRef(args[i]));
+        out[star] = extra[0].ptr();
+    }
+    if (dstar >= 0) {
+        extra[1] = own(PyDict_New());
+        out[dstar] = extra[1].ptr();
+    }
     if (kwnames) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            // keyword names are almost always interned: compare pointers before texts
             size_t i = 0;
-            while (i < n && PyUnicode_CompareWithASCIIString(key, fn.params[i].name) != 0) ++i;
+            while (i < n && key != fn.interned_names[i]) ++i;
             if (i == n) {
+                i = 0;
+                while (i < n && PyUnicode_CompareWithASCIIString(key, fn.params[i].name) != 0) ++i;
+            }
+            if (i == n) {
+                if (dstar >= 0) {
+                    check(PyDict_SetItem(extra[1].ptr(), key, args[nargs + k]));
+                    continue;
+                }
                 PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname().c_str(), key);
                 throw PyError();
             }
@@ -74,14 +99,26 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
                    (missing.size() == 1 ? "" : "s") + ": " + quoted_names(missing));
 }
 
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          PyObject** out) {
+    for (const Param& p : fn.params)
+        if (p.kind != Param::positional_or_keyword) raise(PyExc_SystemError, "bind: *args/**kwargs need storage");
+    py::object extra[2];
+    bind(fn, args, nargs, kwnames, out, extra);
+}
+
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
     if (fn.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
     fn.defaults.clear();
+    fn.interned_names.clear();
+    for (const Param& p : fn.params) fn.interned_names.push_back(intern_forever(p.name));
     // A text signature lets inspect.signature() report names and defaults.
     std::string sig = std::string(fn.name) + (is_method ? "(" : "($module");
     for (size_t i = 0; i < fn.params.size(); ++i) {
         const Param& p = fn.params[i];
         if (i || !is_method) sig += ", ";
+        if (p.kind == Param::var_positional) sig += "*";
+        if (p.kind == Param::var_keyword) sig += "**";
         sig += p.name;
         if (p.default_literal) {
             sig += "=";
