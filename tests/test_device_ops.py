@@ -12,62 +12,6 @@ IF_NAME, MTU, IP, ADMIN = "show.intf.if_name", "show.intf.mtu", "show.intf.ip_ad
 NOT_FOUND = "Attribute %s not found in the show command (or textloom stopped before at an error)"
 
 
-@pytest.fixture(autouse=True)
-def real_or_stand_in_parser(core, monkeypatch):
-    # TEMPORARY: until the non-tabular parser lands, a small fake with its interface
-    try:
-        core._textloom_t("brume", [], [], False, "probe")
-    except NotImplementedError:
-        monkeypatch.setattr(core, "_textloom_t", _FakeParser)
-    except Exception:
-        pass
-
-
-class _FakeParser:
-    def __init__(self, routerOs, attributes, values, fill=False, parse_key="", skip=False):
-        import mirel.textloom.core as core
-        self._attributes = list(attributes)
-        os = routerOs.lower()
-        core.ext_dictio[parse_key] = {}
-        assert os in core.supported_oses, \
-            "The operating system {} is not supported, try using one of {}.".format(routerOs, core.supported_oses)
-        lines = core.text_to_parse[parse_key].strip("\t\n\r\x0c\x0b").split("\n")
-        self._dictio, self._stopped, pos = {}, False, 0
-        for n, (tag, value) in enumerate(zip(attributes, values)):
-            regex = core._get_regex(routerOs, tag)
-            for i in range(pos, len(lines)):
-                m = any(re.match(r, lines[i].replace("\r", "")) for r in ([regex] if isinstance(regex, str) else regex))
-                if not m:
-                    continue
-                m = next(re.match(r, lines[i]) for r in ([regex] if isinstance(regex, str) else regex)
-                         if re.match(r, lines[i]))
-                found = m.group(1)
-                core.ext_dictio[parse_key][tag] = found
-                ok = value is None or (found in value if isinstance(value, tuple) else found == str(value))
-                if ok:
-                    self._dictio[tag], pos = True, i
-                    break
-                self._dictio[tag] = {"value": found, "line": i}
-                if n:
-                    self._stopped = True
-                    break
-            else:
-                if value is not None:
-                    break  # holds back the tags after it
-                self._dictio[tag] = True
-            if self._stopped:
-                break
-
-    def _parser_validate(self):
-        d = self._dictio
-        if self._stopped:
-            return (False, d, "")
-        if len(self._attributes) != len(d):
-            return (False, d, "# Values != # attributes, # attr: %d, # keys: %d. attributes with the same name "
-                              "given in input ?" % (len(self._attributes), len(d)))
-        return (all(v is True for v in d.values()), d, "")
-
-
 @pytest.fixture
 def registry(core):
     core.extend({"brume": {IF_NAME: r"^(\S+) is \S+", MTU: r"^\s+MTU (\d+) bytes",
