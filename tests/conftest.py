@@ -6,6 +6,7 @@ import sys
 import pytest
 
 import mirel.textloom.core as core_module
+import mirel.textloom._textloom as textloom_module
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(ROOT, "samples")
@@ -30,6 +31,14 @@ def _restore_table(table, snapshot):
     table.update({key: value for key, (value, _) in snapshot.items()})
 
 
+def _restore_namespace(module, namespace):
+    for name in set(vars(module)) - set(namespace):
+        delattr(module, name)
+    for name, value in namespace.items():
+        if vars(module).get(name) is not value:
+            setattr(module, name, value)
+
+
 @pytest.fixture(autouse=True)
 def restore_core():
     """Restore core's namespace and tables in place after each test."""
@@ -38,19 +47,33 @@ def restore_core():
     oses = core_module.supported_oses
     oses_contents = list(oses)
     yield
-    for name in set(vars(core_module)) - set(namespace):
-        delattr(core_module, name)
-    for name, value in namespace.items():
-        if vars(core_module).get(name) is not value:
-            setattr(core_module, name, value)
+    _restore_namespace(core_module, namespace)
     for name, (table, snapshot) in tables.items():
         _restore_table(table, snapshot)
     oses[:] = oses_contents
 
 
+@pytest.fixture(autouse=True)
+def restore_textloom():
+    """Restore _textloom's namespace and its command cache in place after each test."""
+    namespace = dict(vars(textloom_module))
+    cache = textloom_module.CmdCache.cache
+    cached = dict(cache)
+    yield
+    _restore_namespace(textloom_module, namespace)
+    cache.clear()
+    cache.update(cached)
+
+
 @pytest.fixture
 def core():
     return core_module
+
+
+@pytest.fixture
+def tl():
+    """The device-operations module mirel.textloom._textloom."""
+    return textloom_module
 
 
 @pytest.fixture

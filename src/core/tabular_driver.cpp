@@ -406,11 +406,8 @@ py::object driver_body(PyObject* const* a) {
                                       {stored_text(s).ptr(), s.header_fields.ptr(), s.terminal.ptr(),
                                        s.skip_header.ptr(), s.title.ptr(), s.right_justified.ptr(),
                                        s.label_fields.ptr(), s.skip_line.ptr()});
-        py::object v[7];
-        unpack(info.ptr(), 7, v);
-        py::object* settings[] = {&s.header_fields, &s.terminal,     &s.skip_header, &s.title,
-                                  &s.right_justified, &s.label_fields, &s.skip_line};
-        for (int i = 0; i < 7; ++i) *settings[i] = v[i];
+        unpack(info.ptr(), {&s.header_fields, &s.terminal, &s.skip_header, &s.title, &s.right_justified,
+                            &s.label_fields, &s.skip_line});
     }
 
     Hook compile_header(self, PYU_STR("compile_header_pattern"), base.compile_header_pattern);

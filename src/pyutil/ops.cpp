@@ -10,27 +10,11 @@ void unpack2(PyObject* item, py::object& a, py::object& b) {
         b = borrow(PyTuple_GET_ITEM(item, 1));
         return;
     }
-    PyObject* raw = PyObject_GetIter(item);
-    if (!raw) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
-        }
-        throw PyError();
-    }
-    py::object it = own(raw);
-    py::object first = next(it.ptr());
-    py::object second = first ? next(it.ptr()) : py::object();
-    if (!second) {
-        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", first ? 1 : 0);
-        throw PyError();
-    }
-    if (next(it.ptr())) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    a = std::move(first);
-    b = std::move(second);
+    unpack(item, {&a, &b});
 }
 
-void unpack(PyObject* item, size_t n, py::object* out) {
+void unpack(PyObject* item, std::initializer_list<py::object*> targets) {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(targets.size());
     PyObject* raw = PyObject_GetIter(item);
     if (!raw) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
@@ -40,17 +24,26 @@ void unpack(PyObject* item, size_t n, py::object* out) {
         throw PyError();
     }
     py::object it = own(raw);
-    for (size_t i = 0; i < n; ++i) {
-        out[i] = next(it.ptr());
-        if (!out[i]) {
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)", n, i);
+    std::vector<py::object> got;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        py::object v = next(it.ptr());
+        if (!v) {
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zd, got %zd)", n, i);
             throw PyError();
         }
+        got.push_back(std::move(v));
     }
     if (next(it.ptr())) {
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", n);
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", n);
         throw PyError();
     }
+    Py_ssize_t i = 0;
+    for (py::object* t : targets) *t = std::move(got[i++]);
+}
+
+py::object call_kw(PyObject* callable, std::initializer_list<PyObject*> args, PyObject* kwnames) {
+    const size_t nargs = args.size() - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
+    return own(PyObject_Vectorcall(callable, const_cast<PyObject**>(args.begin()), nargs, kwnames));
 }
 
 py::object format(PyObject* fmt, std::initializer_list<PyObject*> args) {

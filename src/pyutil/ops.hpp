@@ -28,8 +28,12 @@ inline py::object str(PyObject* o) { return own(PyObject_Str(o)); }
 
 // `a, b = item`, with the interpreter's errors for items of another length.
 void unpack2(PyObject* item, py::object& a, py::object& b);
-// `out[0], ..., out[n-1] = item`, with the interpreter's errors for other lengths.
-void unpack(PyObject* item, size_t n, py::object* out);
+// `a, b, c, ... = item` for any number of targets, with the same errors.
+void unpack(PyObject* item, std::initializer_list<py::object*> targets);
+
+// callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
+// naming the last len(kwnames) items of `args`.
+py::object call_kw(PyObject* callable, std::initializer_list<PyObject*> args, PyObject* kwnames);
 
 // fmt.format(*args) for a format text `fmt` (a str).
 py::object format(PyObject* fmt, std::initializer_list<PyObject*> args);

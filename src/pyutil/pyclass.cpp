@@ -1,4 +1,5 @@
 #include "pyutil/pyclass.hpp"
+#include <algorithm>
 #include <cstring>
 #include "pyutil/names.hpp"
 
@@ -33,76 +34,112 @@ std::string quoted_names(const std::vector<const char*>& names) {
 
 namespace detail {
 
-void bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** out) {
-    const size_t n = spec.params.size();
-    const std::string fname = std::string(spec.qualname) + "()";
-    if (static_cast<size_t>(nargs) > n) {
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          PyObject** out, py::object (&extra)[2]) {
+    // named parameters first, then at most one *args and one **kwargs
+    size_t n = 0;
+    while (n < fn.params.size() && fn.params[n].kind == Param::positional_or_keyword) ++n;
+    int star = -1, dstar = -1;
+    for (size_t i = n; i < fn.params.size(); ++i)
+        (fn.params[i].kind == Param::var_positional ? star : dstar) = static_cast<int>(i);
+    auto fname = [&] { return std::string(fn.qualname) + "()"; };  // only on error
+    if (static_cast<size_t>(nargs) > n && star < 0) {
         size_t required = 0;
-        for (auto* d : spec.defaults) required += d == nullptr;
+        for (size_t i = 0; i < n; ++i) required += fn.defaults[i] == nullptr;
         std::string takes;
         if (required == n)
             takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
         else
             takes = "from " + std::to_string(required) + " to " + std::to_string(n) + " positional arguments";
-        type_error(fname + " takes " + takes + " but " + std::to_string(nargs) +
+        type_error(fname() + " takes " + takes + " but " + std::to_string(nargs) +
                    (nargs == 1 ? " was given" : " were given"));
     }
     for (size_t i = 0; i < n; ++i) out[i] = i < static_cast<size_t>(nargs) ? args[i] : nullptr;
+    if (star >= 0) {
+        Py_ssize_t first = std::min<Py_ssize_t>(nargs, static_cast<Py_ssize_t>(n));
+        extra[0] = own(PyTuple_New(nargs - first));
+        for (Py_ssize_t i = first; i < nargs; ++i) PyTuple_SET_ITEM(extra[0].ptr(), i - first, Py_NewRef(args[i]));
+        out[star] = extra[0].ptr();
+    }
+    if (dstar >= 0) {
+        extra[1] = own(PyDict_New());
+        out[dstar] = extra[1].ptr();
+    }
     if (kwnames) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            // keyword names are almost always interned: compare pointers before texts
             size_t i = 0;
-            while (i < n && PyUnicode_CompareWithASCIIString(key, spec.params[i].name) != 0) ++i;
+            while (i < n && key != fn.interned_names[i]) ++i;
             if (i == n) {
-                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname.c_str(), key);
+                i = 0;
+                while (i < n && PyUnicode_CompareWithASCIIString(key, fn.params[i].name) != 0) ++i;
+            }
+            if (i == n) {
+                if (dstar >= 0) {
+                    check(PyDict_SetItem(extra[1].ptr(), key, args[nargs + k]));
+                    continue;
+                }
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname().c_str(), key);
                 throw PyError();
             }
-            if (out[i]) type_error(fname + " got multiple values for argument '" + spec.params[i].name + "'");
+            if (out[i]) type_error(fname() + " got multiple values for argument '" + fn.params[i].name + "'");
             out[i] = args[nargs + k];
         }
     }
     std::vector<const char*> missing;
     for (size_t i = 0; i < n; ++i) {
         if (out[i]) continue;
-        if (spec.defaults[i]) out[i] = spec.defaults[i];
-        else missing.push_back(spec.params[i].name);
+        if (fn.defaults[i]) out[i] = fn.defaults[i];
+        else missing.push_back(fn.params[i].name);
     }
     if (!missing.empty())
-        type_error(fname + " missing " + std::to_string(missing.size()) + " required positional argument" +
+        type_error(fname() + " missing " + std::to_string(missing.size()) + " required positional argument" +
                    (missing.size() == 1 ? "" : "s") + ": " + quoted_names(missing));
 }
 
-void prepare(FunctionSpec& spec, bool is_method, PyCFunction trampoline) {
-    if (spec.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
-    spec.defaults.clear();
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          PyObject** out) {
+    for (const Param& p : fn.params)
+        if (p.kind != Param::positional_or_keyword) raise(PyExc_SystemError, "bind: *args/**kwargs need storage");
+    py::object extra[2];
+    bind(fn, args, nargs, kwnames, out, extra);
+}
+
+void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
+    if (fn.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
+    fn.defaults.clear();
+    fn.interned_names.clear();
+    for (const Param& p : fn.params) fn.interned_names.push_back(intern_forever(p.name));
     // A text signature lets inspect.signature() report names and defaults.
-    std::string sig = std::string(spec.name) + (is_method ? "(" : "($module");
-    for (size_t i = 0; i < spec.params.size(); ++i) {
-        const Param& p = spec.params[i];
+    std::string sig = std::string(fn.name) + (is_method ? "(" : "($module");
+    for (size_t i = 0; i < fn.params.size(); ++i) {
+        const Param& p = fn.params[i];
         if (i || !is_method) sig += ", ";
+        if (p.kind == Param::var_positional) sig += "*";
+        if (p.kind == Param::var_keyword) sig += "**";
         sig += p.name;
         if (p.default_literal) {
             sig += "=";
             sig += p.default_literal;
             PyObject* d = make_default(p.default_literal);
             if (!d) throw PyError();
-            spec.defaults.push_back(d);  // made once, kept for the life of the process
+            fn.defaults.push_back(d);  // made once, kept for the life of the process
         } else {
-            spec.defaults.push_back(nullptr);
+            fn.defaults.push_back(nullptr);
         }
     }
     sig += ")\n--\n\n";
-    spec.doc_with_signature = sig + (spec.doc ? spec.doc : "");
-    spec.def.ml_name = spec.name;
-    spec.def.ml_meth = trampoline;
-    spec.def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    spec.def.ml_doc = spec.doc_with_signature.c_str();
+    fn.doc_with_signature = sig + (fn.doc ? fn.doc : "");
+    fn.def.ml_name = fn.name;
+    fn.def.ml_meth = trampoline;
+    fn.def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    fn.def.ml_doc = fn.doc_with_signature.c_str();
 }
 
-py::object new_function(FunctionSpec& spec, PyObject* self, PyObject* module_name) {
-    return own(PyCFunction_NewEx(&spec.def, self, module_name));
+py::object new_function(FunctionSpec& fn, PyObject* self, PyObject* module_name) {
+    return own(PyCFunction_NewEx(&fn.def, self, module_name));
 }
 
 py::object wrap_method(py::object function) { return own(PyInstanceMethod_New(function.ptr())); }

@@ -20,11 +20,20 @@
 namespace pyutil {
 
 struct Param {
+    enum Kind { positional_or_keyword, var_positional, var_keyword };
     const char* name;
     // Python literal of the default (None, False, True, an integer, or a
     // text in single quotes); nullptr for a required parameter.
     const char* default_literal = nullptr;
+    // *name collects the further positional arguments in a tuple, **name the
+    // further keyword arguments in a dict; both stand after the named
+    // parameters, in that order.
+    Kind kind = positional_or_keyword;
 };
+
+// `*name` and `**name` entries of a parameter list.
+inline Param var_positional(const char* name) { return Param{name, nullptr, Param::var_positional}; }
+inline Param var_keyword(const char* name) { return Param{name, nullptr, Param::var_keyword}; }
 
 // The body: bound arguments in parameter order (borrowed); returns a new object.
 using Body = py::object (*)(PyObject* const* args);
@@ -39,23 +48,28 @@ struct FunctionSpec {
     std::vector<PyObject*> defaults;  // one per parameter, nullptr when required
     std::string doc_with_signature;
     PyMethodDef def{};
+    std::vector<PyObject*> interned_names;  // one per parameter: keywords are matched by identity first
 };
 
 namespace detail {
-// Binds the call's arguments into `out` (spec.params.size() entries, borrowed).
-void bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+// Binds the call's arguments into `out` (fn.params.size() entries, borrowed).
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out);
-void prepare(FunctionSpec& spec, bool is_method, PyCFunction trampoline);
-py::object new_function(FunctionSpec& spec, PyObject* self, PyObject* module_name);
+// As above; the tuple of *args and the dict of **kwargs are kept alive in `extra`.
+void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          PyObject** out, py::object (&extra)[2]);
+void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline);
+py::object new_function(FunctionSpec& fn, PyObject* self, PyObject* module_name);
 py::object wrap_method(py::object function);
 
-constexpr size_t max_params = 16;
+constexpr size_t max_params = 24;
 
 template <FunctionSpec& S>
 PyObject* trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return boundary([&] {
         PyObject* bound[max_params];
-        bind(S, args, PyVectorcall_NARGS(nargs), kwnames, bound);
+        py::object extra[2];
+        bind(S, args, PyVectorcall_NARGS(nargs), kwnames, bound, extra);
         return S.body(bound);
     });
 }

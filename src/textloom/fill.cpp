@@ -1,0 +1,81 @@
+// oper_fill: the check operation in fill mode, with the optional fill
+// pattern that adds registered tags to the caller's pairs.
+#include "textloom/textloom.hpp"
+#include "pyutil/text.hpp"
+
+namespace textloom {
+namespace {
+
+using namespace pyutil;
+
+// Appends (tag, None) to the caller's own list for every tag registered for
+// `os` that ".*" + pattern matches and the list lacks; nothing is appended
+// before all candidates are known.
+void expand(PyObject* attrvalpairs, PyObject* os, PyObject* pattern) {
+    py::object zero = own(PyLong_FromLong(0));
+    py::object caller_tags = own(PyList_New(0));
+    {
+        py::object it = iter(attrvalpairs);
+        while (py::object pair = next(it.ptr()))
+            check(PyList_Append(caller_tags.ptr(), getitem(pair.ptr(), zero.ptr()).ptr()));
+    }
+    py::object registered = getitem(global(PYU_STR("_glb_regex_tags")), os);
+    py::object candidates = own(PyList_New(0));
+    py::object composed;  // made at the first tag, as the concatenation would be
+    py::object tags = iter(registered.ptr());
+    while (py::object tag = next(tags.ptr())) {
+        if (!composed) {
+            py::object joined = own(PyNumber_Add(PYU_STR(".*"), pattern));
+            // "(?i)show" must stay a global flag group once ".*" stands before it
+            composed = hoist_global_flags(joined.ptr());
+        }
+        py::object match = getattr(global(PYU_STR("re")), PYU_STR("match"));
+        if (!truth(call(match.ptr(), {composed.ptr(), tag.ptr()}).ptr())) continue;
+        check(PyList_Append(candidates.ptr(), own(PyTuple_Pack(2, tag.ptr(), Py_None)).ptr()));
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(candidates.ptr()); ++i) {
+        PyObject* candidate = PyList_GET_ITEM(candidates.ptr(), i);
+        if (contains(caller_tags.ptr(), PyTuple_GET_ITEM(candidate, 0))) continue;
+        call_method(attrvalpairs, PYU_STR("append"), {candidate});
+    }
+}
+
+py::object init_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    // device, show_command, attrvalpairs, refresh_cache, regex_tag_fill_pattern, skip,
+    // device_conn_alias, device_output, device_os
+    prepare_operation(self, a[2], a[3], a[4], a[8]);
+    if (!choose_device(self, a[1], a[7], a[8], a[9])) missing_device(self);
+    setattr(self, PYU_STR("_fill"), Py_True);
+    setattr(self, PYU_STR("_skip"), a[6]);
+    setattr(self, PYU_STR("_negate"), Py_False);
+    py::object os = getattr(self, PYU_STR("_device_os"));
+    if (truth(a[5])) {
+        expand(a[3], os.ptr(), a[5]);
+        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr(), Py_False});
+    } else {
+        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr(), Py_True});
+    }
+    return borrow(Py_None);
+}
+FunctionSpec init_spec{"__init__", "oper_fill.__init__",
+                       {{"self"}, {"device", "None"}, {"show_command", "None"}, {"attrvalpairs", "None"},
+                        {"refresh_cache", "False"}, {"regex_tag_fill_pattern", "''"}, {"skip", "False"},
+                        {"device_conn_alias", "None"}, {"device_output", "None"}, {"device_os", "None"}},
+                       init_body};
+
+const char* const doc =
+    "Fill the values of regex tags from the output of a show command into\n"
+    "ext_dictio[device.name] (ext_dictio['device_name'] for output given as text).\n"
+    "\n"
+    "    >>> f = oper_fill(device, 'SHOW_INTF', [('show.intf.if_name', None)],\n"
+    "    ...               regex_tag_fill_pattern=r'show\\.intf')\n"
+    "    >>> f.parse() and ext_dictio[device.name]['show.intf.mtu']";
+
+}  // namespace
+
+py::object make_oper_fill_class(PyObject* oper_check) {
+    return make_subclass("oper_fill", oper_check, doc, make_method<init_spec>(module_name()));
+}
+
+}  // namespace textloom

@@ -1,0 +1,114 @@
+// Module init of mirel.textloom._textloom: binds its names in load order.
+//
+// Built once per process like core: a second initialisation returns the
+// module already built, so the command cache survives.
+#include <string>
+#include "pyutil/module.hpp"
+#include "textloom/textloom.hpp"
+
+namespace textloom {
+namespace {
+
+pyutil::ModuleState state;
+
+void bind(const char* name, const py::object& value) {
+    check(PyDict_SetItemString(state.globals, name, value.ptr()));
+}
+
+// `from <package> import <name>`, with the interpreter's errors.
+py::object from_import(const char* package, const char* name) {
+    py::object fromlist = own(Py_BuildValue("(s)", name));
+    py::object pkg_name = own(PyUnicode_FromString(package));
+    py::object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), state.globals, nullptr, fromlist.ptr(), 0));
+    PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
+    if (value) return own(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
+    PyErr_Clear();
+    // a submodule whose import is still under way is only in sys.modules
+    std::string full = std::string(package) + "." + name;
+    PyObject* sub = PyImport_GetModule(own(PyUnicode_FromString(full.c_str())).ptr());
+    if (sub) return own(sub);
+    pyutil::check_no_error();
+    PyObject* raw_file = PyObject_GetAttrString(mod.ptr(), "__file__");
+    if (!raw_file) PyErr_Clear();
+    py::object file = raw_file ? own(raw_file) : borrow(Py_None);
+    py::object msg = PyUnicode_Check(file.ptr())
+        ? own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (%U)", name, package, file.ptr()))
+        : own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (unknown location)", name, package));
+    PyErr_SetImportError(msg.ptr(), pkg_name.ptr(), PyUnicode_Check(file.ptr()) ? file.ptr() : nullptr);
+    throw PyError();
+}
+
+const char* const oses[] = {"ketch", "pellam", "larch", "brume",   "morrow",  "wend",
+                            "dapple", "quint", "gorse", "tessel", "halvane", "fernet"};
+
+void load() {
+    // 1. standard modules
+    for (const char* mod : {"logging", "re", "sys"}) bind(mod, pyutil::import(mod));
+    // 2. the Tcl bridge is optional: any failure, interrupts included, leaves `tcl` unbound
+    try {
+        bind("tcl", from_import("ryn", "tcl"));
+    } catch (PyError&) {
+        PyErr_Clear();
+    }
+    // 3-4. core and its tables, the very same objects
+    bind("core", from_import("mirel.textloom", "core"));
+    for (const char* table : {"ext_dictio", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"})
+        bind(table, core_attr(own(PyUnicode_InternFromString(table)).ptr()));
+    // 5. a missing predicate library ends the load
+    bind("Predicate", from_import("mirel.verdix", "Predicate"));
+    // 6. one supported-OS list, shared with core from here on
+    {
+        py::object list = own(PyList_New(0));
+        for (const char* os : oses) check(PyList_Append(list.ptr(), own(PyUnicode_InternFromString(os)).ptr()));
+        pyutil::setattr(global(PYU_STR("core")), PYU_STR("supported_oses"), list.ptr());
+        bind("supported_oses", core_attr(PYU_STR("supported_oses")));
+    }
+    // 7. the module's own logger; no level, no handler
+    {
+        py::object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));
+        bind("logger", pyutil::call(getLogger.ptr(), {global(PYU_STR("__name__"))}));
+    }
+    // 8
+    bind("get_os_type", make_get_os_type());
+    bind("extend_markup", make_extend_markup());
+    bind("extend", make_extend());
+    bind("isstr", make_isstr());
+    // 9
+    bind("CmdCache", make_cmd_cache_class());
+    bind("showCmdCache", pyutil::call(global(PYU_STR("CmdCache")), {}));
+    // 10
+    bind("oper_check", make_oper_check_class(global(PYU_STR("Predicate"))));
+    bind("oper_fill", make_oper_fill_class(global(PYU_STR("oper_check"))));
+    bind("oper_fill_tabular", make_oper_fill_tabular_class(core_attr(PYU_STR("column_table_result_core_t")).ptr()));
+    bind("Device", make_device_class());
+}
+
+PyModuleDef textloom_def = {
+    PyModuleDef_HEAD_INIT,
+    "mirel.textloom._textloom",
+    nullptr,
+    0,  // re-initialisable: the import system calls PyInit__textloom again
+    nullptr,
+};
+
+}  // namespace
+
+PyObject* module() { return state.module; }
+PyObject* globals() { return state.globals; }
+PyObject* module_name() { return state.name; }
+
+py::object make_subclass(const char* name, PyObject* base, const char* doc, py::object init) {
+    py::object bases = own(PyTuple_Pack(1, base));
+    return pyutil::make_class(name, bases.ptr(), state.name, doc, {{"__init__", std::move(init)}});
+}
+
+void log_warning(PyObject* fmt, PyObject* arg) {
+    pyutil::call_method(global(PYU_STR("logger")), PYU_STR("warning"), {fmt, arg});
+}
+
+}  // namespace textloom
+
+extern "C" PyMODINIT_FUNC PyInit__textloom() {
+    return pyutil::init_once(textloom::textloom_def, textloom::state, textloom::load);
+}

@@ -1,0 +1,84 @@
+// oper_fill_tabular: the tabular parser of core on a device's output (or the
+// caller's text); all the work happens in the constructor.
+#include "textloom/textloom.hpp"
+
+namespace textloom {
+namespace {
+
+using namespace pyutil;
+
+py::object device_name(PyObject* self) {
+    return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
+}
+
+// An int (bool included) becomes a one-element list; a list stays the caller's object.
+py::object index_list(PyObject* index) {
+    if (PyLong_Check(index)) return own(Py_BuildValue("[O]", index));
+    if (PyList_Check(index)) return borrow(index);
+    py::object text = own(PyUnicode_Concat(str(index).ptr(), PYU_STR(" is not an int or list of ints")));
+    raise(PyExc_ValueError, text.ptr());
+}
+
+// CRLF line ends become LF, and one LF is appended, in core.text_to_parse[name].
+void normalise_stored_text(PyObject* self) {
+    py::object table = core_attr(PYU_STR("text_to_parse"));
+    py::object text = getitem(table.ptr(), device_name(self).ptr());
+    setitem(table.ptr(), device_name(self).ptr(),
+            call_method(text.ptr(), PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")}).ptr());
+    text = getitem(table.ptr(), device_name(self).ptr());
+    setitem(table.ptr(), device_name(self).ptr(), own(PyNumber_Add(text.ptr(), PYU_STR("\n"))).ptr());
+}
+
+py::object init_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject *device = a[1], *show_command = a[2], *refresh_cache = a[3], *header_fields = a[4],
+             *table_terminal_pattern = a[5], *index = a[6], *skip_header = a[7], *table_title_pattern = a[8],
+             *right_justified = a[9], *label_fields = a[10], /* a[11]: is_run_command, unused */
+        *skip_line = a[12], *device_conn_alias = a[13], *device_output = a[14], *device_os = a[15],
+             *delimiter = a[16];
+    setattr(self, PYU_STR("entries"), own(PyDict_New()).ptr());
+    setattr(self, PYU_STR("_refresh_cache"), refresh_cache);
+    setattr(self, PYU_STR("_refresh_cache_init"), refresh_cache);
+    setattr(self, PYU_STR("_show_command"), show_command);
+    if (!choose_device(self, device, device_conn_alias, device_output, device_os)) {
+        py::object text = str(self);
+        raise(PyExc_AttributeError,
+              percent_format(PYU_STR("Neither 'device' nor 'device_output' (device output might be empty) has "
+                                     "been passed when calling '%s'"),
+                             {text.ptr()}).ptr());
+    }
+    setattr(self, PYU_STR("index"), index_list(index).ptr());
+    acquire_text(self, device_output);
+    normalise_stored_text(self);
+    // core's constructor itself, not the next class in the MRO; the index as given
+    py::object base = core_attr(PYU_STR("column_table_result_core_t"));
+    py::object base_init = getattr(base.ptr(), PYU_STR("__init__"));
+    call(base_init.ptr(), {self, header_fields, table_terminal_pattern, index, skip_header, table_title_pattern,
+                           right_justified, label_fields, skip_line, device_name(self).ptr(), delimiter});
+    return borrow(Py_None);
+}
+FunctionSpec init_spec{"__init__", "oper_fill_tabular.__init__",
+                       {{"self"}, {"device", "None"}, {"show_command", "None"}, {"refresh_cache", "True"},
+                        {"header_fields", "None"}, {"table_terminal_pattern", "None"}, {"index", "0"},
+                        {"skip_header", "None"}, {"table_title_pattern", "None"}, {"right_justified", "False"},
+                        {"label_fields", "None"}, {"is_run_command", "False"}, {"skip_line", "None"},
+                        {"device_conn_alias", "None"}, {"device_output", "None"}, {"device_os", "None"},
+                        {"delimiter", "''"}},
+                       init_body};
+
+const char* const doc =
+    "Parse the tabular output of a show command into nested `entries`.\n"
+    "\n"
+    "    >>> t = oper_fill_tabular(device_output=text, header_fields=['Address', 'Age', 'MAC'])\n"
+    "    >>> t.entries['10.0.0.1']['MAC']\n"
+    "\n"
+    "Subclasses fix the settings in their own __init__ and override the parser's hooks\n"
+    "(cleanup_entry_field, get_init_info, add_entry) and field_mapping.";
+
+}  // namespace
+
+py::object make_oper_fill_tabular_class(PyObject* table_core) {
+    return make_subclass("oper_fill_tabular", table_core, doc, make_method<init_spec>(module_name()));
+}
+
+}  // namespace textloom

@@ -1,0 +1,1 @@
+package ifneeded vorq 1.0 [list source [file join $dir vorq.tcl]]

@@ -1,0 +1,523 @@
+"""oper_check and oper_fill: preparation of the pairs, the parse on given,
+fresh or cached output, the diagnosis text, the fill pattern."""
+import logging
+import re
+
+import pytest
+
+from ryn import testbed
+
+OUT = "mgmt0 is up\nadmin state is up\n  MTU 1500 bytes, BW 0 Kbit\n"
+IF_NAME, MTU, IP, ADMIN = "show.intf.if_name", "show.intf.mtu", "show.intf.ip_address", "show.intf.admin_state"
+NOT_FOUND = "Attribute %s not found in the show command (or textloom stopped before at an error)"
+
+
+@pytest.fixture
+def registry(core):
+    core.extend({"brume": {IF_NAME: r"^(\S+) is \S+", MTU: r"^\s+MTU (\d+) bytes",
+                           IP: [r"^\s+Internet Address is ([0-9.]+)/\d+", r"^\s+IP address ([0-9.]+)"]},
+                 "show.clock": r"^(\d\d:\d\d:\d\d)"},
+                {"brume": {"SHOW_INTF": "show interface {ifname}"}},
+                {"brume": [IF_NAME, MTU, IP]})
+    return core
+
+
+@pytest.fixture
+def device():
+    dev = testbed.Device("R1", os="brume", handle=False,
+                         outputs={"show interface mgmt0": OUT, "show clock": "10:00:00 UTC\n"})
+    dev.connect()
+    return dev
+
+
+def history(dev, alias="default"):
+    return dev.connectionmgr.connections[alias].history
+
+
+@pytest.fixture
+def warnings(caplog):
+    caplog.set_level(logging.WARNING, logger="mirel.textloom._textloom")
+
+    class Messages:
+        @property
+        def messages(self):
+            return [r.getMessage() for r in caplog.records if r.name == "mirel.textloom._textloom"]
+    return Messages()
+
+
+# --- construction -----------------------------------------------------------
+
+def test_device_path_state(tl, registry, device):
+    check = tl.oper_check(device, "SHOW_INTF", [(IF_NAME, "mgmt0")], refresh_cache=1, negate=0,
+                          device_conn_alias=None, device_os="ignored")
+    assert vars(check) == {
+        "raw_cli": None, "_errors": [], "_show_command": "SHOW_INTF", "_refresh_cache": 1,
+        "_refresh_cache_init": 1, "_device": device, "_device_conn_alias": None, "_device_os": "brume",
+        "_fill": False, "_skip": False, "_negate": 0, "_attributes": [IF_NAME], "_values": ["mgmt0"],
+        "_values_debug": ["mgmt0"]}
+    assert check._values_debug is check._values
+
+
+def test_output_path_state(tl, registry):
+    check = tl.oper_check(attrvalpairs=[(IF_NAME, "mgmt0")], device_output=OUT, device_os="brume",
+                          device_conn_alias="ignored")
+    assert type(check._device) is tl.Device and check._device.name == "device_name"
+    assert (check._device_conn_alias, check._device_os, check.raw_cli) == ("any", "brume", OUT)
+
+
+def test_device_wins_over_output(tl, registry, device):
+    check = tl.oper_check(device, "SHOW_INTF", [(IF_NAME, "mgmt0")], device_conn_alias="", device_output=OUT,
+                          device_os="pellam")
+    assert (check._device, check._device_os, check._device_conn_alias, check.raw_cli) == (device, "brume", "", OUT)
+
+
+@pytest.mark.parametrize("cls", ["oper_check", "oper_fill"])
+def test_missing_pairs(tl, cls):
+    klass = getattr(tl, cls)
+    obj = klass.__new__(klass)
+    with pytest.raises(TypeError) as info:
+        obj.__init__(device_output=OUT)
+    assert str(info.value) == "'%s' missing 1 required positional argument: 'attrvalpairs'" % object.__repr__(obj)
+    assert re.fullmatch(r"'<mirel\.textloom\._textloom\.%s object at 0x[0-9a-f]+>' missing .*" % cls,
+                        str(info.value))
+    assert vars(obj) == {}
+
+
+@pytest.mark.parametrize("cls", ["oper_check", "oper_fill"])
+@pytest.mark.parametrize("device, output", [(None, None), (None, ""), (0, ""), ([], None)])
+def test_neither_device_nor_output(tl, cls, device, output):
+    klass = getattr(tl, cls)
+    obj = klass.__new__(klass)
+    with pytest.raises(AttributeError) as info:
+        obj.__init__(device, "SHOW", [], device_output=output, device_os="brume")
+    assert str(info.value) == \
+        "Neither 'device' nor 'device_output' has been passed when calling '%s'" % object.__repr__(obj)
+    assert vars(obj) == {"raw_cli": output, "_errors": [], "_show_command": "SHOW", "_refresh_cache": False,
+                         "_refresh_cache_init": False}
+
+
+def test_get_os_type_errors_leave_the_constructor(tl, registry):
+    class Broken:
+        def is_connected(self, alias=None):
+            raise ConnectionError("gone")
+    with pytest.raises(ConnectionError, match="^gone$"):
+        tl.oper_check(Broken(), "SHOW", [(IF_NAME, "x")])
+
+
+# --- process_attrvalpairs --------------------------------------------------------
+
+@pytest.mark.parametrize("tags, pairs, attributes, values", [
+    (["t1", "t2", "t3"], [("t3", 3), ("t1", 1)], ["t1", "t3"], [1, 3]),
+    (["t1", "t2", "t3"], [("t3", 3), ("t9", 9)], ["t3", "t9"], [3, 9]),       # one unregistered: caller's order
+    (["t2", "t1"], [("t1", 1), ("t2", 2), ("t1", 5)], ["t2", "t1", "t1"], [2, 1, 5]),
+    (["t1"], ((("t1", 1)),), ["t1"], [1]),                                      # a tuple of tuples
+    (["t1", "t2"], [["t2", 2], ("t1", 1)], ["t1", "t2"], [1, 2]),              # later pairs may be lists
+    (["t1"], [("t1", 1, "ignored")], ["t1"], [1]),
+])
+def test_pairs_follow_the_registered_order(tl, core, tags, pairs, attributes, values):
+    core.extend(None, None, {"brume": tags})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert (check._attributes, check._values) == (attributes, values)
+    assert type(check._attributes) is list and type(check._values) is list
+
+
+def test_reorder_false_keeps_the_callers_order(tl, core):
+    core.extend(None, None, {"brume": ["t1", "t2"]})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[("t1", 1)], device_os="brume")
+    assert check.process_attrvalpairs([("t2", 2), ("t1", 1)], "brume", reorder=False) is None
+    assert check._attributes == ["t2", "t1"]
+    check.process_attrvalpairs([("t2", 2), ("t1", 1)], "brume")
+    assert check._attributes == ["t1", "t2"]
+
+
+@pytest.mark.parametrize("pairs, shown", [
+    ([], "[]"), ((), "[]"), ([["t1", 1]], "[['t1', 1]]"),
+])
+def test_invalid_pairs_are_recorded_not_raised(tl, core, pairs, shown):
+    core.extend(None, None, {"brume": ["t1"]})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert check._errors == [[2 ** 63 - 1, "attrvalpairs is invalid %s" % shown]]
+    assert not hasattr(check, "_attributes") and not hasattr(check, "_values")
+    for use in (check.parse, check.test, check.dump, lambda: str(check)):
+        with pytest.raises(AttributeError, match="_attributes"):
+            use()
+
+
+def test_named_tuple_is_not_a_pair(tl):
+    import collections
+    Pair = collections.namedtuple("Pair", "tag value")
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[Pair("t1", 1)], device_os="brume")
+    assert check._errors == [[2 ** 63 - 1, "attrvalpairs is invalid [Pair(tag='t1', value=1)]"]]
+
+
+def test_output_without_os(tl, core):
+    # no tag list registered at all: the pairs keep their order
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[("b", 1), ("a", 2)])
+    assert check._device_os is None and check._attributes == ["b", "a"]
+    core.extend(None, None, {"brume": ["a"]})
+    with pytest.raises(KeyError) as info:
+        tl.oper_check(device_output=OUT, attrvalpairs=[("a", 1)])
+    assert info.value.args == (None,)
+
+
+@pytest.mark.parametrize("pairs, error", [
+    ([("t1", 1), 5], TypeError),        # a pair that cannot be indexed
+    ([("t1",)], IndexError),            # reordering reaches item 1
+    (iter([("t1", 1)]), TypeError),     # no length
+])
+def test_malformed_pairs_raise(tl, core, pairs, error):
+    core.extend(None, None, {"brume": ["t1"]})
+    with pytest.raises(error):
+        tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+
+
+# --- result, error, test, dump -----------------------------------------------------
+
+@pytest.mark.parametrize("negate, given, expected", [
+    (True, True, False), (True, 0, True), ("yes", "", True), (False, 0, 0), (None, "kept", "kept"),
+])
+def test_result_applies_the_negation(tl, negate, given, expected):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[("t", 1)], negate=negate)
+    got = check.result(given)
+    assert got == expected and type(got) is type(expected)
+
+
+def test_errors_stay_sorted_by_line(tl):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[("t", 1)])
+    for args in (("m",), ("k", 3), ("j", 1), ("i", 3), ("h",)):
+        assert check.error(*args) is None
+    assert check._errors == [[1, "j"], [3, "k"], [3, "i"], [2 ** 63 - 1, "m"], [2 ** 63 - 1, "h"]]
+
+
+def test_test_and_dump(tl, registry, monkeypatch):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="brume", negate=True)
+    outcomes = iter(["first", 0])
+    monkeypatch.setattr(tl.oper_check, "parse", lambda self: next(outcomes))
+    assert check.test() == "first" and check.test() == 0
+    assert check.dump() == str(check) == "Textloom attributes : show.intf.if_name : mgmt0 - "
+
+
+# --- parse ---------------------------------------------------------------------
+
+def test_check_succeeds_on_given_output(tl, registry):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(MTU, "1500"), (IF_NAME, "mgmt0")], device_os="brume")
+    assert check.parse() is True
+    assert check._attributes == [IF_NAME, MTU]
+    assert tl.ext_dictio["device_name"] == {IF_NAME: "mgmt0", MTU: "1500"}
+    assert tl.core.text_to_parse["device_name"] is OUT
+    assert check._errors == [] and check._refresh_cache is False
+    assert str(check) == "Textloom attributes : show.intf.if_name : mgmt0 - show.intf.mtu : 1500 - "
+
+
+@pytest.mark.parametrize("values, shown", [
+    ((None, None), "None"),               # wildcards accept any value
+    (("mgmt0", ("1400", "1500")), "('1400', '1500')"),
+])
+def test_wildcards_and_alternatives(tl, registry, values, shown):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=list(zip([IF_NAME, MTU], values)), device_os="brume")
+    assert check.parse() is True
+    assert str(check).endswith("show.intf.mtu : %s - " % shown)
+
+
+MISMATCH = (
+    "Textloom attributes : show.intf.if_name : mgmt0 - show.intf.mtu : 9000 - "
+    "\n\n: Diagnosis : \n"
+    "Attribute show.intf.mtu has value '1500' (expected '9000')\n"
+    "\n"
+    "Node: device_name, Show command: None\n"
+    "mgmt0 is up\n"
+    "admin state is up\n"
+    "  MTU 1500 bytes, BW 0 Kbit                                                     "
+    "<=== Attribute show.intf.mtu has value '1500' (expected '9000')\n"
+    "\n"
+)
+
+
+def test_mismatch_diagnosis(tl, registry):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (MTU, "9000")], device_os="brume")
+    assert check.parse() is False
+    assert check._errors == [
+        [2, "Attribute show.intf.mtu has value '1500' (expected '9000')"],
+        [2 ** 63 - 1, ""],
+        [2 ** 63 - 1, "Node: device_name, Show command: None"],
+    ]
+    assert check._refresh_cache is True
+    assert str(check) == MISMATCH
+    assert check.dump() == MISMATCH
+    negated = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (MTU, "9000")],
+                            device_os="brume", negate=True)
+    assert negated.parse() is True and str(negated) == MISMATCH
+
+
+def test_not_found_attributes_are_listed_in_tag_order(tl, registry):
+    # a tag never found holds back the tags after it; the parse reaches the end of the text
+    check = tl.oper_check(device_output="mgmt0 is up\n", attrvalpairs=[(IP, "10.0.0.1"), (IF_NAME, "mgmt0"),
+                                                                        (MTU, "1500")], device_os="brume")
+    assert check.parse() is False
+    assert [e[1] for e in check._errors] == [
+        "# Values != # attributes, # attr: 3, # keys: 1. attributes with the same name given in input ?",
+        "Node: device_name, Show command: None", NOT_FOUND % MTU, NOT_FOUND % IP]
+
+
+def test_marker_lands_on_the_line_the_parser_meant(tl, registry):
+    # the parser numbers lines after the leading line feeds it strips
+    out = "\n\r\n" + OUT
+    check = tl.oper_check(device_output=out, attrvalpairs=[(IF_NAME, "mgmt0"), (MTU, "9000")], device_os="brume")
+    assert check.parse() is False
+    assert check._errors[0][0] == 2
+    lines = str(check).split("\n")
+    shown = lines[lines.index("Node: device_name, Show command: None") + 1:]
+    assert shown[:2] == ["", "\r"]
+    assert shown[4].startswith("  MTU 1500") and shown[4].endswith("<=== " + check._errors[0][1])
+
+
+@pytest.mark.parametrize("line, shown", [
+    ("x" * 79, "x" * 79 + " <=== m"),
+    ("x" * 80, "x" * 80 + "<=== m"),
+    ("x" * 95, "x" * 95 + "<=== m"),
+    ("ab\r", "ab\r" + " " * 77 + "<=== m"),
+])
+def test_marked_lines_are_padded_to_80(tl, line, shown):
+    check = tl.oper_check(device_output="x", attrvalpairs=[("t", 1)])
+    check._refresh_cache = True
+    tl.core.text_to_parse["device_name"] = "first\n" + line + "\nlast"
+    check.error("m", 1)
+    assert str(check).split("\n")[-4:] == ["first", shown, "last", ""]
+
+
+def test_one_marker_per_line_first_in_order(tl):
+    check = tl.oper_check(device_output="x", attrvalpairs=[("t", 1)])
+    check._refresh_cache = True
+    tl.core.text_to_parse["device_name"] = "a\nb"
+    check.error("second", 1)
+    check.error("first", 0)
+    check.error("also first", 0)
+    check.error("nowhere", 7)
+    check.error("no line")
+    assert str(check) == (
+        "Textloom attributes : t : 1 - \n\n: Diagnosis : \nfirst\nalso first\nsecond\nnowhere\nno line\n"
+        + "a".ljust(80) + "<=== first\n" + "b".ljust(80) + "<=== second\n")
+
+
+@pytest.mark.parametrize("refresh, stored, output_shown", [
+    (True, "a", True), (1, "a", True), (2, "a", False), ("yes", "a", False), (False, "a", False),
+    (True, None, False),
+])
+def test_output_is_shown_only_while_refresh_equals_true(tl, refresh, stored, output_shown):
+    check = tl.oper_check(device_output="x", attrvalpairs=[("t", 1)])
+    check._refresh_cache = refresh
+    tl.core.text_to_parse["device_name"] = stored
+    check.error("m")
+    text = str(check)
+    assert text.startswith("Textloom attributes : t : 1 - \n\n: Diagnosis : \nm")
+    assert text.endswith("\na\n") is output_shown
+
+
+def test_diagnosis_errors(tl):
+    check = tl.oper_check(device_output="x", attrvalpairs=[("t", 1)])
+    check.error("m")
+    tl.core.text_to_parse.pop("device_name", None)
+    with pytest.raises(KeyError, match="device_name"):
+        str(check)
+    check._errors = [[1, 5]]
+    tl.core.text_to_parse["device_name"] = "a\nb"
+    with pytest.raises(TypeError):
+        str(check)
+
+
+def test_missing_regex_ends_the_parse(tl, registry, device, warnings):
+    registry.extend({"brume": {"empty": "", "nothing": []}})
+    for tag in ("unknown.tag", "empty", "nothing"):
+        check = tl.oper_check(device, "SHOW_INTF", [(IF_NAME, "mgmt0"), (tag, "1"), ("never.looked.up", "x")],
+                              negate=True)
+        check._errors = ["left by an earlier parse"]
+        assert check.parse() is False
+        assert check._errors == [] and check._refresh_cache is False
+    assert warnings.messages == ["No regular expression defined for attribute %s" % t
+                                 for t in ("unknown.tag", "empty", "nothing")]
+    assert history(device) == [] and "R1" not in tl.core.text_to_parse
+
+
+def test_os_is_used_as_held(tl, registry, warnings):
+    registry._glb_regex_tags.clear()  # so that the pairs need no tag list for "BRUME"
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="BRUME")
+    assert check.parse() is False
+    assert warnings.messages == ["No regular expression defined for attribute show.intf.if_name"]
+
+
+def test_unknown_os_fails_in_the_parser(tl, registry):
+    registry._glb_regex_tags.clear()
+    dev = testbed.Device("R9", handle=False, outputs={"show clock": "10:00:00\n"})
+    dev.connect()
+    check = tl.oper_check(dev, "show clock", [("show.clock", "10:00:00")])
+    assert check._device_os == "unknown"
+    with pytest.raises(AssertionError, match=r"^The operating system unknown is not supported, try using one of "):
+        check.parse()
+
+
+# --- parse: where the text comes from -------------------------------------------
+
+def test_cache_miss_runs_and_keeps_the_output(tl, registry, device, warnings):
+    check = tl.oper_check(device, ("SHOW_INTF", [], {"ifname": "mgmt0"}), [(IF_NAME, "mgmt0")])
+    assert check.parse() is True
+    assert warnings.messages == ["refresh_cache = False but no output found for R1 => collect output"]
+    assert history(device) == ["show interface mgmt0"]
+    assert tl.showCmdCache.cache["R1"] is tl.core.text_to_parse["R1"] is OUT
+    assert tl.ext_dictio["R1"] == {IF_NAME: "mgmt0"}
+    # a hit: no run, whatever command produced the cached text
+    other = tl.oper_check(device, "show clock", [(MTU, "1500")])
+    assert other.parse() is True and history(device) == ["show interface mgmt0"]
+
+
+def test_failed_parse_refreshes_once(tl, registry, device):
+    tl.showCmdCache.cache["R1"] = "mgmt0 is up\n  MTU 9000 bytes\n"
+    check = tl.oper_check(device, ("SHOW_INTF", [], {"ifname": "mgmt0"}), [(IF_NAME, "mgmt0"), (MTU, "1500")])
+    assert check.parse() is False and check._refresh_cache is True and history(device) == []
+    assert check.parse() is True
+    assert history(device) == ["show interface mgmt0"]
+    assert check._errors == [] and check._refresh_cache is False
+
+
+def test_refresh_true_runs_every_time(tl, registry, device):
+    check = tl.oper_check(device, "show interface mgmt0", [(IF_NAME, "mgmt0")], refresh_cache=True)
+    assert check.parse() and check.parse()
+    assert history(device) == ["show interface mgmt0"] * 2
+
+
+def test_given_output_with_a_device_runs_nothing(tl, registry, device):
+    tl.showCmdCache.cache["R1"] = "cached"
+    check = tl.oper_check(device, "SHOW_INTF", [(IF_NAME, "mgmt0")], refresh_cache=True, device_output=OUT)
+    assert check.parse() is True
+    assert history(device) == [] and tl.core.text_to_parse["R1"] is OUT
+    assert tl.showCmdCache.cache["R1"] == "cached"
+    assert tl.ext_dictio["R1"] == {IF_NAME: "mgmt0"}
+
+
+def test_empty_output_with_a_device_counts_as_none(tl, registry, device):
+    check = tl.oper_check(device, "show interface mgmt0", [(IF_NAME, "mgmt0")], device_output="")
+    assert check.parse() is True and history(device) == ["show interface mgmt0"]
+
+
+def test_alias_connection_runs_the_command(tl, registry, device):
+    device.connect("myuut")
+    check = tl.oper_check(device, "show interface mgmt0", [(IF_NAME, "mgmt0")], refresh_cache=True,
+                          device_conn_alias="myuut")
+    assert check.parse() is True
+    assert history(device, "myuut") == ["show interface mgmt0"] and history(device) == []
+    assert tl.showCmdCache.cache["R1"] is OUT
+
+
+def test_errors_of_the_run_propagate(tl, registry, device):
+    check = tl.oper_check(device, ("SHOW_INTF",), [(IF_NAME, "mgmt0")], refresh_cache=True)
+    with pytest.raises(KeyError, match="ifname"):
+        check.parse()
+    assert check._refresh_cache is True and "R1" not in tl.core.text_to_parse
+
+
+def test_none_output_reaches_the_parser(tl, registry):
+    class Silent:
+        name = "R5"
+        os = "brume"
+
+        def is_connected(self, alias=None):
+            return True
+
+        def execute(self, command):
+            return None
+    check = tl.oper_check(Silent(), "show x", [(IF_NAME, "mgmt0")], refresh_cache=True)
+    with pytest.raises(AttributeError):
+        check.parse()
+    assert tl.showCmdCache.cache["R5"] is None
+
+
+# --- oper_fill -------------------------------------------------------------------
+
+def test_fill_on_given_output(tl, registry):
+    fill = tl.oper_fill(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (MTU, None)], device_os="brume")
+    assert (fill._fill, fill._skip, fill._negate, fill._device_os) == (True, False, False, "brume")
+    assert fill.parse() is True
+    assert tl.ext_dictio["device_name"] == {IF_NAME: "mgmt0", MTU: "1500"}
+    assert str(fill) == "Textloom attributes : show.intf.if_name : mgmt0 - show.intf.mtu : None - "
+
+
+def test_fill_on_a_device(tl, registry, device):
+    fill = tl.oper_fill(device, "show interface mgmt0", [(IF_NAME, "mgmt0"), (MTU, None)], True, "", "skip",
+                        device_os="pellam")
+    assert (fill._device_os, fill._skip, fill._refresh_cache) == ("brume", "skip", True)
+    assert fill.parse() is True and tl.ext_dictio["R1"][MTU] == "1500"
+
+
+@pytest.fixture
+def intf_tags(core):
+    core.extend(None, None, {"brume": [IF_NAME, MTU, ADMIN], "pellam": ["show.ip.x"]})
+
+
+@pytest.mark.parametrize("pairs, pattern, after", [
+    ([(IF_NAME, "mgmt0")], r"show\.intf", [(IF_NAME, "mgmt0"), (MTU, None), (ADMIN, None)]),
+    ([(MTU, "1500"), (IF_NAME, "mgmt0")], r"show\.intf", [(MTU, "1500"), (IF_NAME, "mgmt0"), (ADMIN, None)]),
+    ([], "state", [(ADMIN, None)]),                       # unanchored: anywhere in the tag
+    ([], "^state", []),                                   # anchored at the start of the tag
+    ([], "name|admin", [(IF_NAME, None)]),                # the second branch only at the start
+    ([], "admin|^show.intf.m", [(MTU, None), (ADMIN, None)]),
+    ([], r"(?i)SHOW\.INTF\.(MTU|IF)", [(IF_NAME, None), (MTU, None)]),   # a global flag group stays global
+    ([(ADMIN, "up")], "nothing", [(ADMIN, "up")]),
+])
+def test_fill_pattern_appends_to_the_callers_list(tl, intf_tags, pairs, pattern, after):
+    fill = tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern=pattern, device_os="brume")
+    assert pairs == after
+    assert fill._attributes == [p[0] for p in after] if after else True
+
+
+def test_fill_pattern_keeps_order_when_nothing_is_added(tl, intf_tags):
+    pairs = [(ADMIN, "up"), (IF_NAME, "mgmt0")]
+    assert tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern="zzz",
+                        device_os="brume")._attributes == [ADMIN, IF_NAME]
+    assert tl.oper_fill(device_output=OUT, attrvalpairs=pairs, device_os="brume")._attributes == [IF_NAME, ADMIN]
+
+
+def test_fill_pattern_appends_once(tl, intf_tags):
+    pairs = [(IF_NAME, "mgmt0")]
+    first = tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern="intf", device_os="brume")
+    tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern="intf", device_os="brume")
+    assert pairs == [(IF_NAME, "mgmt0"), (MTU, None), (ADMIN, None)]
+    assert first._attributes == [IF_NAME, MTU, ADMIN]
+
+
+@pytest.mark.parametrize("pattern, os, error", [
+    ("intf", None, KeyError),         # no device_os with output text
+    ("intf", "wend", KeyError),       # nothing registered for it
+    ("intf(", "brume", re.error),
+    (5, "brume", TypeError),
+])
+def test_fill_pattern_failures_leave_the_list_unchanged(tl, intf_tags, pattern, os, error):
+    pairs = [(IF_NAME, "mgmt0")]
+    with pytest.raises(error):
+        tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern=pattern, device_os=os)
+    assert pairs == [(IF_NAME, "mgmt0")]
+
+
+def test_fill_pattern_needs_an_appendable_list(tl, intf_tags):
+    with pytest.raises(AttributeError, match="append"):
+        tl.oper_fill(device_output=OUT, attrvalpairs=((IF_NAME, "x"),), regex_tag_fill_pattern="intf",
+                     device_os="brume")
+    with pytest.raises(TypeError):
+        tl.oper_fill(device_output=OUT, attrvalpairs=[5], regex_tag_fill_pattern="intf", device_os="brume")
+    fill = tl.oper_fill(device_output=OUT, attrvalpairs=((IF_NAME, "x"), (MTU, 1), (ADMIN, 2)),
+                        regex_tag_fill_pattern="intf", device_os="brume")
+    assert fill._attributes == [IF_NAME, MTU, ADMIN]
+
+
+def test_fill_pattern_then_parse(tl, registry):
+    pairs = [(IF_NAME, "mgmt0")]
+    fill = tl.oper_fill(device_output=OUT, attrvalpairs=pairs, regex_tag_fill_pattern=r"\.mtu$",
+                        device_os="brume")
+    assert fill.parse() is True
+    assert tl.ext_dictio["device_name"] == {IF_NAME: "mgmt0", MTU: "1500"}
+
+
+def test_oses_may_be_any_object(tl, core):
+    from unittest.mock import Mock
+    os = Mock(name="os")
+    core._glb_regex_tags[os] = ["t1"]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[("t1", 1)], device_os=os)
+    assert check._device_os is os and check._attributes == ["t1"]
