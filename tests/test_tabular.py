@@ -301,9 +301,11 @@ def test_heading_found_anywhere_in_the_text(core):
         "Address x\nAddresses Age\n 1.1.1.1  3\n",
         "Address   Age\r\n1.1.1.1   3\r\n",
         "\n\nAddress\n   Age\n1.1.1.1\n",
+        "Address book\n  Address   Age\n1.1.1.1   3\n",
     ]
     for text in texts:
-        for headings in (["Address", "Age"], ["Addres+", "Age"], ["Address", "Age(s)?"]):
+        for headings in (["Address", "Age"], ["Addres+", "Age"], ["Address", "Age(s)?"], ["Addr|Address", "Age"],
+                         [r"Address(?<=s)", "Age"]):
             t = parse(core, text, headings)
             core.compile = lambda p: re.compile(p)  # not re's own: every position is tried
             slow = parse(core, text, headings)

@@ -1,5 +1,6 @@
 // The tabular parsers column_result_t and column_table_result_core_t: the
 // classes, their small methods and the heading expression.
+#include <vector>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/text.hpp"
@@ -287,25 +288,22 @@ bool is_meta(Py_UCS4 c) {
 }  // namespace
 
 py::object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
-    py::object lines = multi_line ? iter(header_fields) : py::object();
-    py::object first;
-    auto each_text = [&](auto&& visit) {
-        auto visit_line = [&](PyObject* line) {
-            py::object it = iter(line);
-            while (py::object text = next(it.ptr())) {
-                if (!first) first = text;
-                if (!visit(text.ptr())) return false;
-            }
-            return true;
-        };
-        if (!multi_line) return visit_line(header_fields);
-        while (py::object line = next(lines.ptr()))
-            if (!visit_line(line.ptr())) return false;
-        return true;
+    std::vector<py::object> texts;
+    auto collect = [&](PyObject* line) {
+        py::object it = iter(line);
+        while (py::object text = next(it.ptr())) texts.push_back(text);
     };
-    if (!each_text([](PyObject* text) { return PyUnicode_Check(text) && groups_balance(text) && !has_flags(text); }))
-        return {};
-    if (!first) return {};
+    if (multi_line) {
+        py::object lines = iter(header_fields);
+        while (py::object line = next(lines.ptr())) collect(line.ptr());
+    } else {
+        collect(header_fields);
+    }
+    // a text that could close its group early or set flags for the whole expression
+    for (const py::object& text : texts)
+        if (!PyUnicode_Check(text.ptr()) || !groups_balance(text.ptr()) || has_flags(text.ptr())) return {};
+    if (texts.empty()) return {};
+    const py::object& first = texts.front();
     Text t(first.ptr());
     Py_ssize_t n = 0;
     while (n < t.len && !is_meta(t[n])) ++n;

@@ -341,8 +341,9 @@ private:
     Py_ssize_t walk(Py_ssize_t start, Py_ssize_t end, const Bounds& bounds) {
         py::object delims;
         for (Py_ssize_t p = start; p < end;) {
-            Py_ssize_t line_end = p;
-            while (line_end < end && t_[line_end] != '\n') ++line_end;
+            Py_ssize_t line_end = PyUnicode_FindChar(text_, '\n', p, end, 1);
+            if (line_end == -2) throw PyError();
+            if (line_end < 0) line_end = end;
             if (line_end < end) {
                 ++line_end;  // with its line feed
             } else if (end != t_.len) {
