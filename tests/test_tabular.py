@@ -466,8 +466,11 @@ def hexa(field, base):
 
 
 class Scaler:
-    def times(self, field, k=1):
-        return ("scaler", int(field) * k)
+    def times(self, field):
+        return ("scaler", int(field))
+
+    def scaled(self, parser, field, k):
+        return (type(parser).__name__, int(field) * k)
 
 
 @pytest.mark.parametrize("converter, value", [
@@ -495,11 +498,11 @@ def test_methods_among_the_converters_receive_the_parser(core):
             return ("presented", type(parser).__name__, field)
 
     class Mapped(core.column_table_result_core_t):
-        field_mapping = {"A": scaler.times, "B": Presented(), "C": [Scaler.times, 3], "D": [hexa, 2]}
+        field_mapping = {"A": scaler.times, "B": Presented(), "C": [scaler.scaled, 3], "D": [hexa, 2]}
     t = parse(core, "A  B  C  D\n2  3  4  101\n", ["A", "B", "C", "D"], cls=Mapped)
-    # a bound method gets the value alone; one presented as such gets the parser first
-    assert t.entries["2"]["A"] == ("scaler", 2) and t.entries["2"]["B"] == ("presented", "Mapped", "3")
-    assert t.entries["2"]["D"] == 5
+    # a bound method gets the value alone; one presented as such gets the parser first, and so
+    # does a bound method heading a list, before the list's further items
+    assert t.entries["2"] == {"A": ("scaler", 2), "B": ("presented", "Mapped", "3"), "C": ("Mapped", 12), "D": 5}
 
 
 @pytest.mark.parametrize("converter, mapped_string, key, leaf", [
