@@ -59,6 +59,9 @@ def test_given_output_is_normalised_and_handed_on(tl, core, recorder):
     ("a\r\nb", "a\nb\n"),
     ("a\rb\n", "a\rb\n\n"),          # a lone carriage return stays; a final line feed gets another
     ("a\r\r\n", "a\r\n\n"),
+    ("\xe9\r\n\u65e5\u672c\r", "\xe9\n\u65e5\u672c\r\n"),   # wider characters
+    ("\U0001f600\r\nx\r\n\r\n", "\U0001f600\nx\n\n\n"),
+    (type("Text", (str,), {})("a\r\nb"), "a\nb\n"),          # a str subclass
 ])
 def test_line_ends(tl, core, recorder, text, stored):
     tl.oper_fill_tabular(device_output=text, header_fields=["a"])
