@@ -321,7 +321,7 @@ SETTING_REGEXES = st.one_of(st.none(), st.sampled_from([r"^Total", "---", r"#$",
        skip_header=SETTING_REGEXES, terminal=SETTING_REGEXES, title=SETTING_REGEXES, skip_line=SETTING_REGEXES,
        right_justified=sometimes(st.booleans()),
        label_fields=st.one_of(st.none(), st.lists(st.text(max_size=4), max_size=4), ODD),
-       delimiter=st.one_of(st.none(), st.none(), ODD), stored=sometimes(st.none(), st.one_of(st.binary(), HOSTILE)))
+       delimiter=st.one_of(st.none(), st.none(), st.just(NeverEqualStr("")), ODD), stored=sometimes(st.none(), st.one_of(st.binary(), HOSTILE)))
 def test_tabular(core, tl, case, header_fields, index, skip_header, terminal, title, skip_line, right_justified,
                  label_fields, delimiter, stored):
     text, headings, table_delimiter = case
@@ -491,3 +491,11 @@ def test_convert_with_escape_giving_no_text(core, escaped):
 
     with pytest.raises(TypeError):
         mk_t().convert("wend", "Interface XSXeth0", 0)
+
+
+def test_empty_delimiter_unequal_to_the_empty_text(core):
+    """A str subclass that is empty but unequal to "" is taken as the delimiter: the alignment ends."""
+    core.text_to_parse["k"] = "Address | Age\n1 | 2\n"
+    parser = core.column_table_result_core_t(["Address", "Age"], parse_key="k", delimiter=NeverEqualStr(""))
+    assert isinstance(parser.entries, dict)
+    assert isinstance(parser.align_table("a b\n", ["a", "b"], None, NeverEqualStr(""), False), str)
