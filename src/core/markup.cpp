@@ -527,7 +527,7 @@ py::object process_body(PyObject* const* a) {
         if (py::object value = header_value(PYU_STR("OS: (.+)"), line.ptr())) {
             oldos = os;
             os = call_method(value.ptr(), PYU_STR("lower"), {});
-            PyObject* oses = global(PYU_STR("supported_oses"));
+            pyutil::Held oses = global(PYU_STR("supported_oses"));
             if (!assertions_disabled() && !contains(oses, os.ptr()))
                 raise(PyExc_AssertionError, format(PYU_STR("Unknown OS {}, must be one of {}"), {os.ptr(), oses}).ptr());
             if (truth(markup.ptr())) {
