@@ -105,7 +105,7 @@ def table():
     assert len(public()) == len(direct()) == ROWS
     peer = None
     if textfsm:
-        template = ("Value ADDRESS (\\S+)\nValue AGE (\\S+)\nValue MAC (\\S+)\nValue INTERFACE (\\S+)\n\nStart\n"
+        template = ("Value ADDRESS (\\d+\\.\\d+\\.\\d+\\.\\d+)\nValue AGE (\\S+)\nValue MAC (\\S+)\nValue INTERFACE (\\S+)\n\nStart\n"
                     "  ^${ADDRESS}\\s+${AGE}\\s+${MAC}\\s+${INTERFACE} -> Record\n")
         fsm = textfsm.TextFSM(io.StringIO(template))
 

@@ -59,6 +59,9 @@ def test_given_output_is_normalised_and_handed_on(tl, core, recorder):
     ("a\r\nb", "a\nb\n"),
     ("a\rb\n", "a\rb\n\n"),          # a lone carriage return stays; a final line feed gets another
     ("a\r\r\n", "a\r\n\n"),
+    ("\xe9\r\n\u65e5\u672c\r", "\xe9\n\u65e5\u672c\r\n"),   # wider characters
+    ("\U0001f600\r\nx\r\n\r\n", "\U0001f600\nx\n\n\n"),
+    (type("Text", (str,), {})("a\r\nb"), "a\nb\n"),          # a str subclass
 ])
 def test_line_ends(tl, core, recorder, text, stored):
     tl.oper_fill_tabular(device_output=text, header_fields=["a"])
@@ -162,3 +165,38 @@ def test_subclass_with_fixed_settings(tl, recorder, device):
     table = arp_table(device)
     assert isinstance(table, tl.oper_fill_tabular) and history(device) == ["show arp"]
     assert recorder.calls[0][0][:3] == (["Address", "Age"], "^$", [0])
+
+
+# End to end, on core's real parser.
+
+def test_crlf_output_parses_as_lf_output(tl):
+    crlf = tl.oper_fill_tabular(device_output=ARP, header_fields=["Address", "Age", "MAC Address", "Interface"])
+    lf = tl.oper_fill_tabular(device_output=ARP.replace("\r\n", "\n"),
+                              header_fields=["Address", "Age", "MAC Address", "Interface"])
+    assert crlf.entries == lf.entries
+    assert crlf.entries["10.0.0.2"] == {"Address": "10.0.0.2", "Age": "0:03:04", "MAC Address": "0050.56aa.0002",
+                                        "Interface": "mgmt0"}
+
+
+def test_two_index_columns_on_a_device(tl, device):
+    table = tl.oper_fill_tabular(device, "show arp", header_fields=["Address", "Age", "MAC Address", "Interface"],
+                                 index=[3, 0])
+    assert list(table.entries) == ["mgmt0"]
+    assert sorted(table.entries["mgmt0"]) == ["10.0.0.1", "10.0.0.2"]
+    assert table.entries["mgmt0"]["10.0.0.1"]["MAC Address"] == "0050.56aa.0001"
+    assert history(device) == ["show arp"]
+
+
+def test_subclass_converts_and_cleans_fields(tl, device):
+    class arp_table(tl.oper_fill_tabular):
+        field_mapping = {"Age": [lambda age, unit: (age.count(":"), unit), "colons"]}
+
+        def __init__(self, device):
+            super().__init__(device, "show arp", header_fields=["Address", "Age", "MAC Address", "Interface"])
+
+        def cleanup_entry_field(self, header, field):
+            return field.upper() if header == "MAC Address" else field
+
+    table = arp_table(device)
+    assert table.entries["10.0.0.1"] == {"Address": "10.0.0.1", "Age": (2, "colons"),
+                                         "MAC Address": "0050.56AA.0001", "Interface": "mgmt0"}

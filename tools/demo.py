@@ -52,6 +52,29 @@ def registry():
     pprint.pprint(values)
 
 
+def parsers():
+    heading("Non-tabular parser: fill, then a failing check, on samples/interface.txt")
+    core.text_to_parse["demo"] = sample("interface.txt")
+    tags = ["intf.if_name", "intf.ip_address", "intf.mtu"]
+    parser = core._textloom_t("brume", tags, ["mgmt0", None, None], fill=True, parse_key="demo")
+    print("fill :", parser._parser_validate()[0], core.ext_dictio["demo"])
+    parser = core._textloom_t("brume", tags, ["mgmt0", ("10.10.10.5", "10.10.10.6"), "9000"], parse_key="demo")
+    print("check:", parser._parser_validate())
+
+    heading("Tabular parser: samples/vrf_arp_tables.txt, one table per VRF")
+    core.text_to_parse[""] = sample("vrf_arp_tables.txt")
+    table = core.column_table_result_core_t(["Address", "Age", "MAC Address", "Interface"],
+                                            table_terminal_pattern="^Total entries",
+                                            table_title_pattern=r"^VRF: (\S+)", index=0)
+    pprint.pprint({vrf: sorted(rows) for vrf, rows in table.entries.items()})
+    print("red 10.1.1.1:", table.entries["red"]["10.1.1.1"])
+
+    heading("Tabular parser: samples/port_table.txt, drawn with '|'")
+    core.text_to_parse[""] = sample("port_table.txt")
+    table = core.column_table_result_core_t(["Port", "Admin", "Oper", "Description"], delimiter="|")
+    pprint.pprint(table.entries)
+
+
 def markup():
     heading("Markup: samples/interface.markup compiled into a registration text")
     text = sample("interface.markup")
@@ -117,5 +140,6 @@ def device_operations():
 
 if __name__ == "__main__":
     registry()
+    parsers()
     markup()
     device_operations()

@@ -1,48 +1,173 @@
-// The tabular parsers column_result_t and column_table_result_core_t.
-#include "core/core.hpp"
-#include "core/stub.hpp"
+// The tabular parsers column_result_t and column_table_result_core_t: the
+// classes, their small methods and the heading expression.
+#include <vector>
+#include "core/tabular.hpp"
+#include "pyutil/ops.hpp"
+#include "pyutil/text.hpp"
 
-namespace core {
-namespace {
+namespace core::tabular {
 
 using namespace pyutil;
 
+BaseMethods base;
+
+namespace {
+
+PyObject* re_function(const char* name) {
+    return own(PyObject_GetAttrString(pyutil::import("re").ptr(), name)).release().ptr();  // kept for the process
+}
+
+}  // namespace
+
+PyObject* re_compile() {
+    static PyObject* const f = re_function("compile");
+    return f;
+}
+
+PyObject* re_search() {
+    static PyObject* const f = re_function("search");
+    return f;
+}
+
+py::object compile_user_pattern(PyObject* pattern) {
+    py::object hoisted = hoist_global_flags(pattern);
+    return call(global(PYU_STR("compile")), {hoisted.ptr()});
+}
+
+namespace {
+
+// ---- column_result_t -------------------------------------------------------
+
+py::object base_add_entry_body(PyObject* const*) {
+    assert_that(false, "add_entry must be implemented by concrete sub-class");
+    return borrow(Py_None);
+}
+
+py::object get_init_info_body(PyObject* const*) {
+    assert_that(false, "get_init_info must be overridden by concrete sub-class");
+    return borrow(Py_None);
+}
+
+py::object cleanup_entry_field_body(PyObject* const* a) { return borrow(a[2]); }
+
+py::object find_entry_in_list_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject* regex = a[1];
+    py::object it = iter(a[2]);
+    py::object zero = own(PyLong_FromLong(0));
+    while (py::object ent = next(it.ptr())) {
+        py::object first = getitem(ent.ptr(), zero.ptr());
+        py::object m = call(global(PYU_STR("search")), {regex, first.ptr()});
+        setattr(self, PYU_STR("last_find_match"), m.ptr());
+        if (m.ptr() != Py_None) return ent;
+    }
+    return borrow(Py_None);
+}
+
+py::object find_entry_index_list_body(PyObject* const* a) {
+    py::object level = getattr(a[0], PYU_STR("entries"));
+    py::object it = iter(a[1]);
+    while (py::object key = next(it.ptr())) {
+        if (!contains(level.ptr(), key.ptr())) return borrow(Py_None);
+        level = getitem(level.ptr(), key.ptr());
+    }
+    return level;
+}
+
+// ---- column_table_result_core_t --------------------------------------------
+
+py::object core_init_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject* index = a[3];
+    setattr(self, PYU_STR("entries"), own(PyDict_New()).ptr());
+    if (PyLong_Check(index)) {
+        py::object list = own(PyList_New(0));
+        check(PyList_Append(list.ptr(), index));
+        setattr(self, PYU_STR("index"), list.ptr());
+    } else if (PyList_Check(index)) {
+        setattr(self, PYU_STR("index"), index);
+    } else {
+        py::object text = str(index);
+        raise(PyExc_ValueError, own(PyUnicode_Concat(text.ptr(), PYU_STR(" is not an int or list of ints"))).ptr());
+    }
+    // column_result_t's constructor itself, whatever the object's class puts before it
+    PyObject* settings[] = {self, a[1], a[2], a[4], a[5], a[6], a[7], a[8], a[9], a[10]};
+    py::object init = getattr(global(PYU_STR("column_result_t")), PYU_STR("__init__"));
+    if (init.ptr() == base.init) return driver_body(settings);
+    return own(PyObject_Vectorcall(init.ptr(), settings, 10, nullptr));
+}
+
+// ---- specs -------------------------------------------------------------------
+
 FunctionSpec add_entry_spec{"add_entry", "column_result_t.add_entry",
-                            {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, not_built};
-FunctionSpec get_init_info_spec{"get_init_info", "column_result_t.get_init_info",
-                                {{"self"}, {"output"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"},
-                                 {"table_title_pattern"}, {"right_justified"}, {"label_fields"}, {"skip_line"}},
-                                not_built};
+                            {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, base_add_entry_body,
+                            "Must be provided by concrete sub-class"};
+FunctionSpec get_init_info_spec{
+    "get_init_info", "column_result_t.get_init_info",
+    {{"self"}, {"output"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"},
+     {"table_title_pattern"}, {"right_justified"}, {"label_fields"}, {"skip_line"}},
+    get_init_info_body,
+    "Overridden by a subclass that passes None for header_fields: called back with the\n"
+    "output to parse and the current settings, it returns the seven settings header_fields,\n"
+    "table_terminal_pattern, skip_header, table_title_pattern, right_justified, label_fields\n"
+    "and skip_line."};
 FunctionSpec compile_header_pattern_spec{"compile_header_pattern", "column_result_t.compile_header_pattern",
-                                         {{"self"}, {"header_fields"}}, not_built};
+                                         {{"self"}, {"header_fields"}}, compile_header_pattern_body,
+                                         "Compile a header pattern from the given header fields"};
 FunctionSpec align_table_spec{"align_table", "column_result_t.align_table",
                               {{"self"}, {"table_to_parse"}, {"header_fields"}, {"label_fields"}, {"delimiter"},
                                {"right_justified"}},
-                              not_built};
-FunctionSpec init_spec{"__init__", "column_result_t.__init__",
-                       {{"self"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"},
-                        {"table_title_pattern", "None"}, {"right_justified", "False"}, {"label_fields", "None"},
-                        {"skip_line", "None"}, {"parse_key", "''"}, {"delimiter", "''"}},
-                       not_built};
+                              align_table_body, "A function to align all the table fields before parsing operation"};
+FunctionSpec init_spec{
+    "__init__", "column_result_t.__init__",
+    {{"self"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"}, {"table_title_pattern", "None"},
+     {"right_justified", "False"}, {"label_fields", "None"}, {"skip_line", "None"}, {"parse_key", "''"},
+     {"delimiter", "''"}},
+    driver_body,
+    "Parse every table of text_to_parse[parse_key].\n"
+    "\n"
+    "header_fields: regexes of the column headings, or a list of such lists for a\n"
+    "    heading of several lines; None asks get_init_info for the settings.\n"
+    "table_terminal_pattern: regex; a data line holding it ends the table.\n"
+    "skip_header: regex of the line below the heading after which the rows begin.\n"
+    "table_title_pattern: regex of a table's title line; each table's rows are filed\n"
+    "    under the title's capture groups.\n"
+    "right_justified: the headings are right-justified (a column ends where its heading ends).\n"
+    "label_fields: column names to use instead of the heading texts.\n"
+    "skip_line: regex; data lines holding it are skipped.\n"
+    "parse_key: key of text_to_parse holding the text.\n"
+    "delimiter: column border of a table drawn with a delimiter (default '|' when needed)."};
 FunctionSpec add_entries_to_results_spec{"_add_entries_to_results", "column_result_t._add_entries_to_results",
-                                         {{"self"}, {"titlevalues"}}, not_built};
+                                         {{"self"}, {"titlevalues"}}, add_entries_to_results_body,
+                                         "File the current entries under the table's title values."};
 FunctionSpec map_entry_field_spec{"_map_entry_field", "column_result_t._map_entry_field",
-                                  {{"self"}, {"header"}, {"field"}}, not_built};
-FunctionSpec cleanup_entry_field_spec{"cleanup_entry_field", "column_result_t.cleanup_entry_field",
-                                      {{"self"}, {"header"}, {"field"}}, not_built};
+                                  {{"self"}, {"header"}, {"field"}}, map_entry_field_body,
+                                  "Convert a field with the converter field_mapping names for its column."};
+FunctionSpec cleanup_entry_field_spec{
+    "cleanup_entry_field", "column_result_t.cleanup_entry_field", {{"self"}, {"header"}, {"field"}},
+    cleanup_entry_field_body,
+    "Clean up or coerce a field (stripped of white space) before it is converted; a field\n"
+    "that is not an index field may be turned into any type. Returns the field unchanged."};
 FunctionSpec find_entry_in_list_spec{"_find_entry_in_list", "column_result_t._find_entry_in_list",
-                                     {{"self"}, {"regex"}, {"entries"}}, not_built};
+                                     {{"self"}, {"regex"}, {"entries"}}, find_entry_in_list_body,
+                                     "The first element whose first item regex is found in, or None."};
 FunctionSpec find_entry_index_list_spec{"find_entry_index_list", "column_result_t.find_entry_index_list",
-                                        {{"self"}, {"index_list"}}, not_built};
+                                        {{"self"}, {"index_list"}}, find_entry_index_list_body,
+                                        "Find an entry given a list of indices. Return None if not there."};
 
-FunctionSpec core_init_spec{"__init__", "column_table_result_core_t.__init__",
-                            {{"self"}, {"header_fields", "None"}, {"table_terminal_pattern", "None"}, {"index", "0"},
-                             {"skip_header", "None"}, {"table_title_pattern", "None"}, {"right_justified", "False"},
-                             {"label_fields", "None"}, {"skip_line", "None"}, {"parse_key", "''"},
-                             {"delimiter", "''"}},
-                            not_built};
+FunctionSpec core_init_spec{
+    "__init__", "column_table_result_core_t.__init__",
+    {{"self"}, {"header_fields", "None"}, {"table_terminal_pattern", "None"}, {"index", "0"},
+     {"skip_header", "None"}, {"table_title_pattern", "None"}, {"right_justified", "False"},
+     {"label_fields", "None"}, {"skip_line", "None"}, {"parse_key", "''"}, {"delimiter", "''"}},
+    core_init_body,
+    "Parse text_to_parse[parse_key] into entries.\n"
+    "\n"
+    "index: a column position, or a list of them, whose values key the levels of\n"
+    "entries. The other settings are those of column_result_t."};
 FunctionSpec core_add_entry_spec{"add_entry", "column_table_result_core_t.add_entry",
-                                 {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, not_built};
+                                 {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, core_add_entry_body,
+                                 "File one row into entries under its index keys."};
 
 const char* const base_doc =
     "Superclass of table result parsers: finds tables by their heading and cuts\n"
@@ -51,14 +176,147 @@ const char* const core_doc =
     "Parse tabular show-command output into nested `entries`.\n"
     "\n"
     "    >>> core.text_to_parse[''] = output\n"
-    "    >>> t = core.column_table_result_core_t(['Address', 'Age', 'MAC'], index=0)\n"
-    "    >>> t.entries['10.0.0.1']['MAC']\n"
+    "    >>> t = core.column_table_result_core_t(['Address', 'Age', 'Hardware Addr'])\n"
+    "    >>> t.entries['10.0.0.1']['Hardware Addr']\n"
+    "    '0011.2233.4455'\n"
     "\n"
-    "With index=[0, 2] the entries are nested by the first and third column.";
+    "With index=[0, 2] the entries are nested by the first and the third column:\n"
+    "t.entries['10.0.0.1']['0011.2233.4455'] is the row.";
+
+py::object method(py::object m, PyObject*& function) {
+    function = method_function(m.ptr());
+    Py_INCREF(function);  // kept for the process, to tell overrides from it
+    return m;
+}
 
 }  // namespace
 
-py::object make_column_result_class() {
+// ---- heading expression ------------------------------------------------------
+
+namespace {
+
+// ([ \t]*)(text) for every heading text of `line`, appended to `pattern`.
+py::object ordering_header(PyObject* line, py::object pattern) {
+    py::object it = iter(line);
+    while (py::object text = next(it.ptr())) {
+        pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \t]*)(")));
+        pattern = own(PyUnicode_Concat(pattern.ptr(), text.ptr()));
+        pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR(")")));
+    }
+    return pattern;
+}
+
+bool all_lists(PyObject* header_fields) {
+    py::object it = iter(header_fields);
+    while (py::object e = next(it.ptr()))
+        if (!PyList_Check(e.ptr())) return false;
+    return true;
+}
+
+}  // namespace
+
+py::object compile_header_pattern_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject* header_fields = a[1];
+    py::object pattern = borrow(empty_str());
+    setattr(self, PYU_STR("multi_line"), Py_True);
+    if (all_lists(header_fields)) {
+        py::object lines = iter(header_fields);
+        while (py::object line = next(lines.ptr())) {
+            pattern = ordering_header(line.ptr(), pattern);
+            pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \n]*)")));
+        }
+    } else {
+        setattr(self, PYU_STR("multi_line"), Py_False);
+        pattern = ordering_header(header_fields, pattern);
+    }
+    pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("[ \t]*[\n\r]+")));
+    return compile_user_pattern(pattern.ptr());
+}
+
+namespace {
+
+bool is_blank(Py_UCS4 c) { return c == ' ' || c == '\t'; }
+
+// Whether the parentheses of a regex text balance, so that put between the
+// parentheses of its column piece it cannot end that group early.
+bool groups_balance(PyObject* text) {
+    Text t(text);
+    long depth = 0;
+    for (Py_ssize_t i = 0; i < t.len; ++i) {
+        Py_UCS4 c = t[i];
+        if (c == '\\') {
+            ++i;
+        } else if (c == '[') {
+            // a ']' right after '[' or '[^' is a member
+            if (i + 1 < t.len && t[i + 1] == '^') ++i;
+            if (i + 1 < t.len && t[i + 1] == ']') ++i;
+            while (++i < t.len && t[i] != ']')
+                if (t[i] == '\\') ++i;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (--depth < 0) return false;
+        }
+    }
+    return depth == 0;
+}
+
+// Whether a regex text holds an inline flag group, which may apply to the whole expression.
+bool has_flags(PyObject* text) {
+    Text t(text);
+    for (Py_ssize_t i = 0; i + 2 < t.len; ++i) {
+        if (t[i] != '(' || t[i + 1] != '?') continue;
+        switch (t[i + 2]) {
+            case 'a': case 'i': case 'L': case 'm': case 's': case 'u': case 'x': case '-':
+                return true;
+        }
+    }
+    return false;
+}
+
+bool is_meta(Py_UCS4 c) {
+    switch (c) {
+        case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
+        case '{': case '}': case '[': case ']': case '|': case '(': case ')':
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+py::object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
+    std::vector<py::object> texts;
+    auto collect = [&](PyObject* line) {
+        py::object it = iter(line);
+        while (py::object text = next(it.ptr())) texts.push_back(text);
+    };
+    if (multi_line) {
+        py::object lines = iter(header_fields);
+        while (py::object line = next(lines.ptr())) collect(line.ptr());
+    } else {
+        collect(header_fields);
+    }
+    // a text that could close its group early or set flags for the whole expression
+    for (const py::object& text : texts)
+        if (!PyUnicode_Check(text.ptr()) || !groups_balance(text.ptr()) || has_flags(text.ptr())) return {};
+    if (texts.empty()) return {};
+    const py::object& first = texts.front();
+    Text t(first.ptr());
+    Py_ssize_t n = 0;
+    while (n < t.len && !is_meta(t[n])) ++n;
+    for (Py_ssize_t i = n; i < t.len; ++i)
+        if (t[i] == '|') return {};  // an alternative need not start with the prefix
+    if (n < t.len && (t[n] == '*' || t[n] == '+' || t[n] == '?' || t[n] == '{')) --n;  // quantified
+    if (n <= 0 || is_blank(t[0])) return {};
+    return own(PyUnicode_Substring(first.ptr(), 0, n));
+}
+
+// ---- classes -----------------------------------------------------------------
+
+py::object make_column_result_class_impl() {
     PyObject* n = module_name();
     py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class("column_result_t", bases.ptr(), n, base_doc,
@@ -66,24 +324,35 @@ py::object make_column_result_class() {
                        {"table_title_mapping", borrow(Py_None)},
                        {"add_entry", make_method<add_entry_spec>(n)},
                        {"get_init_info", make_method<get_init_info_spec>(n)},
-                       {"compile_header_pattern", make_method<compile_header_pattern_spec>(n)},
+                       {"compile_header_pattern",
+                        method(make_method<compile_header_pattern_spec>(n), base.compile_header_pattern)},
                        {"align_table", make_method<align_table_spec>(n)},
-                       {"__init__", make_method<init_spec>(n)},
+                       {"__init__", method(make_method<init_spec>(n), base.init)},
                        {"_add_entries_to_results", make_method<add_entries_to_results_spec>(n)},
-                       {"_map_entry_field", make_method<map_entry_field_spec>(n)},
-                       {"cleanup_entry_field", make_method<cleanup_entry_field_spec>(n)},
+                       {"_map_entry_field", method(make_method<map_entry_field_spec>(n), base.map_entry_field)},
+                       {"cleanup_entry_field",
+                        method(make_method<cleanup_entry_field_spec>(n), base.cleanup_entry_field)},
                        {"_find_entry_in_list", make_method<find_entry_in_list_spec>(n)},
                        {"find_entry_index_list", make_method<find_entry_index_list_spec>(n)}});
 }
 
-py::object make_column_table_result_core_class(PyObject* base) {
+py::object make_column_table_result_core_class_impl(PyObject* base_class) {
     PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, base));
+    py::object bases = own(PyTuple_Pack(1, base_class));
     return make_class("column_table_result_core_t", bases.ptr(), n, core_doc,
                       {{"index_objects", borrow(Py_True)},
                        {"index_mapped_string", borrow(Py_False)},
                        {"__init__", make_method<core_init_spec>(n)},
-                       {"add_entry", make_method<core_add_entry_spec>(n)}});
+                       {"add_entry", method(make_method<core_add_entry_spec>(n), base.core_add_entry)}});
+}
+
+}  // namespace core::tabular
+
+namespace core {
+
+py::object make_column_result_class() { return tabular::make_column_result_class_impl(); }
+py::object make_column_table_result_core_class(PyObject* base) {
+    return tabular::make_column_table_result_core_class_impl(base);
 }
 
 }  // namespace core

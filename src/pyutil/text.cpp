@@ -13,6 +13,45 @@ py::object strip(PyObject* s, PyObject* chars) {
 PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
 
 namespace {
+
+template <class Char>
+void copy_without_cr_before_lf(const Char* in, Py_ssize_t n, Char* out) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (in[i] == '\r' && i + 1 < n && in[i + 1] == '\n') continue;
+        *out++ = in[i];
+    }
+    *out = '\n';
+}
+
+template <class Char>
+Py_ssize_t count_crlf(const Char* in, Py_ssize_t n) {
+    Py_ssize_t pairs = 0;
+    for (Py_ssize_t i = 0; i + 1 < n; ++i) pairs += in[i] == '\r' && in[i + 1] == '\n';
+    return pairs;
+}
+
+}  // namespace
+
+py::object crlf_to_lf_plus_lf(PyObject* s) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    const int kind = PyUnicode_KIND(s);
+    const void* data = PyUnicode_DATA(s);
+    Py_ssize_t pairs = kind == PyUnicode_1BYTE_KIND   ? count_crlf(static_cast<const Py_UCS1*>(data), n)
+                       : kind == PyUnicode_2BYTE_KIND ? count_crlf(static_cast<const Py_UCS2*>(data), n)
+                                                      : count_crlf(static_cast<const Py_UCS4*>(data), n);
+    // only carriage returns go, so the widest character (and the kind) stays
+    py::object out = own(PyUnicode_New(n - pairs + 1, PyUnicode_MAX_CHAR_VALUE(s)));
+    void* dest = PyUnicode_DATA(out.ptr());
+    if (kind == PyUnicode_1BYTE_KIND)
+        copy_without_cr_before_lf(static_cast<const Py_UCS1*>(data), n, static_cast<Py_UCS1*>(dest));
+    else if (kind == PyUnicode_2BYTE_KIND)
+        copy_without_cr_before_lf(static_cast<const Py_UCS2*>(data), n, static_cast<Py_UCS2*>(dest));
+    else
+        copy_without_cr_before_lf(static_cast<const Py_UCS4*>(data), n, static_cast<Py_UCS4*>(dest));
+    return out;
+}
+
+namespace {
 bool is_global_flag(Py_UCS4 c) {
     return c == 'a' || c == 'i' || c == 'L' || c == 'm' || c == 's' || c == 'u' || c == 'x';
 }

@@ -12,6 +12,9 @@ py::object strip(PyObject* s, PyObject* chars);
 // parsing: tab, line feed, carriage return, form feed, vertical tab.
 PyObject* output_strip_chars();
 
+// s.replace("\r\n", "\n") + "\n" in one pass, for an exact str `s`.
+py::object crlf_to_lf_plus_lf(PyObject* s);
+
 // Moves global inline flag groups such as "(?i)" that stand after the start of
 // a pattern to its front, where Python 3.11 requires them (older series applied
 // them to the whole pattern wherever they stood).  Returns the pattern itself

@@ -1,5 +1,6 @@
 // oper_fill_tabular: the tabular parser of core on a device's output (or the
 // caller's text); all the work happens in the constructor.
+#include "pyutil/text.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -23,6 +24,10 @@ py::object index_list(PyObject* index) {
 void normalise_stored_text(PyObject* self) {
     py::object table = core_attr(PYU_STR("text_to_parse"));
     py::object text = getitem(table.ptr(), device_name(self).ptr());
+    if (PyUnicode_CheckExact(text.ptr())) {  // the common case, in one pass over the text
+        setitem(table.ptr(), device_name(self).ptr(), crlf_to_lf_plus_lf(text.ptr()).ptr());
+        return;
+    }
     setitem(table.ptr(), device_name(self).ptr(),
             call_method(text.ptr(), PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")}).ptr());
     text = getitem(table.ptr(), device_name(self).ptr());

@@ -1,0 +1,102 @@
+// Shared by the files of the tabular parser (tabular*.cpp).
+#pragma once
+#include <utility>
+#include <vector>
+#include "core/core.hpp"
+#include "pyutil/hooks.hpp"
+
+namespace core::tabular {
+
+// The functions behind the base classes' own methods, to tell an override from them.
+struct BaseMethods {
+    PyObject* init = nullptr;                    // column_result_t.__init__ (the driver)
+    PyObject* compile_header_pattern = nullptr;
+    PyObject* core_add_entry = nullptr;          // column_table_result_core_t.add_entry
+    PyObject* cleanup_entry_field = nullptr;
+    PyObject* map_entry_field = nullptr;
+};
+extern BaseMethods base;
+
+// Read-only view of the code points of a str.
+struct Text {
+    int kind;
+    const void* data;
+    Py_ssize_t len;
+    explicit Text(PyObject* s) : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), len(PyUnicode_GET_LENGTH(s)) {}
+    Py_UCS4 operator[](Py_ssize_t i) const { return PyUnicode_READ(kind, data, i); }
+};
+
+inline bool is_space(Py_UCS4 c) { return Py_UNICODE_ISSPACE(c); }
+
+// Shrinks [start, end) by white space at both ends, as str.strip() does.
+inline void strip_range(const Text& t, Py_ssize_t& start, Py_ssize_t& end) {
+    while (start < end && is_space(t[start])) ++start;
+    while (end > start && is_space(t[end - 1])) --end;
+}
+
+// The empty str, shared.
+inline PyObject* empty_str() { return PYU_STR(""); }
+
+// re's own functions, to tell them from a rebinding of core's names.
+PyObject* re_compile();
+PyObject* re_search();
+
+// compile(pattern) through core's current `compile`, with global inline flags
+// moved to the front as the older series accepted them anywhere.
+py::object compile_user_pattern(PyObject* pattern);
+
+// Column bounds (start, end) of one heading, offsets from the start of a line.
+using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
+
+// Files rows into `entries` the way column_table_result_core_t.add_entry does,
+// with cleanup_entry_field and _map_entry_field resolved once.
+class RowFiler {
+public:
+    explicit RowFiler(PyObject* self);
+    // The row text[start:end] (already stripped of trailing white space), cut at
+    // the driver's own bounds.
+    void file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds);
+    // add_entry(line, header_fields, field_delims) with whatever the caller passes.
+    void file(PyObject* line, PyObject* names, PyObject* field_delims);
+
+private:
+    template <class Cut>
+    void file_cells(PyObject* names, Cut&& cut);
+    py::object key_of(PyObject* cleaned, PyObject* value);
+    py::object new_leaf(PyObject* columns);
+    py::object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
+
+    PyObject* self_;
+    pyutil::Hook cleanup_;
+    pyutil::Hook map_;
+    std::vector<py::object> keys_;
+    // A dict of the column names, copied for each leaf: one allocation, no resizing.
+    py::object leaf_template_;
+    std::vector<py::object> template_names_;
+    // Recent short cells per column, so that a value repeated down a column is
+    // one str; given up for a column whose values seldom repeat.
+    struct ColumnCache {
+        static constexpr size_t size = 256;
+        py::object slots[size];
+        size_t lookups = 0, hits = 0;
+    };
+    std::vector<ColumnCache> cache_;
+};
+
+// _map_entry_field(header, field) of column_result_t.
+py::object map_entry_field(PyObject* self, PyObject* header, PyObject* field);
+
+// The bodies of the methods, for the class definitions.
+py::object driver_body(PyObject* const* a);
+py::object compile_header_pattern_body(PyObject* const* a);
+py::object align_table_body(PyObject* const* a);
+py::object core_add_entry_body(PyObject* const* a);
+py::object map_entry_field_body(PyObject* const* a);
+py::object add_entries_to_results_body(PyObject* const* a);
+
+// The first heading text's literal start, when every match of the heading
+// expression compiled from `header_fields` must begin with blanks and then it;
+// a null object when that cannot be told from the texts.
+py::object heading_literal_prefix(PyObject* header_fields, bool multi_line);
+
+}  // namespace core::tabular

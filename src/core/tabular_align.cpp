@@ -1,0 +1,316 @@
+// align_table: rewrites a table drawn with a delimiter so that every cell has
+// one width, header rows first, for the column bounds taken from the heading.
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include "core/tabular.hpp"
+#include "pyutil/ops.hpp"
+
+namespace core::tabular {
+
+using namespace pyutil;
+
+namespace {
+
+using U32 = std::u32string;
+using View = std::u32string_view;
+using Row = std::vector<View>;
+
+constexpr size_t maximum_spaces = 20;
+const U32 separator = U"#_D_#";
+const U32 empty_marker = U"header_missing";
+const U32 row_end = U"new_line";
+
+U32 code_points(PyObject* s) {
+    const Text t(s);
+    U32 out(static_cast<size_t>(t.len), U'\0');
+    for (Py_ssize_t i = 0; i < t.len; ++i) out[i] = t[i];
+    return out;
+}
+
+py::object to_str(View s) { return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, s.data(), s.size())); }
+
+bool starts_with(View s, size_t at, View word) { return at + word.size() <= s.size() && s.substr(at, word.size()) == word; }
+
+View lstripped(View s) {
+    size_t i = 0;
+    while (i < s.size() && is_space(s[i])) ++i;
+    return s.substr(i);
+}
+View rstripped(View s) {
+    size_t n = s.size();
+    while (n > 0 && is_space(s[n - 1])) --n;
+    return s.substr(0, n);
+}
+View stripped(View s) { return rstripped(lstripped(s)); }
+
+// A cell of spaces only between two delimiters becomes the empty-cell marker
+// (delimiter, spaces, delimiter -> delimiter, marker, delimiter), the
+// delimiter taken literally; the spaces give back as a greedy " +" would.
+U32 mark_empty_cells(View s, View d) {
+    U32 out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        if (starts_with(s, i, d)) {
+            const size_t q = i + d.size();
+            size_t r = q;
+            while (r < s.size() && s[r] == U' ') ++r;
+            size_t j = r;
+            while (j > q && !starts_with(s, j, d)) --j;
+            if (j > q) {
+                out.append(d).append(empty_marker).append(d);
+                i = j + d.size();
+                continue;
+            }
+        }
+        out += s[i++];
+    }
+    return out;
+}
+
+U32 replace_all(View s, View from, View to) {
+    U32 out;
+    out.reserve(s.size());
+    size_t pos = 0;
+    for (size_t at; (at = s.find(from, pos)) != View::npos; pos = at + from.size()) out.append(s.substr(pos, at - pos)).append(to);
+    out.append(s.substr(pos));
+    return out;
+}
+
+// s.split(sep) of str
+Row split(View s, View sep) {
+    Row cells;
+    size_t pos = 0;
+    for (size_t at; (at = s.find(sep, pos)) != View::npos; pos = at + sep.size()) cells.push_back(s.substr(pos, at - pos));
+    cells.push_back(s.substr(pos));
+    return cells;
+}
+
+// re.sub(word + r"(\s)+", repl, s)
+U32 sub_word_then_spaces(View s, View word, View repl) {
+    U32 out;
+    size_t pos = 0, from = 0;
+    for (size_t j; (j = s.find(word, from)) != View::npos;) {
+        size_t end = j + word.size();
+        while (end < s.size() && is_space(s[end])) ++end;
+        if (end == j + word.size()) {
+            from = j + 1;
+            continue;
+        }
+        out.append(s.substr(pos, j - pos)).append(repl);
+        pos = from = end;
+    }
+    out.append(s.substr(pos));
+    return out;
+}
+
+// re.sub(r"(\s)+" + word, repl, s), or with the word's last letter repeated
+// ("new_line+") when `repeat_last`.
+U32 sub_spaces_then_word(View s, View word, bool repeat_last, View repl) {
+    U32 out;
+    size_t pos = 0, from = 0;
+    for (size_t j; (j = s.find(word, from)) != View::npos;) {
+        if (j == pos || !is_space(s[j - 1])) {
+            from = j + 1;
+            continue;
+        }
+        size_t start = j - 1;
+        while (start > pos && is_space(s[start - 1])) --start;
+        size_t end = j + word.size();
+        if (repeat_last)
+            while (end < s.size() && s[end] == word.back()) ++end;
+        out.append(s.substr(pos, start - pos)).append(repl);
+        pos = from = end;
+    }
+    out.append(s.substr(pos));
+    return out;
+}
+
+class Aligner {
+public:
+    Aligner(PyObject* header_fields, bool multi_line, Py_ssize_t the_length, View delimiter, bool right_justified)
+        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified) {
+        auto heading_line = [](PyObject* line) {
+            std::vector<Heading> headings;
+            py::object it = iter(line);
+            while (py::object text = next(it.ptr())) headings.push_back({text, {}});
+            return headings;
+        };
+        if (multi_line) {
+            py::object it = iter(header_fields);
+            while (py::object line = next(it.ptr())) headings_.push_back(heading_line(line.ptr()));
+        } else {
+            headings_.push_back(heading_line(header_fields));
+        }
+    }
+
+    // The aligned text, or a null object when no row is a header row.
+    py::object align(PyObject* table) {
+        const U32 text = replace_all(mark_empty_cells(code_points(table), d_), d_, separator);
+        std::vector<Row> rows;
+        for (View piece : split(text, U"\n")) {
+            Row cells = split(stripped(piece), separator);
+            // an empty cell between two delimiters keeps its column, as a blank one does
+            for (size_t i = 1; i + 1 < cells.size(); ++i)
+                if (cells[i].empty()) cells[i] = empty_marker;
+            rows.push_back(std::move(cells));
+        }
+        std::vector<const Row*> header_rows, data_rows;
+        for (const Row& row : rows) {
+            if (row.size() == 1 && !wide_gap(row[0])) continue;
+            Row test;
+            if (multi_line_ && static_cast<Py_ssize_t>(row.size()) == the_length_ + 1 && row[0].empty())
+                test.push_back(View());
+            for (View cell : row)
+                if (!cell.empty()) test.push_back(cell);
+            // a row equal to a header row passes the same test, so being among
+            // the header rows is having passed it now
+            bool header = false;
+            for (auto& line : headings_) {
+                if (!accepted(test, line)) continue;
+                header_rows.push_back(&row);
+                header = true;
+            }
+            if (!header) data_rows.push_back(&row);
+        }
+
+        size_t width = 0;
+        for (const Row* row : header_rows) {
+            if (*row != *header_rows.front()) continue;
+            for (View cell : *row) width = std::max(width, cell.size());
+        }
+        if (header_rows.empty()) return {};
+        width += maximum_spaces;
+        // no cell wider than the columns, so that none pushes the rest of its line aside
+        for (auto* rows_of : {&header_rows, &data_rows})
+            for (const Row* row : *rows_of)
+                for (View cell : *row) width = std::max(width, (right_ ? rstripped(cell) : lstripped(cell)).size());
+
+        const U32 blanks(width, U' ');
+        U32 header = joined(header_rows, width);
+        U32 body = joined(data_rows, width);
+        header = right_ ? sub_spaces_then_word(header, row_end, true, U"\n") : sub_word_then_spaces(header, row_end, U"\n");
+        body = right_ ? sub_spaces_then_word(body, row_end, false, U"\n") : sub_word_then_spaces(body, row_end, U"\n");
+        for (U32* part : {&header, &body})
+            *part = right_ ? sub_spaces_then_word(*part, empty_marker, false, blanks)
+                           : sub_word_then_spaces(*part, empty_marker, blanks);
+        U32 out;
+        out.append(d_).append(header).append(U"+----+\n").append(d_).append(body).append(U"\n");
+        return to_str(out);
+    }
+
+private:
+    struct Heading {
+        py::object text;
+        py::object match;  // compiled when first needed
+    };
+
+    // search("   +", cell) through core's current `search`
+    static bool wide_gap(View cell) {
+        PyObject* search = global(PYU_STR("search"));
+        if (search == re_search()) return cell.find(U"   ") != View::npos;
+        return truth(call(search, {PYU_STR("   +"), to_str(cell).ptr()}).ptr());
+    }
+
+    // At least two different heading texts match the cells at their positions.
+    bool accepted(const Row& test, std::vector<Heading>& line) {
+        std::vector<PyObject*> matched;
+        for (size_t k = 0; k < std::min(test.size(), line.size()); ++k) {
+            Heading& h = line[k];
+            if (!h.match) h.match = getattr(compile_user_pattern(h.text.ptr()).ptr(), PYU_STR("match"));
+            py::object cell = to_str(stripped(test[k]));
+            PyObject* arg = cell.ptr();
+            if (!truth(own(PyObject_Vectorcall(h.match.ptr(), &arg, 1, nullptr)).ptr())) continue;
+            bool seen = false;
+            for (PyObject* other : matched)
+                if ((seen = check(PyObject_RichCompareBool(other, h.text.ptr(), Py_EQ)) != 0)) break;
+            if (!seen) matched.push_back(h.text.ptr());
+        }
+        return matched.size() > 1;
+    }
+
+    // The non-empty cells of the rows, each row closed by the row-end marker,
+    // every element justified to `width` and joined by the delimiter.
+    U32 joined(const std::vector<const Row*>& rows, size_t width) const {
+        U32 out;
+        bool first = true;
+        auto element = [&](View e) {
+            if (!first) out.append(d_);
+            first = false;
+            e = right_ ? rstripped(e) : lstripped(e);
+            const size_t pad = e.size() < width ? width - e.size() : 0;
+            if (right_) out.append(pad, U' ');
+            out.append(e);
+            if (!right_) out.append(pad, U' ');
+        };
+        for (const Row* row : rows) {
+            for (View cell : *row)
+                if (!cell.empty()) element(cell);
+            element(row_end);
+        }
+        return out;
+    }
+
+    bool multi_line_;
+    Py_ssize_t the_length_;
+    View d_;
+    bool right_;
+    std::vector<std::vector<Heading>> headings_;
+};
+
+// `needle in text`, scanning for its first character at memchr speed.
+bool holds(PyObject* text, PyObject* needle) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text), m = PyUnicode_GET_LENGTH(needle);
+    if (m == 0) return true;
+    const Py_UCS4 first = PyUnicode_READ_CHAR(needle, 0);
+    for (Py_ssize_t at = 0; (at = PyUnicode_FindChar(text, first, at, n, 1)) >= 0; ++at) {
+        if (at + m > n) return false;
+        if (PyUnicode_Tailmatch(text, needle, at, at + m, -1) == 1) return true;
+    }
+    return false;
+}
+
+[[noreturn]] void raise_unequal_heading_lines() {
+    raise(PyExc_AttributeError,
+          "Header fields are not of the same length. Please provide equal length header fields");
+}
+
+}  // namespace
+
+py::object align_table_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject* table = a[1];
+    PyObject* header_fields = a[2];
+    py::object delimiter = truth(own(PyObject_RichCompare(a[4], empty_str(), Py_EQ)).ptr()) ? borrow(PYU_STR("|"))
+                                                                                            : borrow(a[4]);
+    const bool multi_line = truth(getattr(self, PYU_STR("multi_line")).ptr());
+    Py_ssize_t the_length = -1;
+    if (multi_line) {
+        the_length = PyObject_Length(getitem(header_fields, own(PyLong_FromLong(0)).ptr()).ptr());
+        if (the_length < 0) throw PyError();
+        py::object it = iter(header_fields);
+        while (py::object line = next(it.ptr())) {
+            Py_ssize_t n = PyObject_Length(line.ptr());
+            if (n < 0) throw PyError();
+            if (n != the_length) raise_unequal_heading_lines();
+        }
+    }
+    if (!PyUnicode_Check(table) || !PyUnicode_Check(delimiter.ptr())) {
+        // what the substitution makes of other objects: their own error
+        py::object re = pyutil::import("re");
+        py::object escaped = call_method(re.ptr(), PYU_STR("escape"), {delimiter.ptr()});
+        py::object pattern = own(PyNumber_Add(own(PyNumber_Add(escaped.ptr(), PYU_STR(" +"))).ptr(), escaped.ptr()));
+        py::object marker = own(PyNumber_Add(own(PyNumber_Add(delimiter.ptr(), PYU_STR("header_missing"))).ptr(),
+                                             delimiter.ptr()));
+        call_method(re.ptr(), PYU_STR("sub"), {pattern.ptr(), marker.ptr(), table});
+        raise(PyExc_TypeError, "the table to align must be a str");
+    }
+    // no row has two cells without a delimiter (or a separator) in the text
+    if (!holds(table, delimiter.ptr()) && !holds(table, PYU_STR("#_D_#"))) return borrow(table);
+    const U32 d = code_points(delimiter.ptr());
+    py::object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(table);
+    return aligned ? aligned : borrow(table);
+}
+
+}  // namespace core::tabular

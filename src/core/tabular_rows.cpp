@@ -1,0 +1,260 @@
+// Row filing and field conversion: add_entry of column_table_result_core_t,
+// _map_entry_field and _add_entries_to_results of column_result_t.
+#include <algorithm>
+#include "core/tabular.hpp"
+#include "pyutil/ops.hpp"
+
+namespace core::tabular {
+
+using namespace pyutil;
+
+namespace {
+
+// hasattr(), counting any error as absence.
+bool has_attr(PyObject* o, PyObject* name) {
+    PyObject* value = nullptr;
+    int found = _PyObject_LookupAttr(o, name, &value);
+    Py_XDECREF(value);
+    if (found < 0) PyErr_Clear();
+    return found > 0;
+}
+
+// inspect.ismethod(o) through core's current `inspect`.
+bool ismethod(PyObject* o) {
+    static PyObject* const original =
+        own(PyObject_GetAttrString(pyutil::import("inspect").ptr(), "ismethod")).release().ptr();
+    py::object f = getattr(global(PYU_STR("inspect")), PYU_STR("ismethod"));
+    if (f.ptr() == original) return check(PyObject_IsInstance(o, reinterpret_cast<PyObject*>(&PyMethod_Type))) != 0;
+    return truth(call(f.ptr(), {o}).ptr());
+}
+
+// The position of the first element of `index` equal to column i, or -1.
+Py_ssize_t index_position(PyObject* index, Py_ssize_t i) {
+    if (PyList_CheckExact(index)) {
+        py::object column;
+        for (Py_ssize_t p = 0; p < PyList_GET_SIZE(index); ++p) {
+            PyObject* item = PyList_GET_ITEM(index, p);
+            if (PyLong_CheckExact(item) || PyBool_Check(item)) {
+                int overflow = 0;
+                long v = PyLong_AsLongAndOverflow(item, &overflow);
+                if (!overflow && v == i) return p;
+                continue;
+            }
+            if (!column) column = own(PyLong_FromSsize_t(i));
+            py::object held = borrow(item);
+            if (check(PyObject_RichCompareBool(held.ptr(), column.ptr(), Py_EQ))) return p;
+        }
+        return -1;
+    }
+    py::object column = own(PyLong_FromSsize_t(i));
+    if (!contains(index, column.ptr())) return -1;
+    py::object p = call_method(index, PYU_STR("index"), {column.ptr()});
+    Py_ssize_t pos = PyNumber_AsSsize_t(p.ptr(), PyExc_IndexError);
+    check_no_error();
+    return pos;
+}
+
+// A str cut from a row: text[start:end] stripped, with Python's slicing bounds.
+py::object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+    Text t(text);
+    strip_range(t, start, end);
+    if (start >= end) return borrow(empty_str());
+    return own(PyUnicode_Substring(text, start, end));
+}
+
+}  // namespace
+
+RowFiler::RowFiler(PyObject* self)
+    : self_(self),
+      cleanup_(self, PYU_STR("cleanup_entry_field"), base.cleanup_entry_field),
+      map_(self, PYU_STR("_map_entry_field"), base.map_entry_field) {}
+
+void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds) {
+    const Py_ssize_t length = end - start;
+    file_cells(names, [&](Py_ssize_t i, bool last) {
+        if (static_cast<size_t>(i) >= bounds.size()) raise(PyExc_IndexError, "list index out of range");
+        Py_ssize_t a = std::min(bounds[i].first, length);
+        Py_ssize_t b = last ? length : std::min(bounds[i].second, length);
+        return b > a ? cell(text, start + a, start + b, i) : borrow(empty_str());
+    });
+}
+
+py::object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
+    const Text t(text);
+    strip_range(t, start, end);
+    const Py_ssize_t n = end - start;
+    if (n <= 0) return borrow(empty_str());
+    if (cache_.size() <= static_cast<size_t>(column)) cache_.resize(static_cast<size_t>(column) + 1);
+    ColumnCache& c = cache_[column];
+    if (n > 32 || (c.lookups >= 512 && c.hits * 4 < c.lookups)) return own(PyUnicode_Substring(text, start, end));
+    size_t hash = static_cast<size_t>(n);
+    for (Py_ssize_t i = start; i < end; ++i) hash = hash * 31 + t[i];
+    py::object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
+    ++c.lookups;
+    if (cached && PyUnicode_GET_LENGTH(cached.ptr()) == n) {
+        const Text k(cached.ptr());
+        Py_ssize_t i = 0;
+        while (i < n && k[i] == t[start + i]) ++i;
+        if (i == n) {
+            ++c.hits;
+            return cached;
+        }
+    }
+    cached = own(PyUnicode_Substring(text, start, end));
+    return cached;
+}
+
+py::object RowFiler::new_leaf(PyObject* columns) {
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(columns);
+    bool same = leaf_template_ && template_names_.size() == static_cast<size_t>(n);
+    for (Py_ssize_t i = 0; same && i < n; ++i) same = PySequence_Fast_GET_ITEM(columns, i) == template_names_[i].ptr();
+    if (!same) {
+        leaf_template_ = py::object();
+        template_names_.clear();
+        py::object leaf = own(PyDict_New());
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
+            check(PyDict_SetItem(leaf.ptr(), name, Py_None));
+            template_names_.push_back(borrow(name));
+        }
+        leaf_template_ = leaf;
+    }
+    return own(PyDict_Copy(leaf_template_.ptr()));
+}
+
+void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
+    file_cells(names, [&](Py_ssize_t i, bool last) {
+        py::object column = own(PyLong_FromSsize_t(i));
+        py::object bounds = getitem(field_delims, column.ptr());
+        py::object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
+        py::object first = getitem(bounds.ptr(), zero.ptr());
+        py::object stop = last ? borrow(Py_None) : getitem(bounds.ptr(), one.ptr());
+        py::object slice = own(PySlice_New(first.ptr(), stop.ptr(), nullptr));
+        if (!PyUnicode_Check(line)) return call_method(getitem(line, slice.ptr()).ptr(), PYU_STR("strip"), {});
+        Py_ssize_t a, b, step;
+        check(PySlice_Unpack(slice.ptr(), &a, &b, &step));
+        PySlice_AdjustIndices(PyUnicode_GET_LENGTH(line), &a, &b, step);
+        return b > a ? stripped_cell(line, a, b) : borrow(empty_str());
+    });
+}
+
+template <class Cut>
+void RowFiler::file_cells(PyObject* names, Cut&& cut) {
+    py::object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
+    py::object leaf = new_leaf(columns.ptr());
+    py::object index = getattr(self_, PYU_STR("index"));
+    const Py_ssize_t nkeys = PyObject_Length(index.ptr());
+    if (nkeys < 0) throw PyError();
+    keys_.assign(static_cast<size_t>(nkeys), borrow(empty_str()));
+    // With nothing to convert, no Python code runs between the cells of the row.
+    py::object mapping = getattr(self_, PYU_STR("field_mapping"));
+    const bool unmapped = map_.native() && PyDict_CheckExact(mapping.ptr()) && PyDict_GET_SIZE(mapping.ptr()) == 0;
+
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
+        py::object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
+        const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
+        py::object cell = cut(i, last);
+        py::object cleaned = cleanup_.native() ? cell : cleanup_({hdr.ptr(), cell.ptr()});
+        py::object value = unmapped           ? cleaned
+                           : map_.native()    ? map_entry_field(self_, hdr.ptr(), cleaned.ptr())
+                                              : map_({hdr.ptr(), cleaned.ptr()});
+        Py_ssize_t pos = index_position(index.ptr(), i);
+        if (pos >= 0) {
+            if (pos >= nkeys) raise(PyExc_IndexError, "list assignment index out of range");
+            keys_[pos] = key_of(cleaned.ptr(), value.ptr());
+        }
+        check(PyDict_SetItem(leaf.ptr(), hdr.ptr(), value.ptr()));
+    }
+
+    py::object level = getattr(self_, PYU_STR("entries"));
+    for (Py_ssize_t p = 0; p < nkeys; ++p) {
+        PyObject* key = keys_[p].ptr();
+        if (p == nkeys - 1) {
+            setitem(level.ptr(), key, leaf.ptr());
+        } else if (contains(level.ptr(), key)) {
+            level = getitem(level.ptr(), key);
+        } else {
+            py::object inner = own(PyDict_New());
+            setitem(level.ptr(), key, inner.ptr());
+            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), key);
+        }
+    }
+}
+
+py::object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
+    // no str has __cmp__, so the first rule never holds for one
+    if (!PyUnicode_CheckExact(value) && truth(getattr(self_, PYU_STR("index_objects")).ptr()) &&
+        has_attr(value, PYU_STR("__cmp__")) && has_attr(value, PYU_STR("__hash__")))
+        return borrow(value);
+    if (isstr(value)) return borrow(value);
+    if (truth(getattr(self_, PYU_STR("index_mapped_string")).ptr()) && has_attr(value, PYU_STR("__str__")))
+        return str(value);
+    return borrow(cleaned);
+}
+
+py::object map_entry_field(PyObject* self, PyObject* header, PyObject* field) {
+    py::object mapping = getattr(self, PYU_STR("field_mapping"));
+    if (!contains(mapping.ptr(), header)) return borrow(field);
+    if (getitem(mapping.ptr(), header).ptr() == Py_None) return borrow(field);
+    py::object converter = getitem(mapping.ptr(), header);
+    PyObject* conv = converter.ptr();
+    if (Py_IS_TYPE(conv, &PyMethod_Type)) return call(conv, {field});
+    if (ismethod(conv)) return call(conv, {self, field});
+    if (Py_IS_TYPE(conv, &PyList_Type)) {
+        py::object zero = own(PyLong_FromLong(0));
+        py::object head = getitem(conv, zero.ptr());
+        std::vector<PyObject*> args;
+        if (ismethod(head.ptr())) args.push_back(self);
+        args.push_back(field);
+        py::object extras = own(PyList_GetSlice(conv, 1, PyList_GET_SIZE(conv)));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(extras.ptr()); ++i) args.push_back(PyList_GET_ITEM(extras.ptr(), i));
+        return own(PyObject_Vectorcall(head.ptr(), args.data(), args.size(), nullptr));
+    }
+    return call(conv, {field});
+}
+
+py::object map_entry_field_body(PyObject* const* a) { return map_entry_field(a[0], a[1], a[2]); }
+
+py::object core_add_entry_body(PyObject* const* a) {
+    RowFiler(a[0]).file(a[1], a[2], a[3]);
+    return borrow(Py_None);
+}
+
+py::object add_entries_to_results_body(PyObject* const* a) {
+    PyObject* self = a[0];
+    PyObject* titlevalues = a[1];
+    const Py_ssize_t count = PyObject_Length(titlevalues);
+    if (count < 0) throw PyError();
+    // A title without capture groups gives nothing to file under: the rows stay in entries.
+    if (count == 0) return borrow(Py_None);
+    py::object level = getattr(self, PYU_STR("entrydict"));
+    py::object values = iter(titlevalues);
+    Py_ssize_t i = 0;
+    while (py::object value = next(values.ptr())) {
+        py::object mapping = getattr(self, PYU_STR("table_title_mapping"));
+        if (mapping.ptr() != Py_None) {
+            py::object position = own(PyLong_FromSsize_t(i));
+            value = call(getitem(mapping.ptr(), position.ptr()).ptr(), {value.ptr()});
+        }
+        if (i == count - 1) {
+            if (contains(level.ptr(), value.ptr())) {
+                py::object message = own(PyUnicode_FromFormat("Warning non-unique result found table title keys %S in %S",
+                                                              titlevalues, self));
+                warn(message.ptr());
+            }
+            setitem(level.ptr(), value.ptr(), getattr(self, PYU_STR("entries")).ptr());
+        } else if (contains(level.ptr(), value.ptr())) {
+            level = getitem(level.ptr(), value.ptr());
+        } else {
+            py::object inner = own(PyDict_New());
+            setitem(level.ptr(), value.ptr(), inner.ptr());
+            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), value.ptr());
+        }
+        ++i;
+    }
+    py::object entries = getattr(self, PYU_STR("entries"));
+    setattr(self, PYU_STR("entries"), own(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(Py_TYPE(entries.ptr())))).ptr());
+    return borrow(Py_None);
+}
+
+}  // namespace core::tabular

@@ -1,0 +1,739 @@
+"""The tabular parsers column_result_t and column_table_result_core_t."""
+import inspect
+import logging
+import re
+
+import pytest
+
+from conftest import run_python
+
+ARP = ("Address         Age  Hardware Addr\n"
+       "10.0.0.1        5    0011.2233.4455\n"
+       "10.0.0.2        -    0011.2233.4466\n"
+       "\n")
+ARP_HEADINGS = ["Address", "Age", "Hardware Addr"]
+ARP_ENTRIES = {
+    "10.0.0.1": {"Address": "10.0.0.1", "Age": "5", "Hardware Addr": "0011.2233.4455"},
+    "10.0.0.2": {"Address": "10.0.0.2", "Age": "-", "Hardware Addr": "0011.2233.4466"},
+}
+SAMPLE_HEADINGS = ["Protocol", "Address", r"Age \(min\)", "Hardware Addr", "Type", "Interface"]
+VRF_HEADINGS = ["Address", "Age", "MAC Address", "Interface"]
+
+
+def parse(core, text, *args, cls=None, key="", **kwargs):
+    core.text_to_parse[key] = text
+    return (cls or core.column_table_result_core_t)(*args, parse_key=key, **kwargs)
+
+
+@pytest.fixture
+def recorder(core):
+    """A parser class that records every add_entry call and files the row as the base does."""
+    class Recorder(core.column_table_result_core_t):
+        def add_entry(self, line, header_fields, field_delims):
+            self.calls = getattr(self, "calls", [])
+            self.calls.append((line, list(header_fields), list(field_delims)))
+            return super().add_entry(line, header_fields, field_delims)
+    return Recorder
+
+
+# ---- classes, settings and hooks -------------------------------------------------
+
+def test_class_namespaces_hold_the_members_in_order(core):
+    base = [name for name in vars(core.column_result_t) if not name.startswith("__") or name == "__init__"]
+    assert base == ["field_mapping", "table_title_mapping", "add_entry", "get_init_info", "compile_header_pattern",
+                    "align_table", "__init__", "_add_entries_to_results", "_map_entry_field",
+                    "cleanup_entry_field", "_find_entry_in_list", "find_entry_index_list"]
+    derived = [name for name in vars(core.column_table_result_core_t) if not name.startswith("__") or name == "__init__"]
+    assert derived == ["index_objects", "index_mapped_string", "__init__", "add_entry"]
+    assert core.column_table_result_core_t.__mro__ == (core.column_table_result_core_t, core.column_result_t, object)
+    assert core.column_result_t.field_mapping == {} and core.column_result_t.table_title_mapping is None
+    assert core.column_table_result_core_t.index_objects is True
+    assert core.column_table_result_core_t.index_mapped_string is False
+    assert core.column_result_t.add_entry.__doc__ == "Must be provided by concrete sub-class"
+    assert (core.column_result_t.find_entry_index_list.__doc__
+            == "Find an entry given a list of indices. Return None if not there.")
+    assert core.column_result_t.compile_header_pattern.__doc__ == "Compile a header pattern from the given header fields"
+    assert (core.column_result_t.align_table.__doc__
+            == "A function to align all the table fields before parsing operation")
+    assert core.column_result_t.__init__.__module__ == "mirel.textloom.core"
+
+
+def test_constructor_defaults(core):
+    def defaults(f):
+        return [p.default for p in inspect.signature(f).parameters.values() if p.default is not p.empty]
+    assert defaults(core.column_result_t.__init__) == [None, False, None, None, "", ""]
+    assert defaults(core.column_table_result_core_t.__init__) == [None, None, 0, None, None, False, None, None, "", ""]
+    params = list(inspect.signature(core.column_table_result_core_t.__init__).parameters)
+    assert params == ["self", "header_fields", "table_terminal_pattern", "index", "skip_header",
+                      "table_title_pattern", "right_justified", "label_fields", "skip_line", "parse_key", "delimiter"]
+
+
+@pytest.mark.parametrize("index, stored, key_column", [
+    (0, [0], "Address"), (True, [True], "Age"), (False, [False], "Address"), ([2], [2], "Hardware Addr"),
+])
+def test_index_is_normalised_to_a_list(core, index, stored, key_column):
+    t = parse(core, ARP, ARP_HEADINGS, index=index)
+    assert t.index == stored and type(t.index[0]) is type(stored[0])
+    assert sorted(t.entries) == sorted(row[key_column] for row in ARP_ENTRIES.values())
+
+
+def test_index_list_is_the_callers_object(core):
+    index = [0]
+    assert parse(core, ARP, ARP_HEADINGS, index=index).index is index
+
+
+@pytest.mark.parametrize("index, text", [((0, 3), "(0, 3)"), (None, "None"), ("0", "0"), (1.0, "1.0")])
+def test_index_neither_int_nor_list_raises(core, recorder, index, text):
+    core.text_to_parse[""] = ARP
+    t = recorder.__new__(recorder)
+    with pytest.raises(ValueError) as err:
+        t.__init__(ARP_HEADINGS, index=index)
+    assert err.value.args == (text + " is not an int or list of ints",)
+    assert t.entries == {} and not hasattr(t, "entrydict")  # before any parse
+
+
+def test_empty_index_files_no_row(core, recorder):
+    t = parse(core, ARP, ARP_HEADINGS, index=[], cls=recorder)
+    assert len(t.calls) == 2 and t.entries == {}
+
+
+def test_without_header_fields_get_init_info_must_be_overridden(core):
+    core.text_to_parse[""] = ARP
+    with pytest.raises(AssertionError) as err:
+        core.column_table_result_core_t()
+    assert err.value.args == ("get_init_info must be overridden by concrete sub-class",)
+
+
+def test_a_direct_subclass_must_supply_add_entry(core):
+    class Bare(core.column_result_t):
+        pass
+    core.text_to_parse[""] = ARP
+    with pytest.raises(AssertionError) as err:
+        Bare(ARP_HEADINGS, None, None)
+    assert err.value.args == ("add_entry must be implemented by concrete sub-class",)
+
+
+def test_base_hooks_with_assertions_disabled():
+    out = run_python(
+        "import mirel.textloom.core as core\n"
+        "core.text_to_parse[''] = 'Address  Age\\n1.1.1.1  3\\n'\n"
+        "class Bare(core.column_result_t): pass\n"
+        "b = Bare(['Address', 'Age'], None, None)\n"
+        "print(vars(b).get('entries'), b.add_entry('x', [], []))\n"
+        "try:\n"
+        "    core.column_table_result_core_t()\n"
+        "except TypeError as e:\n"
+        "    print(e)\n", optimize=True)
+    assert out.stdout == "None None\ncannot unpack non-iterable NoneType object\n", out.stderr
+
+
+def test_get_init_info_supplies_the_settings(core):
+    seen = []
+
+    class Configured(core.column_table_result_core_t):
+        def get_init_info(self, output, *settings):
+            seen.append((output, settings))
+            return ARP_HEADINGS, None, None, None, False, ["ip", "age", "mac"], None
+
+    t = parse(core, ARP, cls=Configured, skip_line="x")
+    assert seen == [(ARP, (None, None, None, None, False, None, "x"))]
+    assert t.entries["10.0.0.1"] == {"ip": "10.0.0.1", "age": "5", "mac": "0011.2233.4455"}
+
+
+@pytest.mark.parametrize("result, error", [
+    ((1, 2), "not enough values to unpack (expected 7, got 2)"),
+    (tuple(range(8)), "too many values to unpack (expected 7)"),
+])
+def test_get_init_info_must_give_seven_settings(core, result, error):
+    class Configured(core.column_table_result_core_t):
+        def get_init_info(self, *args):
+            return result
+    with pytest.raises(ValueError, match=re.escape(error)):
+        parse(core, ARP, cls=Configured)
+
+
+def test_missing_parse_key_raises_key_error(core):
+    with pytest.raises(KeyError) as err:
+        core.column_table_result_core_t(ARP_HEADINGS, parse_key="nowhere")
+    assert err.value.args == ("nowhere",)
+
+
+def test_find_entry_index_list(core):
+    t = parse(core, ARP, ARP_HEADINGS, index=[0, 1])
+    assert t.find_entry_index_list([]) is t.entries
+    assert t.find_entry_index_list(["10.0.0.1"]) is t.entries["10.0.0.1"]
+    assert t.find_entry_index_list(["10.0.0.1", "5"]) == ARP_ENTRIES["10.0.0.1"]
+    assert t.find_entry_index_list(["10.0.0.9"]) is None
+    assert t.find_entry_index_list(["10.0.0.1", "6"]) is None
+
+
+def test_find_entry_in_list(core):
+    t = parse(core, ARP, ARP_HEADINGS)
+    assert t._find_entry_in_list("x", []) is None and not hasattr(t, "last_find_match")
+    assert t._find_entry_in_list("^z", [("a", 1), ("b", 2)]) is None and t.last_find_match is None
+    rows = [("eth0", 1), ("eth1", 2), ("eth1", 3)]
+    assert t._find_entry_in_list(r"h(\d)", rows[1:]) is rows[1] and t.last_find_match.group(1) == "1"
+
+
+# ---- header pattern ---------------------------------------------------------------
+
+@pytest.mark.parametrize("header_fields, pattern, multi_line", [
+    (["Address", "Age", "Interface"],
+     "([ \t]*)(Address)([ \t]*)(Age)([ \t]*)(Interface)[ \t]*[\n\r]+", False),
+    ([["Local", "Remote"], ["Port", "Port"]],
+     "([ \t]*)(Local)([ \t]*)(Remote)([ \n]*)([ \t]*)(Port)([ \t]*)(Port)([ \n]*)[ \t]*[\n\r]+", True),
+    ([], "[ \t]*[\n\r]+", True),
+    ([["Port", "State"]], "([ \t]*)(Port)([ \t]*)(State)([ \n]*)[ \t]*[\n\r]+", True),
+    (["Port", ["State"]], None, False),
+])
+def test_compile_header_pattern(core, header_fields, pattern, multi_line):
+    t = parse(core, ARP, ARP_HEADINGS)
+    if pattern is None:
+        with pytest.raises(TypeError):
+            t.compile_header_pattern(header_fields)
+    else:
+        assert t.compile_header_pattern(header_fields).pattern == pattern
+    assert t.multi_line is multi_line
+
+
+def test_compile_header_pattern_of_none_fails_after_setting_multi_line(core):
+    t = parse(core, ARP, ARP_HEADINGS)
+    with pytest.raises(TypeError):
+        t.compile_header_pattern(None)
+    assert t.multi_line is True
+
+
+def test_heading_with_its_own_group_shifts_the_later_groups(core):
+    t = parse(core, ARP, ARP_HEADINGS)
+    m = t.compile_header_pattern([r"Port (\d)", "State"]).match("Port 1  State\n")
+    assert m.groups() == ("", "Port 1", "1", "  ", "State")
+
+
+# ---- column bounds and the row walk ----------------------------------------------
+
+WORKED = "Address         Age  Hardware Addr\n10.0.0.1        5    0011.2233.4455\n"
+
+
+@pytest.mark.parametrize("right_justified, bounds", [
+    (False, [(0, 16), (16, 21), (21, 34)]),
+    (True, [(0, 7), (7, 19), (19, 34)]),
+])
+def test_worked_example_of_column_bounds(core, recorder, right_justified, bounds):
+    t = parse(core, WORKED, ARP_HEADINGS, right_justified=right_justified, cls=recorder)
+    assert t.calls == [("10.0.0.1        5    0011.2233.4455", ARP_HEADINGS, bounds)]
+
+
+def test_single_line_heading_rows(core, recorder):
+    text = "Address         Age  Interface\n10.0.0.1        5    eth0   \n10.0.0.2        7    eth1\n\n"
+    t = parse(core, text, ["Address", "Age", "Interface"], cls=recorder)
+    assert [c[0] for c in t.calls] == ["10.0.0.1        5    eth0", "10.0.0.2        7    eth1"]
+    assert all(c[1] == ["Address", "Age", "Interface"] and len(c[2]) == 3 for c in t.calls)
+    assert t.entries["10.0.0.1"]["Interface"] == "eth0"
+
+
+def test_fields_are_python_slices_at_the_bounds(core, recorder, sample):
+    text = sample("arp_table.txt")
+    t = parse(core, text, SAMPLE_HEADINGS, index=1, cls=recorder)
+    assert len(t.calls) == 9
+    for line, names, bounds in t.calls:
+        expected = {name: (line[a:b] if i < len(names) - 1 else line[a:]).strip()
+                    for i, (name, (a, b)) in enumerate(zip(names, bounds))}
+        assert t.entries[expected["Address"]] == expected
+
+
+@pytest.mark.parametrize("text, rows", [
+    # lines without a letter or digit are no rows
+    ("Address   Age\n--------  ---\n1.1.1.1   3\n  ...  \n", ["1.1.1.1"]),
+    # the last column takes the rest of the line
+    ("Address   Age\n1.1.1.1   3 minutes ago\n", ["1.1.1.1"]),
+    # a final data line without a line feed is read
+    ("Address   Age\n1.1.1.1   3\n2.2.2.2   4", ["1.1.1.1", "2.2.2.2"]),
+    # tabs are expanded to multiples of eight columns
+    ("Address\tAge\n1.1.1.1\t3\n", ["1.1.1.1"]),
+    # a heading again starts a new table; a row with equal keys replaces the earlier one
+    ("Address   Age\n1.1.1.1   3\n\nAddress  Age\n1.1.1.1  9\n3.3.3.3  1\n", ["1.1.1.1", "3.3.3.3"]),
+])
+def test_data_lines(core, text, rows):
+    t = parse(core, text, ["Address", "Age"])
+    assert list(t.entries) == rows
+
+
+def test_last_column_and_tabs(core):
+    t = parse(core, "Address   Age\n1.1.1.1   3 minutes ago\n", ["Address", "Age"])
+    assert t.entries["1.1.1.1"]["Age"] == "3 minutes ago"
+    t = parse(core, "Address\tAge\n1.1.1.1\t3\n", ["Address", "Age"])
+    assert t._text_to_parse == "Address Age\n1.1.1.1 3\n" and t.entries["1.1.1.1"]["Age"] == "3"
+
+
+def test_terminal_pattern_ends_the_table_until_the_next_heading(core):
+    text = ("Address   Age\n1.1.1.1   3\nTotal: 1\n2.2.2.2   4\n"
+            "Address   Age\n3.3.3.3   5\n")
+    t = parse(core, text, ["Address", "Age"], table_terminal_pattern="^Total")
+    assert list(t.entries) == ["1.1.1.1", "3.3.3.3"]
+
+
+def test_skip_line(core):
+    text = "Address   Age\n1.1.1.1   3\nINCOMPLETE 2.2.2.2\n3.3.3.3   5\n"
+    t = parse(core, text, ["Address", "Age"], skip_line="INCOMPLETE")
+    assert list(t.entries) == ["1.1.1.1", "3.3.3.3"]
+
+
+def test_skip_header_starts_the_rows_after_its_line(core):
+    text = "Address   Age\nnot a row\n=====  ===\n1.1.1.1   3\n"
+    t = parse(core, text, ["Address", "Age"], skip_header="===")
+    assert list(t.entries) == ["1.1.1.1"]
+
+
+def test_skip_header_is_searched_within_its_own_table(core):
+    # the first table has no "====" line: it is abandoned, not parsed from the second table's
+    text = ("Address   Age\n1.1.1.1   3\n"
+            "Address   Age\n=======   ===\n2.2.2.2   4\n")
+    t = parse(core, text, ["Address", "Age"], skip_header="====")
+    assert list(t.entries) == ["2.2.2.2"]
+
+
+def test_heading_found_anywhere_in_the_text(core):
+    # the driver finds headings by a literal start of the first heading text;
+    # it must find what a plain search over the text finds
+    texts = [
+        "junk Address   Age\n1.1.1.1   3\n",
+        "   \t Address   Age\n1.1.1.1   3\nAddressAge\n2.2.2.2 4\n",
+        "Address x\nAddresses Age\n 1.1.1.1  3\n",
+        "Address   Age\r\n1.1.1.1   3\r\n",
+        "\n\nAddress\n   Age\n1.1.1.1\n",
+        "Address book\n  Address   Age\n1.1.1.1   3\n",
+    ]
+    for text in texts:
+        for headings in (["Address", "Age"], ["Addres+", "Age"], ["Address", "Age(s)?"], ["Addr|Address", "Age"],
+                         [r"Address(?<=s)", "Age"]):
+            t = parse(core, text, headings)
+            core.compile = lambda p: re.compile(p)  # not re's own: every position is tried
+            slow = parse(core, text, headings)
+            core.compile = re.compile
+            assert t.entries == slow.entries, (text, headings)
+
+
+def test_right_justified_multi_line_heading_has_a_bound_per_column(core, recorder):
+    text = ("   Port  Admin   Oper   Speed\n"
+            "   Name  State  State   Mbps\n"
+            "    1/1     up     up   1000\n")
+    t = parse(core, text, [["Port", "Admin", "Oper", "Speed"], ["Name", "State", "State", "Mbps"]],
+              right_justified=True, cls=recorder)
+    assert t.calls[0][2] == [(0, 7), (7, 14), (14, 21), (21, 29)]
+    assert t.entries["1/1"] == {"Port Name": "1/1", "Admin State": "up", "Oper State": "up", "Speed Mbps": "1000"}
+
+
+@pytest.mark.parametrize("header_fields, label_fields, names", [
+    ([["Local", "Remote"], ["Port", "Port\\b"]], None, ["Local Port", "Remote Portb"]),
+    ([["Local", "Remote"], ["Port", "Port"], ["Id", "Id"], ["x", "y"]], None, ["Local Port Id", "Remote Port Id"]),
+    ([["Local", "Remote"], ["Port", "Port"]], ["a", "b"], ["a", "b"]),
+    # a single heading line in the list-of-lists form names its columns
+    ([["L\\wcal", "Remote"]], None, ["Lwcal", "Remote"]),
+])
+def test_column_names_of_multi_line_headings(core, recorder, header_fields, label_fields, names):
+    lines = ["  ".join(line).replace("\\b", "").replace("\\w", "o") for line in header_fields]
+    text = "\n".join(lines) + "\nxe1    xe2\n"
+    t = parse(core, text, header_fields, label_fields=label_fields, cls=recorder)
+    assert t.calls[0][1] == names
+
+
+def test_empty_multi_line_heading_raises_index_error(core):
+    with pytest.raises(IndexError):
+        parse(core, ARP, [], label_fields=["a"])
+
+
+def test_bar_removal_depends_on_the_heading_kind(core):
+    t = parse(core, "Port  State\n1|2    up\n", [["Port", "State"]])
+    assert t._text_to_parse == "Port  State\n12    up\n" and list(t.entries) == ["12"]
+    t = parse(core, "Port  State\n1|2   up\n", ["Port", "State"])
+    assert list(t.entries) == ["1|2"]
+
+
+def test_global_flags_apply_to_the_whole_pattern_wherever_they_stand(core):
+    t = parse(core, "ADDRESS   AGE\n1.1.1.1   3\nTOTAL 1\n2.2.2.2   4\n", ["Address", "(?i)Age"],
+              table_terminal_pattern="^(?i)total")
+    assert list(t.entries) == ["1.1.1.1"]
+
+
+@pytest.mark.parametrize("text, found", [
+    ("Local  Remote\n\n   \nPort   Port\nxe1    xe2\n", True),  # blank lines between the heading lines
+    ("Local  Remote\r\nPort   Port\r\nxe1    xe2\r\n", False),  # the separator admits no carriage return
+])
+def test_multi_line_heading_separator(core, text, found):
+    t = parse(core, text, [["Local", "Remote"], ["Port", "Port"]])
+    assert list(t.entries) == (["xe1"] if found else [])
+
+
+def test_bar_table_under_a_single_line_heading_needs_the_delimiter(core):
+    assert parse(core, PORTS, ["Port", "Status"]).entries == {}
+    assert list(parse(core, PORTS, ["Port", "Status"], delimiter="|").entries) == ["eth0", "eth1"]
+
+
+# ---- titled tables -----------------------------------------------------------------
+
+def test_titled_sample(core, sample):
+    text = sample("vrf_arp_tables.txt")
+    t = parse(core, text, VRF_HEADINGS, table_terminal_pattern="^Total entries",
+              table_title_pattern=r"^VRF: (\S+)")
+    assert list(t.entries) == ["red", "blue", "mgmt"]
+    assert list(t.entries["red"]) == ["10.1.1.1", "10.1.1.2", "10.1.2.9"]
+    assert t.entries["mgmt"]["192.0.2.1"]["Interface"] == "mgmt0"
+    # the echo, prompt and dash lines are gone; each title line stands before its table
+    lines = t._text_to_parse.splitlines()
+    assert lines[0] == "VRF: red" and lines.count("VRF: blue") == 1
+    assert not any("---" in line or "#" in line for line in lines)
+
+
+@pytest.mark.parametrize("title_pattern", [r"^Table (\d+)", r"Table (\d+)"])
+def test_every_titled_table_is_filed_under_its_title(core, title_pattern):
+    text = ("Table 1\nAddress   Age\n1.1.1.1   3\n"
+            "Table 2\nAddress   Age\n"
+            "Table 3\nAddress   Age\n3.3.3.3   5\n")
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=title_pattern)
+    # a table without rows gets none of the next table's rows
+    assert t.entries == {"1": {"1.1.1.1": {"Address": "1.1.1.1", "Age": "3"}}, "2": {},
+                         "3": {"3.3.3.3": {"Address": "3.3.3.3", "Age": "5"}}}
+
+
+def test_terminal_line_ends_a_titled_table_at_the_end_of_that_line(core):
+    text = "T: a\nAddress Age\n1.1.1.1 3\nend\nT: b\nAddress Age\n2.2.2.2 4\nend\n"
+    t = parse(core, text, ["Address", "Age"], table_title_pattern="^T: (.)", table_terminal_pattern="^end")
+    assert {k: list(v) for k, v in t.entries.items()} == {"a": ["1.1.1.1"], "b": ["2.2.2.2"]}
+
+
+def test_title_seen_again_restarts_its_table_where_it_first_stood(core):
+    text = ("A: 1\nAddress Age\n1.1.1.1 3\n"
+            "A: 2\nAddress Age\n2.2.2.2 4\n"
+            "A: 1\nAddress Age\n9.9.9.9 7\n")
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^A: (\d)")
+    assert {k: list(v) for k, v in t.entries.items()} == {"1": ["9.9.9.9"], "2": ["2.2.2.2"]}
+    assert t._text_to_parse.startswith("A: 1\nAddress Age\n9.9.9.9 7\nA: 2\n")
+
+
+def test_titles_with_several_groups_nest(core):
+    text = "vrf red af ipv4\nAddress Age\n1.1.1.1 3\nvrf red af ipv6\nAddress Age\n::1     4\n"
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^vrf (\S+) af (\S+)")
+    assert {k: {k2: list(v2) for k2, v2 in v.items()} for k, v in t.entries.items()} == \
+        {"red": {"ipv4": ["1.1.1.1"], "ipv6": ["::1"]}}
+
+
+def test_title_pattern_without_groups_keeps_the_rows_untitled(core):
+    text = "VRF red\nAddress Age\n1.1.1.1 3\nVRF blue\nAddress Age\n2.2.2.2 4\n"
+    t = parse(core, text, ["Address", "Age"], table_title_pattern="^VRF")
+    assert list(t.entries) == ["1.1.1.1", "2.2.2.2"] and t.entrydict == {}
+
+
+def test_title_pattern_that_matches_no_line(core):
+    t = parse(core, ARP, ARP_HEADINGS, table_title_pattern="^VRF")
+    assert t._text_to_parse == "" and t.entries == {} and t.entrydict == {}
+
+
+def test_title_mapping_and_duplicate_title_warning(core, caplog):
+    class Mapped(core.column_table_result_core_t):
+        table_title_mapping = [int]
+    text = "T1x\nAddress Age\n1.1.1.1 3\nT1y\nAddress Age\n2.2.2.2 4\n"
+    with caplog.at_level(logging.WARNING, logger="mirel.textloom.core"):
+        t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^T(\d)", cls=Mapped)
+    assert list(t.entries) == [1] and list(t.entries[1]) == ["2.2.2.2"]
+    assert caplog.messages == ["Warning non-unique result found table title keys ('1',) in %s" % t]
+
+
+# ---- row filing and conversion --------------------------------------------------------
+
+def test_short_rows_and_index_columns(core):
+    text = "A   B   C   D\n1   2   3   4\n5   6\n"
+    t = parse(core, text, ["A", "B", "C", "D"], index=[0, 3])
+    assert t.entries["5"][""] == {"A": "5", "B": "6", "C": "", "D": ""}
+    assert list(parse(core, text, ["A", "B", "C", "D"], index=[3, 0]).entries) == ["4", ""]
+    # a duplicate element keys its second level by the empty text; one past the columns likewise
+    assert parse(core, text, ["A", "B", "C", "D"], index=[0, 0]).entries["1"] == {"": {"A": "1", "B": "2",
+                                                                                       "C": "3", "D": "4"}}
+    assert list(parse(core, text, ["A", "B", "C", "D"], index=7).entries) == [""]
+
+
+def test_duplicate_column_names_keep_the_later_value(core):
+    t = parse(core, "A   B   C\n1   2   3\n", ["A", "B", "C"], label_fields=["x", "y", "x"])
+    assert t.entries == {"1": {"x": "3", "y": "2"}}
+
+
+class Halve:
+    def __call__(self, field):
+        return int(field) // 2
+
+
+def hexa(field, base):
+    return int(field, base)
+
+
+class Scaler:
+    def times(self, field):
+        return ("scaler", int(field))
+
+    def scaled(self, parser, field, k):
+        return (type(parser).__name__, int(field) * k)
+
+
+@pytest.mark.parametrize("converter, value", [
+    (None, "08"),
+    (int, 8),
+    (str, "08"),
+    (Halve(), 4),
+    ([hexa, 16], 8),
+])
+def test_field_mapping_converters(core, converter, value):
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = {"Age": converter}
+    t = parse(core, "Address  Age\n1.1.1.1  08\n", ["Address", "Age"], cls=Mapped)
+    assert t.entries["1.1.1.1"]["Age"] == value
+
+
+def test_methods_among_the_converters_receive_the_parser(core):
+    scaler = Scaler()
+
+    class Presented:
+        """Presents itself as a bound method through its class attribute."""
+        __class__ = type(scaler.times)
+
+        def __call__(self, parser, field):
+            return ("presented", type(parser).__name__, field)
+
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = {"A": scaler.times, "B": Presented(), "C": [scaler.scaled, 3], "D": [hexa, 2]}
+    t = parse(core, "A  B  C  D\n2  3  4  101\n", ["A", "B", "C", "D"], cls=Mapped)
+    # a bound method gets the value alone; one presented as such gets the parser first, and so
+    # does a bound method heading a list, before the list's further items
+    assert t.entries["2"] == {"A": ("scaler", 2), "B": ("presented", "Mapped", "3"), "C": ("Mapped", 12), "D": 5}
+
+
+@pytest.mark.parametrize("converter, mapped_string, key, leaf", [
+    (int, False, "08", 8),        # a number is keyed by its cleaned text
+    (int, True, "8", 8),          # or by its text form
+    (str.upper, False, "AB", "AB"),
+])
+def test_index_keys_of_converted_values(core, converter, mapped_string, key, leaf):
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = {"Id": converter}
+        index_mapped_string = mapped_string
+    t = parse(core, "Id  Name\n%s  x\n" % ("08" if converter is int else "ab"), ["Id", "Name"], cls=Mapped)
+    assert list(t.entries) == [key] and t.entries[key]["Id"] == leaf
+
+
+def test_objects_with_cmp_and_hash_key_the_rows(core):
+    class Token:
+        def __init__(self, text):
+            self.text = text
+
+        def __cmp__(self, other):
+            return 0
+        __hash__ = object.__hash__
+
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = {"Id": Token}
+    t = parse(core, "Id  Name\n7   x\n", ["Id", "Name"], cls=Mapped)
+    (key,) = t.entries
+    assert isinstance(key, Token) and t.entries[key]["Id"] is key
+    Mapped.index_objects = False
+    assert list(parse(core, "Id  Name\n7   x\n", ["Id", "Name"], cls=Mapped).entries) == ["7"]
+
+
+def test_field_mapping_on_a_subclass_leaves_the_base_untouched(core):
+    base_mapping = core.column_result_t.field_mapping
+
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = {"Age": int}
+    assert parse(core, ARP.replace("-  ", "0  "), ARP_HEADINGS, cls=Mapped).entries["10.0.0.2"]["Age"] == 0
+    assert core.column_result_t.field_mapping is base_mapping and base_mapping == {}
+    assert parse(core, ARP, ARP_HEADINGS).entries == ARP_ENTRIES
+
+
+@pytest.mark.parametrize("mapping, error", [({"Age": int}, ValueError), ({"Age": []}, IndexError)])
+def test_converter_errors_propagate(core, mapping, error):
+    class Mapped(core.column_table_result_core_t):
+        field_mapping = mapping
+    with pytest.raises(error):
+        parse(core, ARP, ARP_HEADINGS, cls=Mapped)
+
+
+def test_add_entry_called_directly_slices_like_python(core):
+    t = parse(core, ARP, ARP_HEADINGS)
+    line = "  alpha beta  gamma   "
+    t.add_entry(line, ["x", "y", "z"], [(0, -12), (-14, 99), (-9, None)])
+    expected = {"x": line[0:-12].strip(), "y": line[-14:99].strip(), "z": line[-9:].strip()}
+    assert t.entries[expected["x"]] == expected
+    with pytest.raises(IndexError):
+        t.add_entry(line, ["x", "y", "z"], [(0, 3)])
+
+
+# ---- hooks through the object -----------------------------------------------------------
+
+HOOK_OVERRIDES = {
+    "add_entry": lambda base: lambda self, line, hf, fd: base.add_entry(self, line, hf, fd),
+    "cleanup_entry_field": lambda base: lambda self, h, f: base.cleanup_entry_field(self, h, f),
+    "_map_entry_field": lambda base: lambda self, h, f: base._map_entry_field(self, h, f),
+    "align_table": lambda base: lambda self, *a: base.align_table(self, *a),
+    "compile_header_pattern": lambda base: lambda self, hf: base.compile_header_pattern(self, hf),
+    "_add_entries_to_results": lambda base: lambda self, tv: base._add_entries_to_results(self, tv),
+}
+
+
+@pytest.mark.parametrize("hook", sorted(HOOK_OVERRIDES))
+@pytest.mark.parametrize("where", ["subclass", "instance"])
+def test_pass_through_overrides_give_the_base_entries(core, sample, hook, where):
+    calls = []
+    passing = HOOK_OVERRIDES[hook](core.column_table_result_core_t)
+
+    def counted(self, *args):
+        calls.append(hook)
+        return passing(self, *args)
+
+    settings = dict(table_terminal_pattern="^Total entries", table_title_pattern=r"^VRF: (\S+)", index=[0, 3])
+    core.text_to_parse["vrf"] = sample("vrf_arp_tables.txt")
+    expected = core.column_table_result_core_t(VRF_HEADINGS, parse_key="vrf", **settings).entries
+    if where == "subclass":
+        cls = type("Overriding", (core.column_table_result_core_t,), {hook: counted})
+        t = cls(VRF_HEADINGS, parse_key="vrf", **settings)
+    else:
+        cls = core.column_table_result_core_t
+        t = cls.__new__(cls)
+        setattr(t, hook, counted.__get__(t))
+        t.__init__(VRF_HEADINGS, parse_key="vrf", **settings)
+    assert calls and t.entries == expected
+
+
+def test_cleanup_hook_sees_every_cell(core):
+    seen = []
+
+    class Upper(core.column_table_result_core_t):
+        def cleanup_entry_field(self, header, field):
+            seen.append((header, field))
+            return field.upper() if header != "Address" else field
+    t = parse(core, ARP, ARP_HEADINGS, cls=Upper)
+    assert seen[:3] == [("Address", "10.0.0.1"), ("Age", "5"), ("Hardware Addr", "0011.2233.4455")]
+    assert t.entries["10.0.0.1"]["Hardware Addr"] == "0011.2233.4455".upper()
+
+
+def test_rebound_module_names_take_effect(core):
+    seen = []
+
+    def search(pattern, text):
+        seen.append((pattern, text))
+        return re.search(pattern, text)
+    core.search = search
+    t = parse(core, "Address   Age\n1.1.1.1   3\nTotal 1\n", ["Address", "Age"], table_terminal_pattern="^Total")
+    assert list(t.entries) == ["1.1.1.1"]
+    assert seen == [("^Total", "1.1.1.1   3\n"), ("[a-zA-Z0-9]+", "1.1.1.1   3\n"), ("^Total", "Total 1\n")]
+    core.search = re.search
+    asked = []
+
+    def isstr(s):
+        asked.append(s)
+        return False
+    core.isstr = isstr  # keys then fall back to the cleaned values: the same texts
+    assert parse(core, ARP, ARP_HEADINGS).entries == ARP_ENTRIES and asked == ["10.0.0.1", "10.0.0.2"]
+
+
+# ---- delimiter-table alignment ----------------------------------------------------------
+
+PORTS = "| Port | Status |\n| eth0 | up     |\n| eth1 |        |\n"
+
+
+def aligner(core, multi_line=False):
+    t = parse(core, ARP, ARP_HEADINGS)
+    t.multi_line = multi_line
+    return t
+
+
+def bar(*cells):
+    return "|" + "|".join(cells) + "|\n"
+
+
+@pytest.mark.parametrize("right, expected", [
+    (False, bar("Port" + " " * 24, "Status" + " " * 22) + "+----+\n" + bar("eth0" + " " * 24, "up" + " " * 26)
+     + bar("eth1" + " " * 24, " " * 28) + "\n"),
+    (True, bar(" " * 24 + "Port", " " * 22 + "Status") + "+----+\n" + bar(" " * 24 + "eth0", " " * 26 + "up")
+     + bar(" " * 24 + "eth1", " " * 28) + "\n"),
+])
+def test_alignment_worked_example(core, right, expected):
+    t = aligner(core)
+    assert t.align_table(PORTS, ["Port", "Status"], None, "", right) == expected
+    assert t.align_table(PORTS, ["Port", "Status"], ["x"], "|", right) == expected
+
+
+@pytest.mark.parametrize("text, header_fields", [
+    (ARP, ARP_HEADINGS),                 # no delimiter in the text
+    (PORTS, ["Port"]),                   # one heading text
+    (PORTS, ["Port", "Port"]),           # equal heading texts count once
+    ("| a | b |\n| c | d |\n", ["Port", "Status"]),
+])
+def test_text_without_a_header_row_comes_back_itself(core, text, header_fields):
+    assert aligner(core).align_table(text, header_fields, None, "", False) is text
+
+
+def test_unequal_heading_lines_raise_before_the_text_is_looked_at(core):
+    with pytest.raises(AttributeError) as err:
+        aligner(core, multi_line=True).align_table(ARP, [["a", "b", "c"], ["d", "e"]], None, "", False)
+    assert err.value.args == ("Header fields are not of the same length. Please provide equal length header fields",)
+    with pytest.raises(AttributeError, match="^Header fields are not of the same length"):
+        parse(core, ARP, [["Address", "Age", "x"], ["a", "b"]])
+
+
+def test_alignment_cells(core):
+    t = aligner(core)
+    w = 28
+    out = t.align_table("| Port | Status |\n|  |   |  |\n| x || z |\nnote   wide\ntitle\n| eth9 | " + "a" * 40 + " |\n"
+                        "| y |\t\t|\n", ["Port", "Status"], None, "", False).split("\n")
+    w = 41  # the longest cell sets the width, so that no cell pushes its line aside
+    assert out[0] == bar("Port".ljust(w), "Status".ljust(w))[:-1]
+    assert out[1] == "+----+"
+    # blank cells (even two side by side) and an empty cell between two delimiters keep their columns
+    assert out[2] == bar(" " * w, " " * w, " " * w)[:-1]
+    assert out[3] == bar("x".ljust(w), " " * w, "z".ljust(w))[:-1]
+    # a line without the delimiter but with a wide gap is a one-cell row; other such lines vanish
+    assert out[4] == bar("note   wide".ljust(w))[:-1]
+    assert out[5] == bar("eth9".ljust(w), ("a" * 40).ljust(w))[:-1]
+    # a cell of tabs is no empty-cell marker, but justification blanks it all the same
+    assert out[6] == bar("y".ljust(w), " " * w)[:-1]
+    assert out[7:] == ["", ""]
+
+
+def test_alignment_rows_header_first_and_repeated(core):
+    t = aligner(core)
+    text = "| eth0 | up |\n| Port | Status |\n| eth1 | down |\n| Port | Status |\r\n"
+    out = t.align_table(text, ["Port", "Status"], None, "", False)
+    head = bar("Port".ljust(28), "Status".ljust(28))
+    assert out == head + head + "+----+\n" + bar("eth0".ljust(28), "up".ljust(28)) \
+        + bar("eth1".ljust(28), "down".ljust(28)) + "\n"
+    assert t.align_table("| Port | Status |\n", ["Port", "Status"], None, "", False) == head + "+----+\n|\n"
+
+
+@pytest.mark.parametrize("delimiter", ["!!", "\\", "\\1"])
+def test_delimiters_are_taken_literally(core, delimiter):
+    text = PORTS.replace("|", delimiter)
+    out = aligner(core).align_table(text, ["Port", "Status"], None, delimiter, False)
+    assert out == aligner(core).align_table(PORTS, ["Port", "Status"], None, "", False).replace("|", delimiter)
+
+
+def test_two_line_heading_alignment(core):
+    t = aligner(core, multi_line=True)
+    headings = [["Port", "Admin", "Oper"], ["", "State", "State"]]
+    out = t.align_table("| Port | Admin | Oper  |\n|      | State | State |\n| 1/1  | up    | down  |\n",
+                        headings, None, "", False).split("\n")
+    w = 27
+    assert out[:4] == [bar("Port".ljust(w), "Admin".ljust(w), "Oper".ljust(w))[:-1],
+                       bar(" " * w, "State".ljust(w), "State".ljust(w))[:-1], "+----+",
+                       bar("1/1".ljust(w), "up".ljust(w), "down".ljust(w))[:-1]]
+    # without its leading delimiter the second line keeps only its two cells
+    out = t.align_table("| Port | Admin | Oper  |\n       | State | State |\n", headings, None, "", False)
+    assert out.split("\n")[1] == bar("State".ljust(w), "State".ljust(w))[:-1]
+
+
+def test_delimited_tables_end_to_end(core, sample):
+    t = parse(core, sample("port_table.txt"), ["Port", "Admin", "Oper", "Description"], delimiter="|")
+    assert list(t.entries) == ["1/1", "1/2", "1/3", "1/10"]
+    assert t.entries["1/2"] == {"Port": "1/2", "Admin": "up", "Oper": "down", "Description": ""}
+    assert t.entries["1/10"]["Description"] == "server rack 4 bmc"
+    # two-line heading: the bars are removed by default
+    text = ("| Port | Admin | Oper  |\n|      | State | State |\n|------|-------|-------|\n"
+            "| 1/1  | up    | down  |\n")
+    t = parse(core, text, [["Port", "Admin", "Oper"], ["", "State", "State"]])
+    assert t.entries == {"1/1": {"Port ": "1/1", "Admin State": "up", "Oper State": "down"}}
