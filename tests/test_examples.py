@@ -95,6 +95,23 @@ def test_mock_frame_bindings(name):
     assert value[6]["is_connected.return_value"] is True
 
 
+def test_phrasebook_imports_its_registrations_while_ryn_is_the_mock():
+    before = """
+        import importlib.abc
+        seen = []
+        class Watch(importlib.abc.MetaPathFinder):
+            def find_spec(self, name, path=None, target=None):
+                if name.endswith('.rehearsal_mktl'):
+                    seen.append(sys.modules.get('ryn'))
+        sys.meta_path.insert(0, Watch())
+    """
+    after = "len(seen), seen[0] is example.ryn_mock, example.rehearsal_mktl.__name__ in sys.modules"
+    _, error, value = run_example("phrasebook", before=before, after=after)
+    assert error is None
+    # patch.dict drops what was first imported inside it
+    assert value == (1, True, False)
+
+
 @pytest.mark.parametrize("fake_mock, error", [
     (True, None),
     # the flag chooses the package mock: no fallback to unittest.mock
@@ -343,3 +360,143 @@ def test_sketchpad_registration_error_reaches_the_importer_as_itself():
     assert printed == ""
     assert error[0] == "AssertionError" and error[1].startswith("Unknown OS brume, must be one of [")
     assert value is False
+
+
+# ---- specimen --------------------------------------------------------------------------------
+
+OWN_LSP = "wend.00-00" + " " * 10 + "*"
+
+
+def lsp(lsp_id, seq, checksum, holdtime):
+    return {"LSPID": lsp_id, "LSP Seq Num": seq, "LSP Checksum": checksum, "LSP Holdtime": holdtime,
+            "ATT/P/OL": "0/0/0"}
+
+
+SPECIMEN_ENTRIES = {
+    1: {OWN_LSP: lsp(OWN_LSP, 8, 0xf9fd, "1003"), "wendbfd.00-00": lsp("wendbfd.00-00", 4, 0x8f36, "862")},
+    2: {OWN_LSP: lsp(OWN_LSP, 9, 0x351a, "1003"), "wend.01-00": lsp("wend.01-00", 2, 0x0ead, "922")},
+}
+SPECIMEN_COMMAND = "\nThe following commands were just executed on the device : call('show isis database')\n\n"
+
+
+def test_specimen_prints_the_command_and_the_passed_test_with_its_entries():
+    printed, error, entries = run_example("specimen", after="example.result.entries")
+    assert error is None
+    assert entries == SPECIMEN_ENTRIES
+    # the printed structure is the interpreter's pretty print, so types show too
+    assert printed == SPECIMEN_COMMAND + "Test passed\n" + pprint.pformat(SPECIMEN_ENTRIES) + "\n"
+
+
+# a parse that comes out otherwise, made by a parser between the example's class and the package's
+LOSSY_PARSER = """
+import mirel.textloom as package
+
+class lossy_t(package.oper_fill_tabular):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        entries = self.entries
+        {}
+
+package.oper_fill_tabular = lossy_t
+"""
+
+
+@pytest.mark.parametrize("change", [
+    "del entries[2]",
+    "del entries[2]['wend.01-00']",
+    "del entries[2]['wend.01-00']['LSP Holdtime']",
+    "entries[2]['wend.01-00']['LSP Holdtime'] = '921'",
+    "entries[2]['wend.01-00']['LSP Holdtime'] = 922",
+    "entries['2'] = entries.pop(2)",
+])
+def test_specimen_missing_or_other_holdtime_fails_the_test(change):
+    printed, error, _ = run_example("specimen", before=LOSSY_PARSER.format(change))
+    assert error is None
+    assert printed == SPECIMEN_COMMAND + "Test failed\n"
+
+
+def test_specimen_lookup_error_other_than_a_missing_key_ends_the_import():
+    printed, error, _ = run_example("specimen", before=LOSSY_PARSER.format("entries[2] = []"))
+    assert printed == SPECIMEN_COMMAND
+    assert error == ("TypeError", "list indices must be integers or slices, not str")
+
+
+def test_specimen_device_calls_and_stored_output():
+    after = """(
+        {}, example.dev1.os is example.result._device_os,
+        core.text_to_parse[example.dev1.name] == example.third_show_command_output_example + '\\n',
+        CmdCache.cache[example.dev1.name] is example.third_show_command_output_example)""".format(
+        calls("example.dev1.mock_calls"))
+    _, error, value = run_example("specimen", before="import mirel.textloom.core as core\n"
+                                  "from mirel.textloom._textloom import CmdCache", after=after)
+    assert error is None
+    assert value == ([((), {"alias": None}), (("show isis database",), {})], True, True, True)
+
+
+def test_specimen_sample_output(sample):
+    _, error, text = run_example("specimen", after="example.third_show_command_output_example")
+    assert error is None
+    lines = text.split("\n")
+    assert len(text) == 695 and lines[0] == "" and lines[-1] == "" and len(lines) == 18
+    assert lines[1] == "ND/0/0/PRC0:wend#show isis database"
+    headers = [line for line in lines if line.startswith("LSPID")]
+    rows = [line for line in lines if line.startswith("wend")]
+    assert len(headers) == 2 and len(rows) == 4
+    assert all([h.find(w) for w in ("LSPID", "LSP Seq Num", "LSP Checksum", "LSP Holdtime", "ATT/P/OL")]
+               == [0, 22, 35, 49, 63] and len(h) == 71 for h in headers)
+    assert all(len(r) == 70 and r[22:24] == r[35:37] == "0x" and r[65:] == "0/0/0" for r in rows)
+    assert [r[20] for r in rows] == ["*", " ", "*", " "]
+
+
+SPECIMEN_CLASS = """(
+    cls.__module__, cls.__qualname__, cls.__doc__, [c.__name__ for c in cls.__mro__],
+    [n for n in vars(cls) if not n.startswith('__') or n == '__init__'],
+    list(cls.field_mapping), cls.field_mapping['LSPID'] is str,
+    cls.field_mapping['LSP Seq Num'] is cls.field_mapping['LSP Checksum'] is example._hexint,
+    cls.field_mapping['LSP Holdtime'], cls.table_title_mapping == [int] and cls.table_title_mapping[0] is int,
+    example._hexint.__module__, example.cleanupLspId.__module__)"""
+
+
+def test_specimen_parser_class():
+    _, error, value = run_example("specimen", after="(cls := example.my_isis_database_column_parser_t) and "
+                                  + SPECIMEN_CLASS)
+    assert error is None
+    assert value == (MODULES["specimen"], "my_isis_database_column_parser_t", None,
+                     ["my_isis_database_column_parser_t", "oper_fill_tabular", "column_table_result_core_t",
+                      "column_result_t", "object"],
+                     ["field_mapping", "table_title_mapping", "__init__", "cleanup_entry_field"],
+                     ["LSPID", "LSP Seq Num", "LSP Checksum", "LSP Holdtime"], True, True, None, True,
+                     MODULES["specimen"], MODULES["specimen"])
+
+
+# expression evaluated after the import, expected value or raised error
+@pytest.mark.parametrize("expression, expected", [
+    ("example._hexint('0x00000008')", 8),
+    ("example._hexint(val='0xf9fd')", 63997),
+    ("example._hexint(' 0ead ')", 3757),
+    ("example._hexint('wend')", ("ValueError", "invalid literal for int() with base 16: 'wend'")),
+    ("example._hexint()", ("TypeError", "_hexint() missing 1 required positional argument: 'val'")),
+    ("example.cleanupLspId(field=text) is text", True),
+    ("example.result.cleanup_entry_field('LSPID', text) is text", True),
+    ("example.result.cleanup_entry_field(header='LSP Holdtime', field=text) is text", True),
+    # cleanupLspId is looked up when the hook runs
+    ("setattr(example, 'cleanupLspId', str.upper) or example.result.cleanup_entry_field('LSPID', 'ab')", "AB"),
+    ("setattr(example, 'cleanupLspId', str.upper) or example.result.cleanup_entry_field('ATT/P/OL', 'ab')", "ab"),
+    ("vars(example.my_isis_database_column_parser_t(show_command='show isis database', device=example.dev1))"
+     "['entries'] == example.result.entries", True),
+    ("example.my_isis_database_column_parser_t(example.dev1)",
+     ("TypeError", "my_isis_database_column_parser_t.__init__() missing 1 required positional argument: "
+                   "'show_command'")),
+])
+def test_specimen_functions_and_hooks(expression, expected):
+    after = "(text := ''.join(['wend', '.00-00'])) and outcome(lambda: {})".format(expression)
+    before = """
+        def outcome(f):
+            try:
+                return f()
+            except Exception as e:
+                return type(e).__name__, str(e)
+    """
+    _, error, value = run_example("specimen", before=before, after=after)
+    assert error is None
+    assert value == expected
