@@ -148,6 +148,39 @@ def test_failed_package_import_ends_the_import_before_anything_is_printed(name, 
     assert value == (True, False)
 
 
+# a patcher whose dict() gives a context manager with another __exit__
+OTHER_EXIT = """
+import unittest.mock, mirel.textloom as package
+del package.oper_fill
+seen = []
+class manager:
+    def __enter__(self):
+        return self
+    def __exit__(self, t, v, tb):
+        seen.append((t.__name__, v is sys.exception(), tb is v.__traceback__))
+        {}
+class patcher:
+    @staticmethod
+    def dict(target, values):
+        seen.append((target, list(values)))
+        return manager()
+unittest.mock.patch = patcher
+"""
+
+
+@pytest.mark.parametrize("exit_does, error, context", [
+    # the error is swallowed: the script goes on without the name
+    ("return True", ("NameError", "name 'oper_fill' is not defined"), None),
+    ("raise RuntimeError('exit')", ("RuntimeError", "exit"), "ImportError"),
+])
+def test_the_block_hands_its_error_to_exit(exit_does, error, context):
+    printed, raised, value = run_example("phrasebook", before=OTHER_EXIT.format(exit_does),
+                                         after="seen, type(error.__context__).__name__ if error.__context__ else None")
+    assert raised == error
+    assert value == ([("sys.modules", ["ryn"]), ("ImportError", True, True)], context)
+    assert printed == (PHRASEBOOK_PRINTS[0] + "\n" if exit_does == "return True" else "")
+
+
 # ---- phrasebook ------------------------------------------------------------------------------
 
 POSITIONAL = "Using a positional argument to specify the CLI command:"

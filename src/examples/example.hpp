@@ -108,14 +108,15 @@ void with_block(PyObject* manager, Body&& body) {
     if (raw_tb) PyException_SetTraceback(raw_value, raw_tb);
     py::object error_type = own(raw_type), error = own(raw_value);
     py::object tb = raw_tb ? own(raw_tb) : borrow(Py_None);
-    // while __exit__ runs the error is the one being handled, so an error of
-    // __exit__ gets it as its __context__
-    PyObject* outer = PyErr_GetHandledException();
-    PyErr_SetHandledException(error.ptr());
+    // while __exit__ runs the error is the one being handled (sys.exception()),
+    // so an error of __exit__ gets it as its __context__; the thread's own
+    // entry is saved and put back, as the interpreter does around a handler
+    _PyErr_StackItem* handled = PyThreadState_Get()->exc_info;
+    PyObject* outer = handled->exc_value;
+    handled->exc_value = Py_NewRef(error.ptr());
     PyObject* answer = PyObject_CallFunctionObjArgs(exit.ptr(), manager, error_type.ptr(), error.ptr(), tb.ptr(),
                                                     nullptr);
-    PyErr_SetHandledException(outer);
-    Py_XDECREF(outer);
+    Py_XSETREF(handled->exc_value, outer);
     py::object swallowed = own(answer);
     if (pyutil::truth(swallowed.ptr())) return;
     PyErr_Restore(error_type.release().ptr(), error.release().ptr(), tb.is_none() ? nullptr : tb.release().ptr());
@@ -165,8 +166,9 @@ int exec_script(PyObject* module) {
     return 0;
 }
 
-// PyInit_<name>: a module of one exec slot running Script at every import
-// that creates it (and again at a reload).
+// PyInit_<name>: a module of one exec slot, which runs Script once for each
+// module object the import system creates (a reload finds the module
+// executed and runs nothing).
 template <void (*Script)()>
 PyObject* init_script_module(const char* name) {
     static PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_script<Script>)}, {0, nullptr}};
