@@ -3,6 +3,8 @@ import json
 import os
 import pprint
 import re
+import subprocess
+import sys
 
 import mirel.textloom.core as core
 
@@ -138,8 +140,34 @@ def device_operations():
     pprint.pprint(table.entries)
 
 
+EXAMPLES = "mirel.textloom.examples.textloom."
+
+
+def examples():
+    # each example does its work at import, so each runs in a fresh interpreter
+    sketchpad_registry = (
+        "import mirel.textloom.core as core\n"
+        "print('commands for brume:', core._glb_show_commands['brume'])\n"
+        "tags = core._glb_regex_tags['brume']\n"
+        "print(len(tags), 'tags for brume:', tags[0], '...', tags[-1])\n"
+        "print('regex of show.intf.mtu:', core._glb_regex['brume']['show.intf.mtu'])\n")
+    for module, afterwards in [
+        ("orVexStandaloneUt.specimen", ""),
+        ("orVexStandaloneUt.phrasebook", ""),
+        ("demo.sketchpad", sketchpad_registry),
+    ]:
+        heading("Example: import " + EXAMPLES + module + (" (prints nothing; the registry after it)"
+                                                          if afterwards else ""))
+        run = subprocess.run([sys.executable, "-c", "import " + EXAMPLES + module + "\n" + afterwards],
+                             capture_output=True, text=True)
+        print(run.stdout, end="")
+        if run.returncode:
+            print(run.stderr, end="")
+
+
 if __name__ == "__main__":
     registry()
     parsers()
     markup()
     device_operations()
+    examples()
