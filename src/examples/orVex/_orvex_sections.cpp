@@ -5,11 +5,7 @@
 // banner, parameters, tl, tcl, KeyedList, DictDiffer, pprint) is looked up
 // in those globals at each use.
 #include <vector>
-#include "pyutil/errors.hpp"
-#include "pyutil/module.hpp"
-#include "pyutil/names.hpp"
-#include "pyutil/ops.hpp"
-#include "pyutil/pyclass.hpp"
+#include "examples/example.hpp"
 
 namespace {
 
@@ -26,12 +22,6 @@ using pyutil::truth;
 
 py::object none() { return borrow(Py_None); }
 py::object integer(long value) { return own(PyLong_FromLong(value)); }
-py::object names(std::initializer_list<PyObject*> items) {
-    py::object tuple = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-    Py_ssize_t i = 0;
-    for (PyObject* item : items) PyTuple_SET_ITEM(tuple.ptr(), i++, Py_NewRef(item));
-    return tuple;
-}
 
 // The calling script: its globals and its connection alias.
 struct Script {
@@ -99,8 +89,9 @@ py::object connect_body(PyObject* const* a) {
     // stored before connecting, so it stays there whatever connecting does
     setitem(s.name(PYU_STR("parameters")), PYU_STR("uut"), uut.ptr());
     py::object connect = getattr(uut.ptr(), PYU_STR("connect"));
+    static PyObject* const alias_keyword = example::keywords({PYU_STR("alias")});
     if (s.aliased())
-        pyutil::call_kw(connect.ptr(), {s.alias}, names({PYU_STR("alias")}).ptr());
+        pyutil::call_kw(connect.ptr(), {s.alias}, alias_keyword);
     else
         call(connect.ptr(), {});
     if (!has_attr(s.connection(uut.ptr()), PYU_STR("execute"))) return fail(section);
@@ -279,20 +270,19 @@ py::object tabular_body(PyObject* const* a) {
     const Script s = script(a[0], a[1]);
     PyObject *uut = a[2], *header_fields = a[3], *title_pattern = a[4], *index = a[5];
     py::object operation = getattr(s.name(PYU_STR("tl")), PYU_STR("oper_fill_tabular"));
-    py::object res;
-    if (s.aliased()) {
-        res = pyutil::call_kw(operation.ptr(),
-                              {uut, s.alias, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
-                              names({PYU_STR("device"), PYU_STR("device_conn_alias"), PYU_STR("show_command"),
-                                     PYU_STR("refresh_cache"), PYU_STR("header_fields"), PYU_STR("index"),
-                                     PYU_STR("table_title_pattern")})
-                                  .ptr());
-    } else {
-        res = pyutil::call_kw(operation.ptr(), {uut, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
-                              names({PYU_STR("device"), PYU_STR("show_command"), PYU_STR("refresh_cache"),
-                                     PYU_STR("header_fields"), PYU_STR("index"), PYU_STR("table_title_pattern")})
-                                  .ptr());
-    }
+    static PyObject* const aliased_keywords =
+        example::keywords({PYU_STR("device"), PYU_STR("device_conn_alias"), PYU_STR("show_command"),
+                           PYU_STR("refresh_cache"), PYU_STR("header_fields"), PYU_STR("index"),
+                           PYU_STR("table_title_pattern")});
+    static PyObject* const keywords =
+        example::keywords({PYU_STR("device"), PYU_STR("show_command"), PYU_STR("refresh_cache"),
+                           PYU_STR("header_fields"), PYU_STR("index"), PYU_STR("table_title_pattern")});
+    py::object res = s.aliased()
+        ? pyutil::call_kw(operation.ptr(),
+                          {uut, s.alias, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
+                          aliased_keywords)
+        : pyutil::call_kw(operation.ptr(), {uut, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
+                          keywords);
     py::object formatted = call_method(s.name(PYU_STR("pprint")), PYU_STR("pformat"),
                                        {getattr(res.ptr(), PYU_STR("entries")).ptr()});
     s.info(own(PyNumber_Add(PYU_STR("Tabular parse result:\n"), formatted.ptr())));
@@ -363,30 +353,24 @@ pyutil::FunctionSpec removed_spec{"removed", "DictDiffer.removed", {{"self"}}, r
 pyutil::FunctionSpec changed_spec{"changed", "DictDiffer.changed", {{"self"}}, changed_body};
 pyutil::FunctionSpec unchanged_spec{"unchanged", "DictDiffer.unchanged", {{"self"}}, unchanged_body};
 
-void exec(PyObject* module) {
-    PyObject* globals = PyModule_GetDict(module);
-    py::object name = own(PyModule_GetNameObject(module));
-    auto bind = [&](const char* key, const py::object& value) {
-        check(PyDict_SetItemString(globals, key, value.ptr()));
-    };
-    bind("connect", pyutil::make_function<connect_spec>(module, name.ptr()));
-    bind("show_exec", pyutil::make_function<show_exec_spec>(module, name.ptr()));
-    bind("tc_one_setup", pyutil::make_function<tc_one_setup_spec>(module, name.ptr()));
-    bind("tclPythonNonTabularParsingComparison", pyutil::make_function<comparison_spec>(module, name.ptr()));
-    bind("pythonTabularParsing", pyutil::make_function<tabular_spec>(module, name.ptr()));
-    bind("do_some_cleaning", pyutil::make_function<do_some_cleaning_spec>(module, name.ptr()));
-    // methods for the DictDiffer class of each script
-    bind("differ_init", pyutil::make_method<differ_init_spec>(name.ptr()));
-    bind("differ_added", pyutil::make_method<added_spec>(name.ptr()));
-    bind("differ_removed", pyutil::make_method<removed_spec>(name.ptr()));
-    bind("differ_changed", pyutil::make_method<changed_spec>(name.ptr()));
-    bind("differ_unchanged", pyutil::make_method<unchanged_spec>(name.ptr()));
+// The module body: the section bodies, then the DictDiffer methods.
+void script() {
+    PyObject *module = example::script_module, *name = example::script_name;
+    example::bind("connect", pyutil::make_function<connect_spec>(module, name));
+    example::bind("show_exec", pyutil::make_function<show_exec_spec>(module, name));
+    example::bind("tc_one_setup", pyutil::make_function<tc_one_setup_spec>(module, name));
+    example::bind("tclPythonNonTabularParsingComparison", pyutil::make_function<comparison_spec>(module, name));
+    example::bind("pythonTabularParsing", pyutil::make_function<tabular_spec>(module, name));
+    example::bind("do_some_cleaning", pyutil::make_function<do_some_cleaning_spec>(module, name));
+    example::bind("differ_init", pyutil::make_method<differ_init_spec>(name));
+    example::bind("differ_added", pyutil::make_method<added_spec>(name));
+    example::bind("differ_removed", pyutil::make_method<removed_spec>(name));
+    example::bind("differ_changed", pyutil::make_method<changed_spec>(name));
+    example::bind("differ_unchanged", pyutil::make_method<unchanged_spec>(name));
 }
-
-PyModuleDef sections_def = {
-    PyModuleDef_HEAD_INIT, "mirel.textloom.examples.textloom.orVex._orvex_sections",
-    "Section bodies and DictDiffer methods shared by the scripts rehearsal and understudy.", 0};
 
 }  // namespace
 
-extern "C" PyMODINIT_FUNC PyInit__orvex_sections() { return pyutil::init_multi_phase<exec>(sections_def); }
+extern "C" PyMODINIT_FUNC PyInit__orvex_sections() {
+    return example::init_script_module<script>("mirel.textloom.examples.textloom.orVex._orvex_sections");
+}

@@ -13,8 +13,8 @@ const job::DeviceKind pellam_vm{
     R"(^(\d+/\d+/CPU\d+))",
 };
 
-PyModuleDef errand_def = {PyModuleDef_HEAD_INIT, "mirel.textloom.examples.textloom.orVex.errand", nullptr, 0};
-
 }  // namespace
 
-extern "C" PyMODINIT_FUNC PyInit_errand() { return job::init<pellam_vm>(errand_def); }
+extern "C" PyMODINIT_FUNC PyInit_errand() {
+    return example::init_script_module<job::script<pellam_vm>>("mirel.textloom.examples.textloom.orVex.errand");
+}

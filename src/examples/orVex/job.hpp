@@ -3,13 +3,8 @@
 // script "rehearsal.py" beside the module's own file, with the script
 // parameters of one device kind.
 #pragma once
-#include <Python.h>
 #include <vector>
-#include "pyutil/errors.hpp"
-#include "pyutil/module.hpp"
-#include "pyutil/names.hpp"
-#include "pyutil/ops.hpp"
-#include "pyutil/pyclass.hpp"
+#include "examples/example.hpp"
 
 namespace job {
 
@@ -27,26 +22,6 @@ struct DeviceKind {
     std::vector<long> index;
     const char* title_pattern;  // nullptr stands for None
 };
-
-// `from <package> import <name>`: a module without the name fails with the
-// interpreter's ImportError for that statement.
-inline py::object from_import(const char* package, PyObject* name, PyObject* globals) {
-    py::object fromlist = own(PyTuple_Pack(1, name));
-    py::object mod = own(PyImport_ImportModuleLevel(package, globals, nullptr, fromlist.ptr(), 0));
-    if (PyObject* value = PyObject_GetAttr(mod.ptr(), name)) return own(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw pyutil::PyError();
-    PyErr_Clear();
-    py::object file;
-    if (PyObject* f = PyObject_GetAttr(mod.ptr(), PYU_STR("__file__"))) file = own(f);
-    else PyErr_Clear();
-    const bool located = file && PyUnicode_Check(file.ptr());
-    py::object msg = located
-        ? own(PyUnicode_FromFormat("cannot import name '%U' from '%s' (%U)", name, package, file.ptr()))
-        : own(PyUnicode_FromFormat("cannot import name '%U' from '%s' (unknown location)", name, package));
-    py::object pkg = own(PyUnicode_FromString(package));
-    PyErr_SetImportError(msg.ptr(), pkg.ptr(), located ? file.ptr() : nullptr);
-    throw pyutil::PyError();
-}
 
 inline py::object text_list(const std::vector<const char*>& items) {
     py::object list = own(PyList_New(0));
@@ -85,14 +60,14 @@ inline void run_job(PyObject* module, const DeviceKind& kind) {
     PyObject* run = global(PYU_STR("run"));
     // plain concatenation, not a path join
     py::object testscript = own(PyNumber_Add(test_path.ptr(), PYU_STR("/rehearsal.py")));
-    py::object kwnames = own(PyTuple_Pack(8, PYU_STR("testscript"), PYU_STR("uut_name"), PYU_STR("stdby_name"),
-                                          PYU_STR("if_name"), PYU_STR("mtu"), PYU_STR("show_arp_header_fields"),
-                                          PYU_STR("show_arp_table_parse_index"),
-                                          PYU_STR("show_arp_table_title_pattern")));
+    static PyObject* const kwnames =
+        example::keywords({PYU_STR("testscript"), PYU_STR("uut_name"), PYU_STR("stdby_name"), PYU_STR("if_name"),
+                           PYU_STR("mtu"), PYU_STR("show_arp_header_fields"), PYU_STR("show_arp_table_parse_index"),
+                           PYU_STR("show_arp_table_title_pattern")});
     pyutil::call_kw(run,
                     {testscript.ptr(), chosen_uut_device.ptr(), stdby_device.ptr(), if_name.ptr(), mtu.ptr(),
                      header_fields.ptr(), show_arp_table_parse_index.ptr(), show_arp_table_title_pattern.ptr()},
-                    kwnames.ptr());
+                    kwnames);
 }
 
 template <const DeviceKind& Kind>
@@ -103,22 +78,14 @@ PyObject* main(PyObject* module, PyObject*) {
     });
 }
 
+// The module body: `os`, `run` and `main`, in that order.
 template <const DeviceKind& Kind>
-void exec(PyObject* module) {
+void script() {
     // the text signature lets inspect.signature() show main()
     static PyMethodDef main_def{"main", main<Kind>, METH_NOARGS, "main($module)\n--\n\n"};
-    PyObject* globals = PyModule_GetDict(module);
-    check(PyDict_SetItem(globals, PYU_STR("os"), pyutil::import("os").ptr()));
-    check(PyDict_SetItem(globals, PYU_STR("run"), from_import("ryn.runlet", PYU_STR("run"), globals).ptr()));
-    py::object name = own(PyModule_GetNameObject(module));
-    py::object function = own(PyCFunction_NewEx(&main_def, module, name.ptr()));
-    check(PyDict_SetItem(globals, PYU_STR("main"), function.ptr()));
-}
-
-// What the PyInit function of a job module returns.
-template <const DeviceKind& Kind>
-PyObject* init(PyModuleDef& def) {
-    return pyutil::init_multi_phase<exec<Kind>>(def);
+    example::import_module("os");
+    example::from_import("ryn.runlet", "run");
+    example::bind("main", own(PyCFunction_NewEx(&main_def, example::script_module, example::script_name)));
 }
 
 }  // namespace job
