@@ -165,9 +165,31 @@ def examples():
             print(run.stderr, end="")
 
 
+# A launcher's view of a job: a fresh interpreter whose registry holds only
+# what the job's script registers, the testbed configured, then main().
+LAUNCH_JOB = """
+import logging, sys
+from ryn import testbed
+from mirel.textloom.examples.textloom.orVex import {job}
+logging.basicConfig(stream=sys.stdout, level=logging.INFO, format="%(levelname)s %(name)s: %(message)s")
+testbed.configure(sys.argv[1])
+{job}.main()
+"""
+
+
+def jobs():
+    for job, testbed_file, kind in [("errand", "vm2.json", "VM-2, pellam"), ("courier", "vm4.json", "VM-4, brume")]:
+        heading("Job %s: rehearsal on the stand-in testbed samples/testbeds/%s (%s);\n"
+                "the script's log, then the harness's report" % (job, testbed_file, kind))
+        sys.stdout.flush()
+        subprocess.run([sys.executable, "-c", LAUNCH_JOB.format(job=job),
+                        os.path.join(SAMPLES, "testbeds", testbed_file)], check=True)
+
+
 if __name__ == "__main__":
     registry()
     parsers()
     markup()
     device_operations()
     examples()
+    jobs()
