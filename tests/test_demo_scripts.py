@@ -37,9 +37,9 @@ PELLAM_ARP = (["Address", "Age", "Hardware Addr", "State", "Type", "Interface"],
 
 
 def load(stem):
-    spec = importlib.util.spec_from_file_location(PACKAGE + "." + stem, os.path.join(ORVEX, stem + ".py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(PACKAGE + "." + stem, os.path.join(ORVEX, stem + ".py"))
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
@@ -105,10 +105,10 @@ def recording(module, globals=None, locals=None, fromlist=(), level=0):
         imports.append([module, list(fromlist or ())])
     return real_import(module, globals, locals, fromlist, level)
 builtins.__import__ = recording
-spec = importlib.util.spec_from_file_location(name, path)
-module = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_file_location(name, path)
+module = importlib.util.module_from_spec(module_spec)
 try:
-    spec.loader.exec_module(module)
+    module_spec.loader.exec_module(module)
 except BaseException as exc:
     print(json.dumps({"raised": type(exc).__name__, "imports": imports}))
     raise SystemExit
