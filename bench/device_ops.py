@@ -9,12 +9,8 @@ same text (the target is under 10%), and TextFSM's time for the same work as
 a ratio (TextFSM / textloom), all measured in this run.
 """
 import io
-import os
-import sys
-import timeit
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [ROOT, os.path.join(ROOT, "standins")]
+from common import EXPECTED, FIELDS, TAGS, TEXTFSM_TEMPLATE, best, sample
 
 from mirel.textloom import core, oper_fill, oper_fill_tabular  # noqa: E402
 
@@ -23,23 +19,8 @@ try:
 except ImportError:  # the bench extra is not installed
     textfsm = None
 
-FIELDS = [  # tag, regex, TextFSM rule (None: captured by the rule before)
-    ("bench.if_name", r"(\S+) is (?:up|down)", r"^${NAME} is (?:up|down)"),
-    ("bench.admin", r"admin state is (\S+)", r"^admin state is ${ADMIN}"),
-    ("bench.ip", r"\s+Internet Address is (\S+)", r"^\s+Internet Address is ${IP}"),
-    ("bench.mtu", r"\s+MTU (\d+) bytes", r"^\s+MTU ${MTU} bytes"),
-    ("bench.encap", r"\s+Encapsulation (\S+),", r"^\s+Encapsulation ${ENCAP},"),
-    ("bench.mode", r"\s+Port mode is (\S+)", r"^\s+Port mode is ${MODE}"),
-    ("bench.in_rate", r"\s+1 minute input rate (\d+) bits/sec", r"^\s+1 minute input rate ${IN_RATE} bits/sec"),
-    ("bench.in_pkts", r"\s+(\d+) input packets", r"^\s+${IN_PKTS} input packets"),
-]
-TAGS = [tag for tag, _, _ in FIELDS]
 ROWS = 10 ** 5
 HEADER = ["Address", "Age", "MAC Address", "Interface"]
-
-
-def best(fn, number, repeat=9):
-    return min(timeit.repeat(fn, number=number, repeat=repeat)) / number
 
 
 def show(name, ours, direct, peer=None):
@@ -54,10 +35,9 @@ def header():
 
 
 def record():
-    with open(os.path.join(ROOT, "samples", "interface.txt"), encoding="utf-8") as f:
-        text = f.read()
+    text = sample("interface_long.txt")
     core.extend({"brume": {tag: regex for tag, regex, _ in FIELDS}}, None, {"brume": TAGS})
-    pairs = [(TAGS[0], "mgmt0")] + [(tag, None) for tag in TAGS[1:]]
+    pairs = [(TAGS[0], EXPECTED[0])] + [(tag, None) for tag in TAGS[1:]]
     values = [v for _, v in pairs]
 
     def public():
@@ -71,15 +51,12 @@ def record():
     assert public() and direct() and prepared.parse()
     peer = None
     if textfsm:
-        template = "".join("Value %s (\\S+)\n" % n for n in
-                           ("NAME", "ADMIN", "IP", "MTU", "ENCAP", "MODE", "IN_RATE", "IN_PKTS"))
-        template += "\nStart\n" + "".join("  %s\n" % rule for _, _, rule in FIELDS)
-        fsm = textfsm.TextFSM(io.StringIO(template))
+        fsm = textfsm.TextFSM(io.StringIO(TEXTFSM_TEMPLATE))
 
         def theirs():
             fsm.Reset()
             return fsm.ParseText(text)
-        assert theirs()[0][0] == "mgmt0"
+        assert theirs()[0][0] == EXPECTED[0]
         peer = best(theirs, 2000)
     print("oper_fill, interface record of %d lines, %d tags" % (text.count("\n"), len(TAGS)))
     header()

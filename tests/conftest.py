@@ -1,4 +1,5 @@
 import copy
+import importlib
 import os
 import subprocess
 import sys
@@ -91,3 +92,15 @@ def run_python(code, *args, optimize=False, env_extra=None):
     env.update(env_extra or {})
     cmd = [sys.executable] + (["-O"] if optimize else []) + ["-c", code, *args]
     return subprocess.run(cmd, capture_output=True, text=True, env=env, cwd=ROOT)
+
+
+@pytest.fixture
+def demo_registrations(core):
+    """The registrations of the demonstration scripts' module rehearsal_mktl
+    in this test's tables: the tables are restored after every test while the
+    module stays imported, so its body is run again when they are missing."""
+    name = "mirel.textloom.examples.textloom.orVex.rehearsal_mktl"
+    if name not in sys.modules:
+        importlib.import_module(name)
+    elif "show_interface_<WORD>" not in core._glb_show_commands.get("pellam", {}):
+        importlib.reload(sys.modules[name])

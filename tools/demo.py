@@ -3,6 +3,8 @@ import json
 import os
 import pprint
 import re
+import subprocess
+import sys
 
 import mirel.textloom.core as core
 
@@ -138,8 +140,56 @@ def device_operations():
     pprint.pprint(table.entries)
 
 
+EXAMPLES = "mirel.textloom.examples.textloom."
+
+
+def examples():
+    # each example does its work at import, so each runs in a fresh interpreter
+    sketchpad_registry = (
+        "import mirel.textloom.core as core\n"
+        "print('commands for brume:', core._glb_show_commands['brume'])\n"
+        "tags = core._glb_regex_tags['brume']\n"
+        "print(len(tags), 'tags for brume:', tags[0], '...', tags[-1])\n"
+        "print('regex of show.intf.mtu:', core._glb_regex['brume']['show.intf.mtu'])\n")
+    for module, afterwards in [
+        ("orVexStandaloneUt.specimen", ""),
+        ("orVexStandaloneUt.phrasebook", ""),
+        ("demo.sketchpad", sketchpad_registry),
+    ]:
+        heading("Example: import " + EXAMPLES + module + (" (prints nothing; the registry after it)"
+                                                          if afterwards else ""))
+        run = subprocess.run([sys.executable, "-c", "import " + EXAMPLES + module + "\n" + afterwards],
+                             capture_output=True, text=True)
+        print(run.stdout, end="")
+        if run.returncode:
+            print(run.stderr, end="")
+
+
+# A launcher's view of a job: a fresh interpreter whose registry holds only
+# what the job's script registers, the testbed configured, then main().
+LAUNCH_JOB = """
+import logging, sys
+from ryn import testbed
+from mirel.textloom.examples.textloom.orVex import {job}
+logging.basicConfig(stream=sys.stdout, level=logging.INFO, format="%(levelname)s %(name)s: %(message)s")
+testbed.configure(sys.argv[1])
+{job}.main()
+"""
+
+
+def jobs():
+    for job, testbed_file, kind in [("errand", "vm2.json", "VM-2, pellam"), ("courier", "vm4.json", "VM-4, brume")]:
+        heading("Job %s: rehearsal on the stand-in testbed samples/testbeds/%s (%s);\n"
+                "the script's log, then the harness's report" % (job, testbed_file, kind))
+        sys.stdout.flush()
+        subprocess.run([sys.executable, "-c", LAUNCH_JOB.format(job=job),
+                        os.path.join(SAMPLES, "testbeds", testbed_file)], check=True)
+
+
 if __name__ == "__main__":
     registry()
     parsers()
     markup()
     device_operations()
+    examples()
+    jobs()

@@ -1,4 +1,5 @@
 #include "pyutil/text.hpp"
+#include <cstring>
 #include <string>
 #include <vector>
 #include "pyutil/names.hpp"
@@ -14,20 +15,40 @@ PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
 
 namespace {
 
+// The carriage returns of CRLF pairs, found with memchr for the common
+// one-byte texts and by a plain scan for wider ones.
 template <class Char>
-void copy_without_cr_before_lf(const Char* in, Py_ssize_t n, Char* out) {
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (in[i] == '\r' && i + 1 < n && in[i + 1] == '\n') continue;
-        *out++ = in[i];
+const Char* next_cr(const Char* p, const Char* end) {
+    if constexpr (sizeof(Char) == 1) {
+        return static_cast<const Char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
+    } else {
+        for (; p < end; ++p)
+            if (*p == '\r') return p;
+        return nullptr;
     }
-    *out = '\n';
 }
 
 template <class Char>
 Py_ssize_t count_crlf(const Char* in, Py_ssize_t n) {
     Py_ssize_t pairs = 0;
-    for (Py_ssize_t i = 0; i + 1 < n; ++i) pairs += in[i] == '\r' && in[i + 1] == '\n';
+    const Char* end = in + n;
+    for (const Char* p = in; (p = next_cr(p, end)); ++p) pairs += p + 1 < end && p[1] == '\n';
     return pairs;
+}
+
+template <class Char>
+void copy_without_cr_before_lf(const Char* in, Py_ssize_t n, Char* out) {
+    const Char* end = in + n;
+    const Char* run = in;  // start of the stretch not yet copied
+    for (const Char* p = in; (p = next_cr(p, end)); ++p) {
+        if (p + 1 < end && p[1] == '\n') {
+            std::memcpy(out, run, static_cast<size_t>(p - run) * sizeof(Char));
+            out += p - run;
+            run = p + 1;
+        }
+    }
+    std::memcpy(out, run, static_cast<size_t>(end - run) * sizeof(Char));
+    out[end - run] = '\n';
 }
 
 }  // namespace
