@@ -60,7 +60,7 @@ def nontabular_cases(n):
 
     def through_core(tags, values, fill):
         core.text_to_parse["scale"] = text
-        ok, results, _ = core._textloom_t("ketch", tags, values, fill, "scale")._parser_validate()
+        ok, _, _ = core._textloom_t("ketch", tags, values, fill, "scale")._parser_validate()
         return ok
     yield "fill", lambda: through_core(["IF", "LAST"], ["eth0", None], True)
     yield "check", lambda: through_core(["IF", "LAST"], ["eth0", str(n)], False)

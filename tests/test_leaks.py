@@ -111,17 +111,14 @@ def test_nontabular(registry, fill, values):
     assert_flat(nontabular(registry, INTERFACE, ["IF", "MTU", "DESC"], values, fill))
 
 
-class Converting:
+def converting(core):
     """A tabular parser subclass whose hooks run Python code for every cell."""
+    class converting_t(core.column_table_result_core_t):
+        field_mapping = {"Age": int}
 
-    @staticmethod
-    def make(core):
-        class converting_t(core.column_table_result_core_t):
-            field_mapping = {"Age": int}
-
-            def cleanup_entry_field(self, header, field):
-                return field.upper() if header == "Interface" else field
-        return converting_t
+        def cleanup_entry_field(self, header, field):
+            return field.upper() if header == "Interface" else field
+    return converting_t
 
 
 @pytest.mark.parametrize("kind", ["plain", "hooks", "delimited", "titled"])
@@ -129,7 +126,7 @@ def test_tabular(core, kind):
     headings = HEADINGS
     cls, text, kwargs = core.column_table_result_core_t, TABLE, {"index": [3, 0]}
     if kind == "hooks":
-        cls = Converting.make(core)
+        cls = converting(core)
     elif kind == "delimited":
         headings, text, kwargs = ["Port", "Speed"], DELIMITED, {"delimiter": "|"}
     elif kind == "titled":
@@ -180,7 +177,7 @@ def test_tabular_keeps_no_reference(core):
     headings = [fresh("Address")] + HEADINGS[1:]
     labels = ["a", "b", "c", "d"]
     skip = fresh("^Total")
-    hooked = Converting.make(core)
+    hooked = converting(core)
     cleanup = hooked.cleanup_entry_field
 
     def parse():
