@@ -23,8 +23,8 @@ PyObject* globals();
 // "mirel.textloom.core": the __module__ of every class and function.
 PyObject* module_name();
 
-// The current binding of a module-level name (borrowed); NameError when unbound.
-inline PyObject* global(PyObject* name) { return pyutil::lookup_global(globals(), name); }
+// The current binding of a module-level name, held; NameError when unbound.
+inline pyutil::Held global(PyObject* name) { return pyutil::Held(pyutil::lookup_global(globals(), name)); }
 
 // warning(s) as the module's functions call it: through the current `warning`.
 void warn(PyObject* message);

@@ -142,7 +142,7 @@ py::object get_show_command_body(PyObject* const* a) {
         }
     }
     py::object templ = tag;
-    PyObject* table = global(PYU_STR("_glb_show_commands"));
+    pyutil::Held table = global(PYU_STR("_glb_show_commands"));
     bool found = false;
     if (contains(table, routerOs)) {
         py::object per_os = getitem(table, routerOs);

@@ -24,7 +24,13 @@ Py_ssize_t length(PyObject* o) {
     return n;
 }
 
-py::object slice(PyObject* s, Py_ssize_t start, Py_ssize_t end) { return own(PyUnicode_Substring(s, start, end)); }
+// s[start:end]; what an overridden method returns need not be a str
+py::object slice(PyObject* s, Py_ssize_t start, Py_ssize_t end) {
+    if (PyUnicode_Check(s)) return own(PyUnicode_Substring(s, start, end));
+    py::object stop = end == PY_SSIZE_T_MAX ? borrow(Py_None) : integer(end);
+    py::object range = own(PySlice_New(integer(start).ptr(), stop.ptr(), nullptr));
+    return getitem(s, range.ptr());
+}
 py::object tail(PyObject* s, Py_ssize_t start) { return slice(s, start, PY_SSIZE_T_MAX); }
 py::object concat(PyObject* a, PyObject* b) { return own(PyUnicode_Concat(a, b)); }
 bool has(PyObject* s, PyObject* part) { return check(PyUnicode_Contains(s, part)) != 0; }
@@ -267,7 +273,7 @@ py::object convert_body(PyObject* const* a) {
         // marker ("XSX\s+" from "XSX "), which would be converted again without end
         rematch = call_method(markers.ptr(), PYU_STR("search"), {line.ptr(), integer(prevmatch).ptr()});
     }
-    if (prevmatch < PyUnicode_GET_LENGTH(line.ptr()))
+    if (prevmatch < length(line.ptr()))
         line = concat(slice(line.ptr(), 0, prevmatch).ptr(),
                       self_escape(self, tail(line.ptr(), prevmatch).ptr()).ptr());
     line = sub_literal(PYU_STR("^([ \\t])+"), PYU_STR("\\s+"), line.ptr());
@@ -521,7 +527,7 @@ py::object process_body(PyObject* const* a) {
         if (py::object value = header_value(PYU_STR("OS: (.+)"), line.ptr())) {
             oldos = os;
             os = call_method(value.ptr(), PYU_STR("lower"), {});
-            PyObject* oses = global(PYU_STR("supported_oses"));
+            pyutil::Held oses = global(PYU_STR("supported_oses"));
             if (!assertions_disabled() && !contains(oses, os.ptr()))
                 raise(PyExc_AssertionError, format(PYU_STR("Unknown OS {}, must be one of {}"), {os.ptr(), oses}).ptr());
             if (truth(markup.ptr())) {

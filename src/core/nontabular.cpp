@@ -844,7 +844,7 @@ py::object init_body(PyObject* const* a) {
     // reset before any check: a failed construction leaves an empty entry
     setitem(global(PYU_STR("ext_dictio")), parse_key, own(PyDict_New()).ptr());
     if (!assertions_disabled()) {
-        PyObject* oses = global(PYU_STR("supported_oses"));
+        pyutil::Held oses = global(PYU_STR("supported_oses"));
         if (!contains(oses, attr(self, PYU_STR("_routerOs")).ptr()))
             raise(PyExc_AssertionError,
                   format(PYU_STR("The operating system {} is not supported, try using one of {}."), {routerOs, oses})

@@ -72,6 +72,12 @@ U32 mark_empty_cells(View s, View d) {
 U32 replace_all(View s, View from, View to) {
     U32 out;
     out.reserve(s.size());
+    if (from.empty()) {
+        // as str.replace: `to` before every character and at the end (a str
+        // subclass unequal to "" can be an empty delimiter)
+        for (char32_t c : s) out.append(to).push_back(c);
+        return out.append(to);
+    }
     size_t pos = 0;
     for (size_t at; (at = s.find(from, pos)) != View::npos; pos = at + from.size()) out.append(s.substr(pos, at - pos)).append(to);
     out.append(s.substr(pos));

@@ -17,7 +17,9 @@ void unpack(PyObject* item, std::initializer_list<py::object*> targets) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(targets.size());
     PyObject* raw = PyObject_GetIter(item);
     if (!raw) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        // only an object that cannot be iterated at all gets the interpreter's text;
+        // a TypeError raised by the object's own __iter__ or __getitem__ stays as it is
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && !Py_TYPE(item)->tp_iter && !PySequence_Check(item)) {
             PyErr_Clear();
             PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
         }

@@ -104,6 +104,18 @@ py::object make_class(const char* name, PyObject* bases, PyObject* module_name, 
 // interpreter's NameError when it is in neither.  Returns a borrowed reference.
 PyObject* lookup_global(PyObject* globals, PyObject* name);
 
+// A module-level binding, held: user code that rebinds the name while the
+// object is in use (a key's __hash__, a hook) cannot free it.  A temporary
+// holds it to the end of its full expression.
+class Held {
+public:
+    explicit Held(PyObject* o) : ref_(borrow(o)) {}
+    operator PyObject*() const { return ref_.ptr(); }
+
+private:
+    py::object ref_;
+};
+
 // Imports a module by its dotted name.
 py::object import(const char* name);
 

@@ -51,7 +51,7 @@ py::object process_attrvalpairs_body(PyObject* const* a) {
     PyObject* os = a[2];
     py::object reordered = own(PyList_New(0));
     if (truth(a[3])) {
-        PyObject* tag_table = global(PYU_STR("_glb_regex_tags"));
+        pyutil::Held tag_table = global(PYU_STR("_glb_regex_tags"));
         if (truth(tag_table)) {
             py::object tags = iter(getitem(tag_table, os).ptr());
             py::object firsts;  // item 0 of every pair, taken once the first tag comes

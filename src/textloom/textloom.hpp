@@ -25,8 +25,8 @@ PyObject* globals();
 // "mirel.textloom._textloom": the __module__ of every class and function.
 PyObject* module_name();
 
-// The current binding of a module-level name (borrowed); NameError when unbound.
-inline PyObject* global(PyObject* name) { return pyutil::lookup_global(globals(), name); }
+// The current binding of a module-level name, held; NameError when unbound.
+inline pyutil::Held global(PyObject* name) { return pyutil::Held(pyutil::lookup_global(globals(), name)); }
 // core.<name>, read from the module bound as `core` now.
 inline py::object core_attr(PyObject* name) { return pyutil::getattr(global(PYU_STR("core")), name); }
 
