@@ -94,48 +94,26 @@ struct Traits {
     bool from_offset = true;
 };
 
-bool is_flag_letter(Py_UCS4 c) {
-    return c == 'a' || c == 'i' || c == 'L' || c == 'm' || c == 's' || c == 'u' || c == 'x';
-}
-
 Traits traits_of(PyObject* regex) {
     Traits t;
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(regex);
-    const int kind = PyUnicode_KIND(regex);
-    const void* data = PyUnicode_DATA(regex);
-    auto at = [&](Py_ssize_t i) -> Py_UCS4 { return i < n ? PyUnicode_READ(kind, data, i) : 0; };
+    const pyutil::RegexText at(regex);
     Py_ssize_t first = 0;  // skip the global flag groups, which move to the front
-    while (at(first) == '(' && at(first + 1) == '?' && is_flag_letter(at(first + 2))) {
-        Py_ssize_t j = first + 2;
-        while (is_flag_letter(at(j))) ++j;
-        if (at(j) != ')') break;
-        first = j + 1;
-    }
-    Py_UCS4 c0 = at(first);
+    while (at.flag_group_end(first) != first) first = at.flag_group_end(first);
+    Py_UCS4 c0 = at[first];
     if (c0 == '*' || c0 == '+' || c0 == '?' || c0 == '{') t.lazy_ok = false;
-    bool in_class = false;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        Py_UCS4 c = at(i);
+    for (Py_ssize_t i = 0; i < at.size(); ++i) {
+        Py_UCS4 c = at[i];
         if (c == '\\') {
-            Py_UCS4 d = at(++i);
+            Py_UCS4 d = at[++i];
             if (d >= '1' && d <= '9') t.lazy_ok = false;
-            if (!in_class && (d == 'A' || d == 'b' || d == 'B')) t.from_offset = false;
-            continue;
-        }
-        if (in_class) {
-            if (c == ']') in_class = false;
-            continue;
-        }
-        if (c == '[') {
-            in_class = true;
-            if (at(i + 1) == '^') ++i;
-            if (at(i + 1) == ']') ++i;
-            continue;
-        }
-        if (c == '^') t.from_offset = false;
-        if (c == '(' && at(i + 1) == '?') {
-            if (at(i + 2) == '(') t.lazy_ok = false;
-            if (at(i + 2) == '<') t.from_offset = false;
+            if (d == 'A' || d == 'b' || d == 'B') t.from_offset = false;
+        } else if (c == '[') {
+            i = at.class_end(i);  // escapes in a class are characters: no group numbers, no anchors
+        } else if (c == '^') {
+            t.from_offset = false;
+        } else if (c == '(' && at[i + 1] == '?') {
+            if (at[i + 2] == '(') t.lazy_ok = false;
+            if (at[i + 2] == '<') t.from_offset = false;
         }
     }
     return t;

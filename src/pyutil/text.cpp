@@ -78,60 +78,56 @@ bool is_global_flag(Py_UCS4 c) {
 }
 }  // namespace
 
+Py_ssize_t RegexText::flag_group_end(Py_ssize_t i) const {
+    const RegexText& at = *this;
+    if (at[i] != '(' || at[i + 1] != '?' || !is_global_flag(at[i + 2])) return i;
+    Py_ssize_t j = i + 2;
+    while (is_global_flag(at[j])) ++j;
+    return at[j] == ')' ? j + 1 : i;
+}
+
+Py_ssize_t RegexText::class_end(Py_ssize_t i) const {
+    const RegexText& at = *this;
+    ++i;
+    // a ']' right after '[' or '[^' is a literal member
+    if (at[i] == '^') ++i;
+    if (at[i] == ']') ++i;
+    for (; i < n_ && at[i] != ']'; ++i)
+        if (at[i] == '\\') ++i;
+    return i < n_ ? i : n_;
+}
+
 py::object hoist_global_flags(PyObject* pattern) {
     if (!PyUnicode_Check(pattern)) return borrow(pattern);
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(pattern);
-    const int kind = PyUnicode_KIND(pattern);
-    const void* data = PyUnicode_DATA(pattern);
-    auto at = [&](Py_ssize_t i) -> Py_UCS4 { return i < n ? PyUnicode_READ(kind, data, i) : 0; };
+    const RegexText at(pattern);
+    const Py_ssize_t n = at.size();
 
-    // Spans [start, end) of "(?flags)" groups, and the flag letters found.
+    // Spans [start, end) of "(?flags)" groups after the leading run, and their flag letters.
     std::vector<std::pair<Py_ssize_t, Py_ssize_t>> groups;
     std::u32string flags;
-    bool in_class = false;
-    bool leading = true;  // still inside the run of groups at the very start
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        Py_UCS4 c = at(i);
+    Py_ssize_t i = 0;
+    while (at.flag_group_end(i) != i) i = at.flag_group_end(i);  // already at the front
+    for (; i < n; ++i) {
+        Py_UCS4 c = at[i];
         if (c == '\\') {
             ++i;
-            leading = false;
-            continue;
+        } else if (c == '[') {
+            i = at.class_end(i);
+        } else if (Py_ssize_t end = at.flag_group_end(i); end != i) {
+            groups.emplace_back(i, end);
+            for (Py_ssize_t k = i + 2; k < end - 1; ++k) flags.push_back(at[k]);
+            i = end - 1;
         }
-        if (in_class) {
-            if (c == ']') in_class = false;
-            continue;
-        }
-        if (c == '[') {
-            in_class = true;
-            leading = false;
-            // a ']' right after '[' or '[^' is a literal member
-            if (at(i + 1) == '^') ++i;
-            if (at(i + 1) == ']') ++i;
-            continue;
-        }
-        if (c == '(' && at(i + 1) == '?' && is_global_flag(at(i + 2))) {
-            Py_ssize_t j = i + 2;
-            while (j < n && is_global_flag(at(j))) ++j;
-            if (at(j) == ')') {
-                if (!leading) {
-                    groups.emplace_back(i, j + 1);
-                    for (Py_ssize_t k = i + 2; k < j; ++k) flags.push_back(at(k));
-                }
-                i = j;
-                continue;
-            }
-        }
-        leading = false;
     }
     if (groups.empty()) return borrow(pattern);
 
     std::u32string out = U"(?" + flags + U")";
     Py_ssize_t pos = 0;
     for (auto& g : groups) {
-        for (Py_ssize_t k = pos; k < g.first; ++k) out.push_back(at(k));
+        for (Py_ssize_t k = pos; k < g.first; ++k) out.push_back(at[k]);
         pos = g.second;
     }
-    for (Py_ssize_t k = pos; k < n; ++k) out.push_back(at(k));
+    for (Py_ssize_t k = pos; k < n; ++k) out.push_back(at[k]);
     return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size())));
 }
 
