@@ -499,38 +499,3 @@ def test_empty_delimiter_unequal_to_the_empty_text(core):
     parser = core.column_table_result_core_t(["Address", "Age"], parse_key="k", delimiter=NeverEqualStr(""))
     assert isinstance(parser.entries, dict)
     assert isinstance(parser.align_table("a b\n", ["a", "b"], None, NeverEqualStr(""), False), str)
-
-
-REBINDING_KEY = """
-import mirel.textloom.core as core
-
-class Key:
-    # rebinding the table while it is being read frees it, unless the reader holds it
-    def __init__(self, table):
-        self.table = table
-    def __hash__(self):
-        setattr(core, self.table, None)
-        return 1
-    def __eq__(self, other):
-        return self is other
-
-def attempt(call):
-    # large tables: their entries are freed to the allocator, not kept on a free list
-    for table in ("text_to_parse", "ext_dictio", "_glb_show_commands"):
-        setattr(core, table, {str(i): "" for i in range(100)})
-    core.extend(None, {"CMD": "show x"})
-    try:
-        print(call())
-    except Exception as e:
-        print(type(e).__name__)
-
-attempt(lambda: core.column_table_result_core_t(["A", "B"], parse_key=Key("text_to_parse")))
-attempt(lambda: core._textloom_t("ketch", ["t"], ["v"], False, Key("ext_dictio")))
-attempt(lambda: core._get_show_command(Key("_glb_show_commands"), "CMD"))
-"""
-
-
-def test_a_table_rebound_while_it_is_read():
-    """A key whose __hash__ rebinds the table being read (freed memory is filled by the debug allocator)."""
-    done = conftest.run_python(REBINDING_KEY, env_extra={"PYTHONMALLOC": "debug"})
-    assert (done.returncode, done.stdout, done.stderr) == (0, "KeyError\nKeyError\nshow x\n", "")
