@@ -931,7 +931,7 @@ const char* const doc =
 
 // The method, with its function kept for the hooks' identity test.
 Object hook_method(Object method, PyObject*& function) {
-    function = method_function(method.ptr());
+    function = method.ptr();
     Py_INCREF(function);  // never freed, so no other object can take its address
     return method;
 }

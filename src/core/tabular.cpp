@@ -184,7 +184,7 @@ const char* const core_doc =
     "t.entries['10.0.0.1']['0011.2233.4455'] is the row.";
 
 Object method(Object m, PyObject*& function) {
-    function = method_function(m.ptr());
+    function = m.ptr();
     Py_INCREF(function);  // kept for the process, to tell overrides from it
     return m;
 }

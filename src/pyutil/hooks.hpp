@@ -13,8 +13,8 @@ namespace pyutil {
 class Hook {
 public:
     Hook() = default;
-    // `base_function` is the function behind the base class's method
-    // (pyutil::method_function of what make_method returned).
+    // `base_function` is the base class's method as make_method made it:
+    // what the class attribute reads as, and what a bound method's __func__ is.
     Hook(Handle self, Handle name, PyObject* base_function) {
         bound_ = own(PyObject_GetAttr(self.ptr(), name.ptr()));
         PyObject* b = bound_.ptr();

@@ -1,4 +1,5 @@
 #include "pyutil/pyclass.hpp"
+#include <structmember.h>
 #include <algorithm>
 #include <cstring>
 #include "pyutil/names.hpp"
@@ -142,13 +143,110 @@ Object new_function(FunctionSpec& fn, const ModuleFrame& frame) {
     return own(PyCFunction_NewEx(&fn.def, frame.module().ptr(), frame.name().ptr()));
 }
 
-Object wrap_method(Object function) { return own(PyInstanceMethod_New(function.ptr())); }
+namespace {
+
+// A C++ function in a class namespace, binding as a Python function does:
+// read through an instance it gives a bound method, through the class (or
+// with None) itself.  Unlike instancemethod, read through the class it is
+// not the bare builtin, so inspect takes it for the class's own __init__ and
+// reads its text signature.  Attributes it lacks come from the function.
+struct NativeMethod {
+    PyObject_HEAD
+    PyObject* function;
+    PyObject* qualname;  // "Class.method", as a def in the class body has it
+    vectorcallfunc vectorcall;
+};
+
+NativeMethod* as_method(PyObject* self) { return reinterpret_cast<NativeMethod*>(self); }
+
+PyObject* method_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return PyObject_Vectorcall(as_method(self)->function, args, nargsf, kwnames);
+}
+
+PyObject* method_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (!obj || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject* method_getattro(PyObject* self, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (PyObject* descr = _PyType_Lookup(type, name)) {
+        if (descrgetfunc get = Py_TYPE(descr)->tp_descr_get) return get(descr, self, reinterpret_cast<PyObject*>(type));
+        return Py_NewRef(descr);
+    }
+    return PyObject_GetAttr(as_method(self)->function, name);
+}
+
+PyObject* method_doc(PyObject* self, void*) { return PyObject_GetAttrString(as_method(self)->function, "__doc__"); }
+PyObject* method_qualname(PyObject* self, void*) { return Py_NewRef(as_method(self)->qualname); }
+
+PyObject* method_repr(PyObject* self) { return PyUnicode_FromFormat("<method %U>", as_method(self)->qualname); }
+
+int method_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_method(self)->function);
+    return 0;
+}
+
+int method_clear(PyObject* self) {
+    Py_CLEAR(as_method(self)->function);
+    Py_CLEAR(as_method(self)->qualname);
+    return 0;
+}
+
+void method_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    method_clear(self);
+    PyObject_GC_Del(self);
+}
+
+PyMemberDef method_members[] = {
+    {"__func__", T_OBJECT, offsetof(NativeMethod, function), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef method_getset[] = {
+    {"__doc__", method_doc, nullptr, nullptr, nullptr},
+    {"__qualname__", method_qualname, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject* native_method_type() {
+    static PyTypeObject type = [] {
+        PyTypeObject t{PyVarObject_HEAD_INIT(nullptr, 0)};
+        t.tp_name = "native_method";
+        t.tp_basicsize = sizeof(NativeMethod);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                     Py_TPFLAGS_METHOD_DESCRIPTOR;
+        t.tp_vectorcall_offset = offsetof(NativeMethod, vectorcall);
+        t.tp_call = PyVectorcall_Call;
+        t.tp_descr_get = method_get;
+        t.tp_getattro = method_getattro;
+        t.tp_repr = method_repr;
+        t.tp_traverse = method_traverse;
+        t.tp_clear = method_clear;
+        t.tp_dealloc = method_dealloc;
+        t.tp_members = method_members;
+        t.tp_getset = method_getset;
+        return t;
+    }();
+    if (!(type.tp_flags & Py_TPFLAGS_READY) && PyType_Ready(&type) < 0) throw PyError();
+    return &type;
+}
+
+}  // namespace
+
+Object wrap_method(Object function, const char* qualname) {
+    Object name = own(PyUnicode_FromString(qualname));
+    NativeMethod* m = PyObject_GC_New(NativeMethod, native_method_type());
+    if (!m) throw PyError();
+    m->function = function.release();
+    m->qualname = name.release();
+    m->vectorcall = method_vectorcall;
+    PyObject_GC_Track(m);
+    return own(reinterpret_cast<PyObject*>(m));
+}
 
 }  // namespace detail
-
-PyObject* method_function(PyObject* method) {
-    return PyInstanceMethod_Check(method) ? PyInstanceMethod_GET_FUNCTION(method) : method;
-}
 
 Object make_class(const char* name, Handle bases_handle, const ModuleFrame& frame, const char* doc,
                   const std::vector<Member>& members) {

@@ -79,7 +79,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
           PyObject** out, Object (&extra)[2]);
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline);
 Object new_function(FunctionSpec& fn, const ModuleFrame& frame);
-Object wrap_method(Object function);
+Object wrap_method(Object function, const char* qualname);
 
 constexpr size_t max_params = 24;
 
@@ -107,12 +107,9 @@ Object make_function(const ModuleFrame& frame) {
 template <FunctionSpec& S>
 Object make_method(const ModuleFrame& frame) {
     detail::prepare(S, true, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::trampoline<S>)));
-    return detail::wrap_method(detail::new_function(S, frame));
+    return detail::wrap_method(detail::new_function(S, frame), S.qualname);
 }
 
-// The plain function object behind a method made by make_method: what the
-// class attribute reads as, and what a bound method's __func__ is.
-PyObject* method_function(PyObject* method);
 
 using Member = std::pair<const char*, Object>;
 
