@@ -446,6 +446,80 @@ def test_operations_on_a_device(core, tl, output, broken, alias, tabular, refres
         outcome(call)
 
 
+OPERATION_HOOKS = ["process_attrvalpairs", "error", "result", "parse"]
+
+
+def operation_hook(name, behaviour, hostile_cls):
+    def hook(self, *args):
+        if behaviour == "raise":
+            return _raiser("hook", Boom)(self)
+        if behaviour == "hostile":
+            return hostile(hostile_cls)
+        if behaviour == "mutate":  # the object's lists and the lists it is handed
+            for value in list(args) + [vars(self).get(n) for n in ("_errors", "_attributes", "_values")]:
+                if isinstance(value, list):
+                    value.clear()
+        if behaviour == "rebind":
+            self._errors, self._attributes, self._values, self._values_debug = [[0, "m"]], ["t0"], (), ["v"]
+        return getattr(super(type(self), self), name)(*args)
+    hook.__name__ = name
+    return hook
+
+
+@PROPERTIES
+@given(name=st.sampled_from(OPERATION_HOOKS),
+       behaviour=st.sampled_from(["raise", "hostile", "mutate", "rebind", "super"]),
+       hostile_cls=st.sampled_from(HOSTILE_CLASSES), values=st.sampled_from([["eth0", "1500"], ["eth9", None],
+                                                                              ["eth0", "1"], [None, "9000"]]),
+       fill=st.booleans())
+def test_operation_hooks(core, tl, name, behaviour, hostile_cls, values, fill):
+    hooked = type("hooked", (tl.oper_fill if fill else tl.oper_check,),
+                  {name: operation_hook(name, behaviour, hostile_cls)})
+    with pristine(core, tl):
+        core.extend({"ketch": {"t0": r"Interface (\S+)", "t1": r"mtu (\d+)"}}, None, {"ketch": ["t1", "t0"]})
+        operation = []
+        make = lambda: operation.append(hooked(attrvalpairs=list(zip(["t0", "t1"], values)),
+                                               device_output="Interface eth0\nmtu 1500\n", device_os="ketch"))
+        if outcome(make) is None:
+            for call in (operation[0].parse, operation[0].test, lambda: str(operation[0]), operation[0].dump):
+                outcome(call)
+
+
+# module-level names the operations read mid-call
+OPERATION_NAMES = ([("tl", n) for n in ("core", "tcl", "logger", "re", "_glb_regex_tags", "showCmdCache",
+                                        "get_os_type", "Device")]
+                   + [("core", n) for n in ("text_to_parse", "_get_regex", "_get_show_command", "_textloom_t",
+                                            "column_table_result_core_t")])
+
+
+@PROPERTIES
+@given(name=st.sampled_from(OPERATION_NAMES), replacement=ODD, operation=st.sampled_from(["check", "fill", "tabular"]),
+       given_output=st.booleans())
+def test_operations_with_a_name_replaced(core, tl, name, replacement, operation, given_output):
+    device = testbed.Device("R1", handle=False, outputs={"show x": "Interface eth0\nmtu 1500\n"})
+    device.connect()
+    device.connect().handle = "H1"  # no os: asked through the Tcl bridge
+    namespace = dict(vars(tl))
+    with pristine(core, tl):
+        core.extend({"ketch": {"t0": r"Interface (\S+)", "t1": r"mtu (\d+)"}}, {"ketch": {"CMD": "show x"}},
+                    {"ketch": ["t0", "t1"]})
+        tl.tcl = type("bridge", (), {"eval": staticmethod(lambda query: "KETCH")})()
+        setattr(core if name[0] == "core" else tl, name[1], replacement)
+        source = dict(device_output="Interface eth0\nmtu 1500\n", device_os="ketch") if given_output else {}
+        target = None if given_output else device
+        if operation == "check":
+            call = lambda: str(tl.oper_check(target, "CMD", [("t1", "1500")], **source).parse())
+        elif operation == "fill":
+            call = lambda: tl.oper_fill(target, "CMD", [("t0", "eth0")], False, r"t\d", **source).parse()
+        else:
+            call = lambda: tl.oper_fill_tabular(target, "CMD", header_fields=["Interface"], **source).entries
+        try:
+            # the Tcl query turns every error into its own Exception
+            outcome(call, strict=name != ("tl", "tcl"))
+        finally:
+            conftest._restore_namespace(tl, namespace)
+
+
 @PROPERTIES
 @given(case=table_case(), output=sometimes(st.none()), index=sometimes(st.one_of(st.integers(0, 3),
                                                                                   st.lists(st.integers(0, 3)))),

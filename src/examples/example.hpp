@@ -76,6 +76,22 @@ inline PyObject* keywords(std::initializer_list<PyObject*> names) {
     return tuple;
 }
 
+// Makes `error` the exception being handled on this thread for the guard's
+// lifetime, then puts the thread's own entry back.
+class HandledError {
+public:
+    explicit HandledError(Handle error) : item_(PyThreadState_Get()->exc_info), outer_(item_->exc_value) {
+        item_->exc_value = Py_NewRef(error.ptr());
+    }
+    HandledError(const HandledError&) = delete;
+    HandledError& operator=(const HandledError&) = delete;
+    ~HandledError() { Py_XSETREF(item_->exc_value, outer_); }
+
+private:
+    _PyErr_StackItem* item_;
+    PyObject* outer_;  // the entry's reference, held while the error stands in
+};
+
 // `with manager: body()`, the entry value unbound.  An error of the body is
 // handed to __exit__ and propagates unless __exit__ answers true.
 template <class Body>
@@ -99,17 +115,17 @@ void with_block(PyObject* manager, Body&& body) {
     if (raw_tb) PyException_SetTraceback(raw_value, raw_tb);
     Object error_type = own(raw_type), error = own(raw_value);
     Object tb = raw_tb ? own(raw_tb) : borrow(Py_None);
-    // while __exit__ runs the error is the one being handled (sys.exception()),
-    // so an error of __exit__ gets it as its __context__; the thread's own
-    // entry is saved and put back, as the interpreter does around a handler
-    _PyErr_StackItem* handled = PyThreadState_Get()->exc_info;
-    PyObject* outer = handled->exc_value;
-    handled->exc_value = Py_NewRef(error.ptr());
-    PyObject* answer = PyObject_CallFunctionObjArgs(exit.ptr(), manager, error_type.ptr(), error.ptr(), tb.ptr(),
-                                                    nullptr);
-    Py_XSETREF(handled->exc_value, outer);
-    Object swallowed = own(answer);
-    if (pyutil::truth(swallowed.ptr())) return;
+    bool swallowed;
+    {
+        // while __exit__ runs and its answer is tested, the error is the one
+        // being handled (sys.exception()), so an error raised there gets it as
+        // its __context__; the thread's own entry is put back afterwards, as
+        // the interpreter does around a handler
+        HandledError handling(error);
+        Object answer = pyutil::call(exit.ptr(), {manager, error_type.ptr(), error.ptr(), tb.ptr()});
+        swallowed = pyutil::truth(answer.ptr());
+    }
+    if (swallowed) return;
     PyErr_Restore(error_type.release(), error.release(), tb.is_none() ? nullptr : tb.release());
     throw PyError();
 }

@@ -23,10 +23,6 @@ Object item(PyObject* pair, Py_ssize_t index) {
     return getitem(pair, own(PyLong_FromSsize_t(index)).ptr());
 }
 
-Object device_name(PyObject* self) {
-    return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-}
-
 Object init_body(const Args& a) {
     PyObject* self = a[0];
     // device, show_command, attrvalpairs, refresh_cache, negate, device_conn_alias, device_output, device_os
@@ -103,31 +99,37 @@ Object result_body(const Args& a) {
 FunctionSpec result_spec{"result", "oper_check.result", {{"self"}, {"result"}}, result_body,
                          "The outcome, inverted while the check is negated."};
 
-// Records the diagnosis of a failed validation.
+// Records the diagnosis of a failed validation.  Each message reads what
+// its expression reads, in that order (self.error looked up first), so a
+// hook that changes the object's attributes is seen by the next message.
 void record_failure(PyObject* self, PyObject* dictio, PyObject* msg) {
-    auto error = [&](std::initializer_list<Handle> args) { call_method(self, PYU_STR("error"), args); };
-    error({msg});
-    Object name = str(device_name(self).ptr());
-    Object command = str(getattr(self, PYU_STR("_show_command")).ptr());
-    error({concat({PYU_STR("Node: "), name.ptr(), PYU_STR(", Show command: "), command.ptr()}).ptr()});
+    auto error = [&]() { return getattr(self, PYU_STR("error")); };
+    call(error(), {msg});
+    {
+        Object record = error();
+        Object name = str(device_name(self));
+        Object command = str(getattr(self, PYU_STR("_show_command")));
+        call(record, {concat({PYU_STR("Node: "), name.ptr(), PYU_STR(", Show command: "), command.ptr()})});
+    }
     setattr(self, PYU_STR("_refresh_cache"), Py_True);
-    Object values = getattr(self, PYU_STR("_values"));
-    Object tags = iter(getattr(self, PYU_STR("_attributes")).ptr());
+    Object tags = iter(getattr(self, PYU_STR("_attributes")));
     Py_ssize_t idx = 0;
-    for (Object tag; (tag = next(tags.ptr())); ++idx) {
-        if (!contains(dictio, tag.ptr())) {
-            error({percent_format(
-                       PYU_STR("Attribute %s not found in the show command (or textloom stopped before at an error)"),
-                       {tag.ptr()}).ptr()});
+    for (Object tag; (tag = next(tags)); ++idx) {
+        if (!contains(dictio, tag)) {
+            Object record = error();
+            call(record, {percent_format(PYU_STR("Attribute %s not found in the show command (or textloom stopped "
+                                                 "before at an error)"),
+                                         {tag})});
             continue;
         }
-        Object found = getitem(dictio, tag.ptr());
-        if (!not_equal(found.ptr(), Py_True)) continue;
-        Object value = str(getitem(found.ptr(), PYU_STR("value")).ptr());
-        Object expected = str(own(PySequence_GetItem(values.ptr(), idx)).ptr());
-        Object text = concat({PYU_STR("Attribute "), str(tag.ptr()).ptr(), PYU_STR(" has value '"), value.ptr(),
-                                  PYU_STR("' (expected '"), expected.ptr(), PYU_STR("')")});
-        error({text.ptr(), getitem(found.ptr(), PYU_STR("line")).ptr()});
+        if (!not_equal(getitem(dictio, tag), Py_True)) continue;
+        Object record = error();
+        Object tag_text = str(tag);
+        Object value = str(getitem(getitem(dictio, tag), PYU_STR("value")));
+        Object expected = str(own(PySequence_GetItem(getattr(self, PYU_STR("_values")).ptr(), idx)));
+        Object text = concat({PYU_STR("Attribute "), tag_text.ptr(), PYU_STR(" has value '"), value.ptr(),
+                              PYU_STR("' (expected '"), expected.ptr(), PYU_STR("')")});
+        call(record, {text, getitem(getitem(dictio, tag), PYU_STR("line"))});
     }
 }
 
@@ -147,10 +149,10 @@ Object parse_body(const Args& a) {
         }
     }
     acquire_text(self, getattr(self, PYU_STR("raw_cli")).ptr());
-    Object parser = call(core_attr(PYU_STR("_textloom_t")).ptr(),
-                             {getattr(self, PYU_STR("_device_os")).ptr(), getattr(self, PYU_STR("_attributes")).ptr(),
-                              getattr(self, PYU_STR("_values")).ptr(), getattr(self, PYU_STR("_fill")).ptr(),
-                              device_name(self).ptr(), getattr(self, PYU_STR("_skip")).ptr()});
+    Object parser_class = core_attr(PYU_STR("_textloom_t"));
+    Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
+                                        getattr(self, PYU_STR("_values")), getattr(self, PYU_STR("_fill")),
+                                        device_name(self), getattr(self, PYU_STR("_skip"))});
     Object validate, dictio, msg;
     unpack(call_method(parser.ptr(), PYU_STR("_parser_validate"), {}).ptr(), {&validate, &dictio, &msg});
     if (truth(validate.ptr())) return call_method(self, PYU_STR("result"), {Py_True});

@@ -76,8 +76,7 @@ Object str_body(const Args& a) {
         append(pieces.ptr(), own(PyUnicode_Join(PYU_STR("\n"), messages.ptr())).ptr());
     }
 
-    Object name = getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-    Object output = getitem(core_attr(PYU_STR("text_to_parse")).ptr(), name.ptr());
+    Object output = stored_text(self);
     if (output.ptr() == Py_None) return done();
     if (!equal(getattr(self, PYU_STR("_refresh_cache")).ptr(), Py_True)) return done();
     if (!PyUnicode_Check(output.ptr())) {

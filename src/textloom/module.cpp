@@ -100,9 +100,9 @@ Object make_subclass(const char* name, Handle base, const char* doc, Object init
     return pyutil::make_class(name, bases, the_frame, doc, {{"__init__", std::move(init)}});
 }
 
-void log_warning(PyObject* fmt, PyObject* arg) {
-    pyutil::call_method(global(PYU_STR("logger")), PYU_STR("warning"), {fmt, arg});
-}
+Object logger_warning() { return pyutil::getattr(global(PYU_STR("logger")), PYU_STR("warning")); }
+
+void log_warning(PyObject* fmt, PyObject* arg) { pyutil::call(logger_warning(), {fmt, arg}); }
 
 }  // namespace textloom
 

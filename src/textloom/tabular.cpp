@@ -8,10 +8,6 @@ namespace {
 
 using namespace pyutil;
 
-Object device_name(PyObject* self) {
-    return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-}
-
 // An int (bool included) becomes a one-element list; a list stays the caller's object.
 Object index_list(PyObject* index) {
     if (PyLong_Check(index)) return own(Py_BuildValue("[O]", index));
@@ -20,18 +16,29 @@ Object index_list(PyObject* index) {
     raise(PyExc_ValueError, text.ptr());
 }
 
-// CRLF line ends become LF, and one LF is appended, in core.text_to_parse[name].
+// In core.text_to_parse, with name the device's name:
+//     text_to_parse[name] = text_to_parse[name].replace("\r\n", "\n")
+//     text_to_parse[name] += "\n"
+// each statement reading the table and the name afresh, in Python's order.
 void normalise_stored_text(PyObject* self) {
+    Object text = stored_text(self);
+    const bool exact = PyUnicode_CheckExact(text.ptr());
+    Object replaced = exact ? Object() : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
     Object table = core_attr(PYU_STR("text_to_parse"));
-    Object text = getitem(table.ptr(), device_name(self).ptr());
-    if (PyUnicode_CheckExact(text.ptr())) {  // the common case, in one pass over the text
-        setitem(table.ptr(), device_name(self).ptr(), crlf_to_lf_plus_lf(text.ptr()).ptr());
-        return;
-    }
-    setitem(table.ptr(), device_name(self).ptr(),
-            call_method(text.ptr(), PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")}).ptr());
-    text = getitem(table.ptr(), device_name(self).ptr());
-    setitem(table.ptr(), device_name(self).ptr(), own(PyNumber_Add(text.ptr(), PYU_STR("\n"))).ptr());
+    Object name = device_name(self);
+    // An exact str in an exact dict is seen by no one before the second
+    // statement reads it back, so both are done in one pass over the text;
+    // the line feed is added again only when the entry was replaced between.
+    const bool one_pass = exact && PyDict_CheckExact(table.ptr());
+    if (exact)
+        replaced = one_pass ? crlf_to_lf_plus_lf(text)
+                            : own(PyUnicode_Replace(text.ptr(), PYU_STR("\r\n"), PYU_STR("\n"), -1));
+    setitem(table, name, replaced);
+    table = core_attr(PYU_STR("text_to_parse"));
+    name = device_name(self);
+    Object stored = getitem(table, name);
+    if (!(one_pass && stored.is(replaced))) stored = own(PyNumber_InPlaceAdd(stored.ptr(), PYU_STR("\n")));
+    setitem(table, name, stored);
 }
 
 Object init_body(const Args& a) {

@@ -32,6 +32,16 @@ inline Object core_attr(Handle name) { return pyutil::getattr(global(PYU_STR("co
 
 // logger.warning(fmt, arg) through the current `logger`.
 void log_warning(PyObject* fmt, PyObject* arg);
+// logger.warning of the current `logger`, for a call whose argument is read after it.
+Object logger_warning();
+
+// self._device.name, read now.
+Object device_name(Handle self);
+// core.text_to_parse[self._device.name] = text: the table is read before the
+// name, as for a subscript target.
+void store_text(Handle self, Handle text);
+// core.text_to_parse[self._device.name]
+Object stored_text(Handle self);
 
 // The connection that an alias names: the device's attribute, or for names
 // joined by dots the attributes in turn, from the device outward.
