@@ -449,6 +449,34 @@ assert outcome(lambda: core._textloom_t("ketch", ["A"], ["1"], False, "k", True)
     == (False, {})
 """
 
+COMPILE_REBOUND_BY_A_REENTRANT_CALL = """
+# a compile that binds re's back (dropping the last reference to itself) and, before
+# it answers, has the parse being run compile through re's: its own answer stays its
+# call's, and the later parses get re's patterns
+core_setup()
+held = []
+class held_t(core._textloom_t):
+    def __init__(self, *args):
+        held.append(self)
+        super().__init__(*args)
+
+class Reentering:
+    def __call__(self, text):
+        core.compile = re.compile
+        core._textloom_t._parser_future_matching(held[0], r"mtu (\\d+)", [re.compile("x")], "Interface eth0")
+        return re.compile("NEVER")
+
+def parse(cls=core._textloom_t):
+    return cls("ketch", ["IF", "MTU"], ["eth0", "1500"], False, "k")._parser_validate()
+
+normal = parse()
+core.compile = Reentering()
+# its answer serves the first line only: the next lines are matched through re's
+ok, results, _ = parse(held_t)
+assert results == {"IF": {"value": "eth1", "line": 2}}
+assert parse() == normal
+"""
+
 NONTABULAR_HOOKS_MUTATE_AND_REBIND = """
 # the parser's hooks overridden to mutate the lists they are handed, the object's
 # lists and the registry, or to unbind themselves mid-parse
@@ -572,6 +600,7 @@ CORE_CASES = [
     pytest.param(NAMES_REBOUND_ONCE, id="core-names-rebound-at-first-use"),
     pytest.param(NAMES_DELETED_ON_FIRST_USE, id="core-names-deleted-at-first-use"),
     pytest.param(HASHES_AND_COMPARISONS_MUTATE, id="core-keys-and-values-mutate-what-is-read"),
+    pytest.param(COMPILE_REBOUND_BY_A_REENTRANT_CALL, id="compile-rebound-by-a-reentrant-call"),
     pytest.param(NONTABULAR_HOOKS_MUTATE_AND_REBIND, id="nontabular-hooks-mutate-and-unbind-themselves"),
     pytest.param(MARKUP_HOOKS_MUTATE_AND_REBIND, id="markup-hooks-mutate-and-unbind-themselves"),
 ]
