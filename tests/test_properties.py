@@ -2,6 +2,7 @@
 objects of the wrong kind.  Whatever the input, a call returns or raises a
 Python exception (never SystemError), and an exception raised by a caller's
 object or hook comes out as that very object."""
+import collections.abc
 import contextlib
 import logging
 
@@ -285,6 +286,158 @@ def test_nontabular_hooks(core, tl, name, behaviour, hostile_cls, values, fill, 
         core.extend({"ketch": {"IF": r"Interface (\S+)", "MTU": [r"mtu (\d+)", r"MTU (\d+)"]}})
         core.text_to_parse["k"] = "Interface eth0\nmtu 1500\nInterface eth1\r\nmtu 9000\n"
         outcome(lambda: parser_class("ketch", ["IF", "MTU"], values, fill, "k", skip))
+
+
+def rebound_at_first_use(module, name, answer=None):
+    """Binds module.<name> to a stand-in that, at its first use (a call, an
+    attribute, `in`, a subscript), binds the name to what it was again, so that
+    the module held the last reference to the stand-in, and answers as that (or
+    `answer`) would."""
+    original = getattr(module, name)
+
+    def use():
+        setattr(module, name, original)
+        return original if answer is None else answer
+
+    class Once:
+        def __call__(self, *args, **kwargs):
+            return use()(*args, **kwargs)
+
+        def __getattr__(self, attribute):
+            return getattr(use(), attribute)
+
+        def __contains__(self, item):
+            return item in use()
+
+        def __getitem__(self, key):
+            return use()[key]
+
+        def __setitem__(self, key, value):
+            use()[key] = value
+
+    setattr(module, name, Once())
+
+
+def result_of(call):
+    """call()'s result, or the type of the exception it raised (checked as outcome() checks it)."""
+    results = []
+    raised = outcome(lambda: results.append(call()))
+    return results[0] if raised is None else type(raised)
+
+
+# every module-level name the parser, the show-command rendering and the markup compiler read mid-call
+REBINDABLE = ["compile", "match", "search", "sub", "isstr", "_get_regex", "is_int", "warning", "logger",
+              "supported_oses", "collections", "DefaultFormatter", "_mk_textloom_t", "ext_dictio", "text_to_parse",
+              "_glb_regex", "_glb_show_commands"]
+
+
+SAMPLE_LINES = ["Interface eth0", "mtu 1500", "MTU 9000", "Interface eth1\r", "", "  speed 10", "a=1 b=2",
+                "mtu 9000"]
+SAMPLE_REGEXES = {"IF": [r"Interface (\S+)", [r"Interface (\S+)", r"Port (\S+)"]],
+                  "MTU": [r"mtu (\d+)", [r"mtu (\d+)", r"MTU (\d+)"]], "SP": [r"\s+speed (\d+)"],
+                  "A": [r"a=(\d+)"], "B": [r".*b=(\d+)", [r"x", r".*b=(\d+)"]]}
+SAMPLE_VALUES = st.one_of(st.none(), st.sampled_from(["eth0", "eth1", "1500", "9000", "10", "1", "2"]),
+                          st.tuples(st.sampled_from(["eth1", "1500"]), st.sampled_from(["9000", "2"])))
+
+
+@st.composite
+def well_formed_parse(draw):
+    """A registry, a text of sample lines, and tags with as many expected values:
+    parses that mostly succeed or fail by their values, not by their inputs."""
+    registry = {tag: draw(st.sampled_from(regexes)) for tag, regexes in SAMPLE_REGEXES.items()}
+    text = "\n".join(draw(st.lists(st.sampled_from(SAMPLE_LINES), max_size=8)))
+    tags = draw(st.lists(st.sampled_from(sorted(SAMPLE_REGEXES)), min_size=1, max_size=4))
+    return registry, text, tags, [draw(SAMPLE_VALUES) for _ in tags]
+
+
+@PROPERTIES
+@given(case=st.one_of(well_formed_parse(), well_formed_parse(), nontabular_case()), fill=st.booleans(),
+       skip=st.booleans(), template=TEMPLATES,
+       arg=st.one_of(st.sampled_from(["CMD", "show x"]), st.tuples(st.just("CMD"), POSITIONAL, KEYWORDS)),
+       lines=st.deferred(lambda: st.lists(st.one_of(HEADERS, MARKUP_LINES), max_size=8)))
+def test_names_rebound_mid_call(core, tl, case, fill, skip, template, arg, lines):
+    # a name that the object bound to it rebinds to what it was at its first use changes no result
+    registry, text, tags, values = case
+
+    def parse():
+        parser = core._textloom_t("ketch", tags, values, fill, "k", skip)
+        return parser._parser_validate(), dict(core.ext_dictio["k"])
+
+    def compiled():
+        compiler = core._mk_textloom_t()
+        compiler.process_marked_up_input(iter(lines))
+        return compiler.generate_output(True)
+
+    with pristine(core, tl):
+        core.extend({"ketch": registry}, {"brume": {"CMD": template}})
+        core.text_to_parse["k"] = text
+        for call in (parse, lambda: core._get_show_command("brume", arg), compiled):
+            plain = result_of(call)
+            for name in REBINDABLE:
+                original = getattr(core, name)
+                rebound_at_first_use(core, name, collections.abc if name == "collections" else None)
+                assert result_of(call) == plain, name
+                setattr(core, name, original)
+
+
+# what a key, a tag or a value may do to the tables and lists being read when it is hashed,
+# compared or turned into text
+def _mutations(core, parser):
+    return [lambda: setattr(core, "_glb_regex", dict(core._glb_regex)),
+            lambda: setattr(core, "ext_dictio", {}),
+            lambda: core.ext_dictio.clear(),
+            lambda: core._glb_regex.get("ketch", {}).clear(),
+            lambda: setattr(core, "text_to_parse", None),
+            lambda: parser and parser[0]._attributes.append("IF"),
+            lambda: parser and parser[0]._attributes.clear(),
+            lambda: parser and parser[0]._values.clear(),
+            lambda: parser and setattr(parser[0], "_values", None)]
+
+
+class Mutating(str):
+    """A text whose hash, comparison and text form first run one mutation."""
+    mutate = staticmethod(lambda: None)
+
+    def __hash__(self):
+        self.mutate()
+        return str.__hash__(self)
+
+    def __eq__(self, other):
+        self.mutate()
+        return str.__eq__(self, other)
+
+    def __str__(self):
+        self.mutate()
+        return str.__str__(self)
+
+
+@PROPERTIES
+@given(case=well_formed_parse(), fill=st.booleans(), skip=st.booleans(), data=st.data())
+def test_nontabular_mutating_keys(core, tl, case, fill, skip, data):
+    registry, text, tags, values = case
+    parser = []  # the object being built, for the mutations that reach into it
+
+    class held_t(core._textloom_t):
+        def __init__(self, *args):
+            parser.append(self)
+            core._textloom_t.__init__(self, *args)
+
+    mutations = _mutations(core, parser)
+
+    def arm(item):
+        item.mutate = mutations[data.draw(st.integers(0, len(mutations) - 1))]
+        return item
+
+    def hostile(item):
+        return arm(Mutating(item)) if isinstance(item, str) and data.draw(st.booleans()) else item
+
+    with pristine(core, tl):
+        core.extend({"ketch": registry})
+        key = data.draw(st.sampled_from(["k", Mutating("k")]))
+        core.text_to_parse[key] = text
+        if isinstance(key, Mutating):
+            arm(key)
+        outcome(lambda: held_t("ketch", [hostile(t) for t in tags], [hostile(v) for v in values], fill, key, skip))
 
 
 # ---- tabular parser ------------------------------------------------------------------------------

@@ -101,6 +101,144 @@ def ops_stand_in(owner, name, rebind=True):
             return str(first(self))
 
     setattr(owner, name, StandIn())
+
+
+def core_markup():
+    """A marked-up block with a typed, a labelled and a custom-regex marker."""
+    return r"""OS: ketch
+CMD: show_if
+SHOWCMD: show interface {}
+PREFIX: intf
+MARKUP:
+Interface XIXeth0 is up
+  MTU XN<mtu>X1500 bytes, BW XXX<\\d+><bw>XXX100 Kbit
+"""
+
+
+def core_setup():
+    """The registrations and the text the core workload uses."""
+    core.extend({"ketch": {"IF": r"Interface (\\S+)", "MTU": [r"mtu (\\d+)", r"MTU (\\d+)"], "BW": r"BW (\\d+)"}},
+                {"ketch": {"SHOW_IF": "show {=ip} interface {} {vrf=default}"}}, {"ketch": ["IF", "MTU", "BW"]})
+    core.text_to_parse["k"] = "Interface eth0\\nmtu 1500\\nInterface eth1\\r\\nmtu 9000\\n"
+
+
+def core_workload():
+    """Every operation of core once: check parses with and without skip, a fatal
+    mismatch, a wildcard undone, a tuple of accepted values; a rendered command;
+    merges that warn; a compiled and a registered markup.  Returns the results
+    (or the names of the exceptions raised) and the messages logged meanwhile;
+    from the second run on, the same for the same bindings."""
+    import logging
+    messages = []
+
+    class Keep(logging.Handler):
+        def emit(self, record):
+            messages.append(record.getMessage())
+
+    log = logging.getLogger("mirel.textloom.core")
+    keep = Keep()
+    log.addHandler(keep)
+    log.setLevel(logging.DEBUG)
+    log.propagate = False
+    try:
+        results = []
+        for values in (["eth0", "9000", "1"], [None, "9000", "1"], ["eth1", ("1500", "9000"), "1"]):
+            for skip in (False, True):
+                def parse():
+                    parser = core._textloom_t("ketch", ["IF", "MTU", "BW"], values, False, "k", skip)
+                    return parser._parser_validate(), dict(core.ext_dictio["k"])
+                results.append(outcome(parse))
+        results.append(outcome(lambda: core._get_show_command("ketch", ("SHOW_IF", [None, "eth0"], {}))))
+        results.append(outcome(lambda: core.extend({"ketch": {"IF": "other"}}, {"SHOW_IF": "x"},
+                                                   {"ketch": ["IF"], "nope": []})))
+        results.append(outcome(lambda: core_compile_markup(core._mk_textloom_t)))
+        results.append(outcome(lambda: core.extend_markup(core_markup())))
+        return results, messages
+    finally:
+        log.removeHandler(keep)
+
+
+def core_compile_markup(cls):
+    """The registration text of core_markup() through a new compiler of class `cls`."""
+    compiler = cls()
+    compiler.process_marked_up_input(iter(core_markup().splitlines()))
+    return compiler.generate_output(True)
+
+
+def core_self_unbinding(base, name):
+    """A subclass of `base` whose method `name` removes itself from the class at
+    its first call (the class held the last reference to it) and answers as the
+    base's own."""
+    def hook(self, *args):
+        delattr(type(self), name)
+        return getattr(base, name)(self, *args)
+    return type("once_t", (base,), {name: hook})
+
+
+def core_mutating(base, name, mutate):
+    """A subclass of `base` whose method `name` runs mutate(self, *args), then
+    answers as the base's own."""
+    def hook(self, *args):
+        mutate(self, *args)
+        return getattr(base, name)(self, *args)
+    return type("mutating_t", (base,), {name: hook})
+
+
+def core_table_once(name, delete=False):
+    """Binds core.<name> to a copy of its dict that, at its first read (`in` or
+    subscript), rebinds the name to a plain copy of itself (or deletes it), so
+    that the module held the last reference to it, and answers as a dict."""
+    class Once(dict):
+        def _drop(self):
+            if delete:
+                delattr(core, name)
+            else:
+                setattr(core, name, dict(self))
+
+        def __contains__(self, key):
+            self._drop()
+            return dict.__contains__(self, key)
+
+        def __getitem__(self, key):
+            self._drop()
+            return dict.__getitem__(self, key)
+
+    setattr(core, name, Once(getattr(core, name)))
+
+
+def core_list_once(name):
+    """The same for a list read by `in`."""
+    class Once(list):
+        def __contains__(self, item):
+            setattr(core, name, list(self))
+            return list.__contains__(self, item)
+
+    setattr(core, name, Once(getattr(core, name)))
+
+
+def core_attribute_once(name, then, answer=None):
+    """Binds core.<name> to an object that, at its first attribute lookup,
+    rebinds the name to `then` and answers as `answer` (default `then`) would."""
+    class Once:
+        def __getattr__(self, attribute):
+            setattr(core, name, then)
+            return getattr(then if answer is None else answer, attribute)
+
+    setattr(core, name, Once())
+
+
+def core_call_once(name):
+    """replace_once for one of core's own functions: at its first call the name
+    is deleted, and the call answers as the function did."""
+    original = getattr(core, name)
+
+    class Once:
+        def __call__(self, *args, **kwargs):
+            delattr(core, name)
+            return original(*args, **kwargs)
+
+    setattr(core, name, Once())
+    return original
 '''
 
 REBINDING_KEY = """
@@ -567,10 +705,377 @@ for script in ("rehearsal", "understudy"):
         run(script, name, rebind=False)
 """
 
+COLLECTIONS_LOOKUP_RAISES = """
+# collections.Iterable read through a `collections` that unbinds itself and fails
+# the lookup: the AttributeError leaves the constructor, as the isinstance test's
+# own lookup would raise it
+core_setup()
+
+class Vanishing:
+    def __getattr__(self, name):
+        core.collections = None
+        raise AttributeError(name)
+
+real = core.collections
+core.collections = Vanishing()
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", ("1500", "9000")], False, "k")) \\
+    == "AttributeError"
+assert core.ext_dictio["k"] == {"IF": "eth0", "MTU": "1500"}   # recorded before the comparison
+core.collections = Vanishing()
+assert outcome(lambda: core.extend_markup(core_markup())) == "AttributeError"
+# read through an object without the attribute at all: the same error
+core.collections = None
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", ("1500", "9000")], False, "k")) \\
+    == "AttributeError"
+# the standard module lacks the old alias: collections.abc.Iterable stands in
+core.collections = real
+assert core._textloom_t("ketch", ["IF", "MTU"], ["eth0", ("1500", "9000")], False, "k")._parser_validate()[0] is True
+"""
+
+NAMES_REBOUND_ONCE = """
+# every module-level name core reads mid-call, bound to an object that rebinds it at
+# its first use (dropping the last reference to itself): each operation answers as usual
+import collections as real_collections
+core_setup()
+core_workload()
+normal = core_workload()
+
+def check(name, then):
+    assert core_workload() == normal, name
+    assert getattr(core, name) is then, name + " was not read"
+
+for name in ("compile", "match", "search", "sub"):
+    replace_once(core, name, getattr(re, name))
+    check(name, getattr(re, name))
+for name in ("warning", "isstr", "_get_regex", "is_int", "DefaultFormatter", "_mk_textloom_t"):
+    original = getattr(core, name)
+    replace_once(core, name, original)
+    check(name, original)
+for name in ("ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"):
+    core_table_once(name)
+    assert core_workload() == normal, name
+    assert type(getattr(core, name)) is dict, name + " was not read"
+core_list_once("supported_oses")
+assert core_workload() == normal and type(core.supported_oses) is list
+logger = core.logger
+core_attribute_once("logger", logger)
+check("logger", logger)
+core_attribute_once("collections", real_collections, answer=real_collections.abc)
+check("collections", real_collections)
+# read by no call: only the module's load uses string, and escape is the compiler's own method
+core.escape = core.string = None
+assert core_workload() == normal
+"""
+
+NAMES_DELETED_ON_FIRST_USE = """
+# the same names deleted at their first use: what reads them next raises NameError
+# (compile falls back to the built-in, which rejects a single argument)
+core_setup()
+core_workload()
+deleters = [lambda name: replace_once(core, name, None)] * 4 + [core_call_once] * 6 + \\
+    [lambda name: core_table_once(name, delete=True)] * 5
+names = ["compile", "match", "search", "sub", "warning", "isstr", "_get_regex", "is_int", "DefaultFormatter",
+         "_mk_textloom_t", "ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"]
+for name, delete in zip(names, deleters):
+    original = getattr(core, name)
+    delete(name)
+    core_workload()
+    results, _ = core_workload()
+    assert {"NameError", "TypeError"} & set(r for r in results if isinstance(r, str)), name
+    assert not hasattr(core, name), name
+    setattr(core, name, original)
+"""
+
+HASHES_AND_COMPARISONS_MUTATE = """
+# keys, tags, values and registry answers whose __hash__, __eq__, __str__ or __len__
+# rebind the tables being read or mutate the lists being walked
+class Key(str):
+    # rebinds core.<table> (to a large table only core holds, so that its memory goes)
+    # at the `at`-th hash after arm()
+    def arm(self, table, at=1, then=None):
+        self.table, self.at, self.then, self.seen = table, at, then, 0
+        return self
+    def __hash__(self):
+        self.seen = getattr(self, "seen", 0) + 1
+        if getattr(self, "at", 0) == self.seen:
+            setattr(core, self.table, self.then)
+        return str.__hash__(self)
+    __eq__ = str.__eq__
+
+def large(table):
+    setattr(core, table, {str(i): "" for i in range(100)})
+    return getattr(core, table)
+
+core_setup()
+IF, MTU = r"Interface (\\S+)", r"mtu (\\d+)"
+text = "Interface eth0\\nmtu 1500\\n"
+
+# a tag hashed while _get_regex reads its OS entry, then the generic table
+tag = Key("IF")
+large("_glb_regex").update({"ketch": {tag: IF, "MTU": MTU}})
+tag.arm("_glb_regex")
+assert outcome(lambda: core._textloom_t("ketch", [tag, "MTU"], ["eth0", "1500"], False, "k")) == "TypeError"
+# a tag hashed while its value is recorded in ext_dictio (after two hashes by _get_regex)
+tag = Key("IF")
+large("_glb_regex").update({"ketch": {"IF": IF, "MTU": MTU}})
+large("ext_dictio")
+tag.arm("ext_dictio", at=3, then={})
+assert outcome(lambda: core._textloom_t("ketch", [tag, "MTU"], ["eth0", "1500"], False, "k")) == "KeyError"
+# a parse key hashed while text_to_parse is read
+key = Key("k2")
+large("text_to_parse")[key] = text
+key.arm("text_to_parse", at=2)
+large("ext_dictio")
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", "1500"], False, key)._parser_validate()) \\
+    == (True, {"IF": True, "MTU": True}, "")
+# an OS name and a tag hashed while extend merges
+core._glb_regex, core._glb_regex_tags = {}, {}
+os_name = Key("pellam")
+argument = {os_name: ["A"]}
+large("_glb_regex_tags")
+os_name.arm("_glb_regex_tags")
+assert outcome(lambda: core.extend(None, None, argument)) == "TypeError"
+tag = Key("T")
+argument = {tag: "x", "U": "y"}
+table = large("_glb_regex")
+tag.arm("_glb_regex")
+assert outcome(lambda: core.extend(argument)) is None and table[tag] == "x" and "U" in table
+# an argument mutated while extend iterates it
+class Growing(str):
+    __hash__ = str.__hash__
+    def __eq__(self, other):
+        argument["more"] = 1
+        return str.__eq__(self, other)
+argument = {Growing("ketch"): {}}
+core._glb_regex = {}
+assert outcome(lambda: core.extend(argument)) == "RuntimeError"
+# a tag list mutated while its tags are merged, and the registry's list while a tag is compared
+core._glb_regex_tags = {"ketch": ["A"]}
+class Shrinking(str):
+    __hash__ = str.__hash__
+    def __eq__(self, other):
+        tags.clear()
+        core._glb_regex_tags["ketch"].clear()
+        return str.__eq__(self, other)
+tags = [Shrinking("B"), "C", "D"]
+assert outcome(lambda: core.extend(None, None, {"ketch": tags})) is None
+
+# a tag list that grows while the skip step walks it: the step meets the added tag too
+holder = []
+class Appending(str):
+    __eq__ = str.__eq__
+    def __hash__(self):
+        if holder:
+            holder.pop()._attributes.append("NONE")
+        return str.__hash__(self)
+class held_t(core._textloom_t):
+    def __init__(self, *args):
+        holder.append(self)
+        super().__init__(*args)
+core._glb_regex = {"ketch": {"IF": IF, "MTU": MTU, "NONE": r"absent (\\d+)"}}
+core.text_to_parse = {"k": text}
+parser = held_t("ketch", [Appending("IF"), "MTU"], ["eth0", "1500", "x"], False, "k", True)
+assert parser._attributes == ["IF", "MTU"] and parser._parser_validate()[0] is True
+
+# accepted values whose text form empties the list being compared, and the value list
+class Emptying:
+    def __init__(self, lists):
+        self.lists = lists
+    def __str__(self):
+        for l in self.lists:
+            l.clear()
+        return "x"
+accepted = ["9000"]
+accepted.append(Emptying([accepted]))
+accepted.append("1500")
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", accepted], False, "k")._parser_validate()) \\
+    == (False, {"IF": True, "MTU": {"value": "1500", "line": 1}}, "")
+values = ["eth0", None]
+values[1] = [Emptying([values]), "1500"]
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], values, False, "k")._parser_validate()) \\
+    == (True, {"IF": True, "MTU": True}, "") and values == []
+class ShortList(list):
+    def __len__(self):
+        self.clear()
+        return 1
+assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", ShortList(["1500"])], False, "k")) \\
+    == "IndexError"
+
+# registry answers whose comparison or length empties the registry mid-line
+class Answer(list):
+    def __eq__(self, other):
+        core._glb_regex["ketch"].clear()
+        return list.__eq__(self, other)
+    __hash__ = None
+core._glb_regex = {"ketch": {"A": Answer([r"a=(\\d+)"]), "B": Answer([r".*b=(\\d+)"]), "C": r"c=(\\d+)"}}
+core.text_to_parse = {"k": "a=1 b=2\\nc=3\\n"}
+# C is reached in the line's run, with nothing registered for it any more
+assert outcome(lambda: core._textloom_t("ketch", ["A", "B", "C"], ["1", "2", "3"], False, "k")) == "TypeError"
+class Alternative(str):
+    def __len__(self):
+        alternatives.clear()
+        return str.__len__(self)
+alternatives = [Alternative(r"a=(\\d+)"), r"x=(\\d+)"]
+core._glb_regex = {"ketch": {"A": alternatives}}
+# the skip step keeps A (its first alternative matches); the walk then finds no alternative
+assert outcome(lambda: core._textloom_t("ketch", ["A"], ["1"], False, "k", True)._parser_validate())[:2] \\
+    == (False, {})
+"""
+
+COMPILE_REBOUND_BY_A_REENTRANT_CALL = """
+# a compile that binds re's back (dropping the last reference to itself) and, before
+# it answers, has the parse being run compile through re's: its own answer stays its
+# call's, and the later parses get re's patterns
+core_setup()
+held = []
+class held_t(core._textloom_t):
+    def __init__(self, *args):
+        held.append(self)
+        super().__init__(*args)
+
+class Reentering:
+    def __call__(self, text):
+        core.compile = re.compile
+        core._textloom_t._parser_future_matching(held[0], r"mtu (\\d+)", [re.compile("x")], "Interface eth0")
+        return re.compile("NEVER")
+
+def parse(cls=core._textloom_t):
+    return cls("ketch", ["IF", "MTU"], ["eth0", "1500"], False, "k")._parser_validate()
+
+normal = parse()
+core.compile = Reentering()
+# its answer serves the first line only: the next lines are matched through re's
+ok, results, _ = parse(held_t)
+assert results == {"IF": {"value": "eth1", "line": 2}}
+assert parse() == normal
+"""
+
+NONTABULAR_HOOKS_MUTATE_AND_REBIND = """
+# the parser's hooks overridden to mutate the lists they are handed, the object's
+# lists and the registry, or to unbind themselves mid-parse
+core_setup()
+HOOKS = ["_parser_check_scope", "_parser_current_matching", "_parser_future_matching",
+         "_parser_delete_non_matching", "_textloom_t__get_regex_def"]
+CASES = [(values, skip) for values in (["eth0", "9000", "1"], [None, "9000", "1"], ["eth1", ("1500", "9000"), "1"])
+         for skip in (False, True)]
+
+def parses(cls):
+    def one(values, skip):
+        parser = cls("ketch", ["IF", "MTU", "BW"], list(values), False, "k", skip)
+        return parser._parser_validate(), dict(core.ext_dictio["k"])
+    return [outcome(lambda: one(values, skip)) for values, skip in CASES]
+
+normal = parses(core._textloom_t)
+
+# a pass-through override that removes itself from its class at its first call:
+# the later calls reach the base's own
+for name in HOOKS:
+    assert parses(core_self_unbinding(core._textloom_t, name)) == normal, name
+
+# the same as an instance attribute that deletes itself
+class Once:
+    def __init__(self, owner, name):
+        self.owner, self.name = owner, name
+    def __call__(self, *args):
+        del self.owner.__dict__[self.name]
+        return getattr(core._textloom_t, self.name)(self.owner, *args)
+
+for name in HOOKS:
+    def init(self, *args, name=name):
+        setattr(self, name, Once(self, name))
+        core._textloom_t.__init__(self, *args)
+    assert parses(type("own_t", (core._textloom_t,), {"__init__": init})) == normal, name
+
+# overrides that mutate what they are handed, then answer as the base
+def clear(*lists):
+    for l in lists:
+        if isinstance(l, list):
+            l.clear()
+
+MUTATIONS = {
+    "_parser_check_scope": [lambda self, done, line: clear(done),
+                            lambda self, done, line: done.append("junk"),
+                            lambda self, done, line: done.append(re.compile(".*")),
+                            lambda self, done, line: clear(self._attributes, self._values)],
+    "_parser_current_matching": [lambda self, value, found: clear(value, self._values, self._attributes),
+                                 lambda self, value, found: core.ext_dictio.clear(),
+                                 lambda self, value, found: core._glb_regex.clear()],
+    "_parser_future_matching": [lambda self, regex, done, line: clear(done),
+                                lambda self, regex, done, line: done.append(re.compile("Interface")),
+                                lambda self, regex, done, line: setattr(self, "_text_to_parse", None)],
+    "_parser_delete_non_matching": [lambda self, lines, tags: clear(lines),
+                                    lambda self, lines, tags: lines.__delitem__(slice(1, None)),
+                                    lambda self, lines, tags: lines.extend(["BW 1"] * 3),
+                                    lambda self, lines, tags: clear(tags),
+                                    lambda self, lines, tags: tags.append("NONE"),
+                                    lambda self, lines, tags: setattr(self, "_values", None)],
+    "_textloom_t__get_regex_def": [lambda self, tag, line: core._glb_regex["ketch"].clear(),
+                                   lambda self, tag, line: setattr(self, "_routerOs", None),
+                                   lambda self, tag, line: core.text_to_parse.clear()],
+}
+saved = {name: dict(getattr(core, name)) for name in ("_glb_regex", "text_to_parse", "ext_dictio")}
+ketch = dict(core._glb_regex["ketch"])
+for name, mutations in MUTATIONS.items():
+    for mutate in mutations:
+        parses(core_mutating(core._textloom_t, name, mutate))
+        for table, contents in saved.items():
+            getattr(core, table).update(contents)
+        core._glb_regex["ketch"].update(ketch)
+"""
+
+MARKUP_HOOKS_MUTATE_AND_REBIND = """
+# the compiler's methods overridden to mutate its tables and what they return, or
+# to unbind themselves mid-block; the registration text run by extend_markup
+# unbinding the exec that runs it
+HOOKS = ["escape", "convert", "_desc_max", "convert_output"]
+
+normal = core_compile_markup(core._mk_textloom_t)
+for name in HOOKS:
+    assert core_compile_markup(core_self_unbinding(core._mk_textloom_t, name)) == normal, name
+
+class Sly(str):
+    # a text whose own methods answer with objects of another kind
+    def strip(self, *args):
+        return None
+    lower = rstrip = replace = strip
+
+MUTATIONS = {
+    "escape": [lambda self, line: self.regex.clear(), lambda self, line: setattr(self, "_autoKeyJoinChar", None)],
+    "convert": [lambda self, os, line, n: self._regexdict.clear(), lambda self, os, line, n: self._commands.clear(),
+                lambda self, os, line, n: self.prefixDescSet.add(1),
+                lambda self, os, line, n: setattr(self, "_postItemDescRegex", re.compile("(.*)"))],
+    "_desc_max": [lambda self, os, output: self._commands.pop(os, None), lambda self, os, output: self.regex.clear()],
+    "convert_output": [lambda self, *args: setattr(self, "_alloptregex", None),
+                       lambda self, *args: setattr(self, "_regexkeydict", {})],
+}
+for name, mutations in MUTATIONS.items():
+    for mutate in mutations:
+        outcome(lambda: core_compile_markup(core_mutating(core._mk_textloom_t, name, mutate)))
+for name, answer in (("escape", Sly("x")), ("escape", None), ("convert", (Sly("k"), Sly("r"))),
+                     ("_desc_max", "3"), ("convert", None)):
+    cls = type("answering_t", (core._mk_textloom_t,), {name: lambda self, *args: answer})
+    outcome(lambda: core_compile_markup(cls))
+
+class Unbinding(core._mk_textloom_t):
+    def generate_output(self, *args, **kwargs):
+        return "import builtins\\ndel builtins.exec\\n" + super().generate_output(*args, **kwargs)
+
+core._mk_textloom_t = Unbinding
+assert outcome(lambda: core.extend_markup(core_markup())) is None
+assert "intf.mtu" in core._glb_regex_tags["ketch"]
+"""
+
 # The registry, the show-command formatter, the non-tabular parser and the
 # markup compiler.
 CORE_CASES = [
     pytest.param(REBINDING_KEY, id="key-hash-rebinds-the-table-read"),
+    pytest.param(COLLECTIONS_LOOKUP_RAISES, id="collections-lookup-unbinds-and-raises"),
+    pytest.param(NAMES_REBOUND_ONCE, id="core-names-rebound-at-first-use"),
+    pytest.param(NAMES_DELETED_ON_FIRST_USE, id="core-names-deleted-at-first-use"),
+    pytest.param(HASHES_AND_COMPARISONS_MUTATE, id="core-keys-and-values-mutate-what-is-read"),
+    pytest.param(COMPILE_REBOUND_BY_A_REENTRANT_CALL, id="compile-rebound-by-a-reentrant-call"),
+    pytest.param(NONTABULAR_HOOKS_MUTATE_AND_REBIND, id="nontabular-hooks-mutate-and-unbind-themselves"),
+    pytest.param(MARKUP_HOOKS_MUTATE_AND_REBIND, id="markup-hooks-mutate-and-unbind-themselves"),
 ]
 
 # The tabular parser: driver, alignment, row filing.

@@ -34,6 +34,8 @@ void warn(Handle message);
 bool isstr(Handle s);
 // _get_regex(routerOs, attribute) through the current `_get_regex` binding.
 Object get_regex(Handle routerOs, Handle attribute);
+// collections.Iterable through the current `collections` binding.
+Object iterable_abc();
 
 // Builders, called by the module init in load order.  Each returns the new object.
 Object make_warning();

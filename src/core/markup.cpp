@@ -400,9 +400,9 @@ std::vector<OsGroup> os_groups(PyObject* self) {
     check(PyList_Sort(oses.ptr()));
     std::vector<std::pair<Object, Object>> merged;  // name, dict tag -> (os text, text)
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(oses.ptr()); ++i) {
-        PyObject* os = PyList_GET_ITEM(oses.ptr(), i);
+        Object os = borrow(PyList_GET_ITEM(oses.ptr(), i));
         Object name = call_method(os, PYU_STR("lower"), {});
-        const bool explicit_name = equal(name.ptr(), os);
+        const bool explicit_name = equal(name, os);
         auto slot = merged.begin();
         while (slot != merged.end() && !equal(slot->first.ptr(), name.ptr())) ++slot;
         if (slot == merged.end()) slot = merged.insert(merged.end(), {name, own(PyDict_New())});
@@ -411,7 +411,7 @@ std::vector<OsGroup> os_groups(PyObject* self) {
             Object tag, text;
             unpack2(item.ptr(), tag, text);
             if (contains(slot->second.ptr(), tag.ptr()) && !explicit_name) continue;
-            setitem(slot->second.ptr(), tag.ptr(), own(PyTuple_Pack(2, os, text.ptr())).ptr());
+            setitem(slot->second.ptr(), tag.ptr(), own(PyTuple_Pack(2, os.ptr(), text.ptr())).ptr());
         }
     }
     std::vector<OsGroup> groups;
@@ -421,7 +421,7 @@ std::vector<OsGroup> os_groups(PyObject* self) {
         check(PyList_Sort(items.ptr()));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
             Object tag, source, os, text;
-            unpack2(PyList_GET_ITEM(items.ptr(), i), tag, source);
+            unpack2(borrow(PyList_GET_ITEM(items.ptr(), i)), tag, source);
             unpack2(source.ptr(), os, text);
             g.commands.push_back({tag, text, getitem(getitem(regexdict.ptr(), os.ptr()).ptr(), tag.ptr()),
                                   getitem(getitem(keydict.ptr(), os.ptr()).ptr(), tag.ptr())});
@@ -507,10 +507,8 @@ Object header_value(PyObject* pattern, PyObject* line) {
 Object process_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* markup_iterator = a[1];
-    Object abc = import("collections.abc");
-    Object iterable = getattr(abc.ptr(), PYU_STR("Iterable"));
-    assert_that(check(PyObject_IsInstance(markup_iterator, iterable.ptr())) != 0,
-                "Must provide an iterator to process_marked_up_input.");
+    if (!assertions_disabled() && !check(PyObject_IsInstance(markup_iterator, iterable_abc().ptr())))
+        raise(PyExc_AssertionError, "Must provide an iterator to process_marked_up_input.");
     setattr(self, PYU_STR("_autoKeyJoinChar"), a[2]);
     Object cmd = borrow(PYU_STR("")), showcmd = cmd, prefix = cmd, markup = cmd;
     Object os = borrow(Py_None), oldos;
@@ -582,11 +580,12 @@ Object extend_markup_body(const Args& a) {
     Object kwnames = own(PyTuple_Pack(1, PYU_STR("generate_regex_tags")));
     Object text = own(PyObject_VectorcallMethod(PYU_STR("generate_output"), args, 1, kwnames.ptr()));
     // exec(text, core's dict, core's dict): names the text binds stay in core
-    PyObject* exec = PyDict_GetItemWithError(PyEval_GetBuiltins(), PYU_STR("exec"));
-    if (!exec) {
+    PyObject* found = PyDict_GetItemWithError(PyEval_GetBuiltins(), PYU_STR("exec"));
+    if (!found) {
         check_no_error();
         raise(PyExc_NameError, "name 'exec' is not defined");
     }
+    Object exec = borrow(found);  // the text it runs may unbind it
     call(exec, {text, frame().globals(), frame().globals()});
     return borrow(Py_None);
 }

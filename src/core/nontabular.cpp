@@ -61,26 +61,6 @@ Object clean_slice(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
     return own(PyUnicode_Replace(piece.ptr(), PYU_STR("\r"), empty_text(), -1));
 }
 
-// collections.Iterable: the old alias where the bound `collections` has it,
-// else collections.abc.Iterable.
-Object iterable_abc() {
-    Object collections = global(PYU_STR("collections"));
-    PyObject* found = nullptr;
-    if (PyModule_CheckExact(collections.ptr())) {
-        // a missing module attribute costs an AttributeError: read the dict
-        PyObject* dict = PyModule_GetDict(collections.ptr());
-        if ((found = PyDict_GetItemWithError(dict, PYU_STR("Iterable")))) return borrow(found);
-        check_no_error();
-        if ((found = PyDict_GetItemWithError(dict, PYU_STR("abc")))) return getattr(found, PYU_STR("Iterable"));
-        check_no_error();
-    } else {
-        if (check(_PyObject_LookupAttr(collections.ptr(), PYU_STR("Iterable"), &found))) return own(found);
-        if (check(_PyObject_LookupAttr(collections.ptr(), PYU_STR("abc"), &found)))
-            return getattr(own(found).ptr(), PYU_STR("Iterable"));
-    }
-    return getattr(import("collections.abc").ptr(), PYU_STR("Iterable"));
-}
-
 // ---------------------------------------------------------------------------
 // Regexes, compiled through core's `compile` once per text.
 
@@ -152,8 +132,10 @@ public:
         sync();
         const bool cacheable = PyUnicode_CheckExact(text);
         if (PyObject* hit = cacheable ? lookup(compiled_, text) : nullptr) return borrow(hit);
-        Object pattern = call(fn_.ptr(), {hoist_global_flags(text).ptr()});
-        if (cacheable) store(compiled_, text, pattern.ptr());
+        // the call may rebind `compile` and reach this parse again, which resyncs
+        Object fn = fn_;
+        Object pattern = call(fn, {hoist_global_flags(text).ptr()});
+        if (cacheable && fn.is(fn_)) store(compiled_, text, pattern.ptr());
         return pattern;
     }
 
@@ -162,7 +144,9 @@ public:
         const bool cacheable = PyUnicode_CheckExact(regex);
         if (PyObject* hit = cacheable ? lookup(composed_, regex) : nullptr) return unpack(hit);
         Composed c;
+        Object fn = fn_;
         c.literal = compile(own(PyNumber_Add(PYU_STR("(.*[\n])*.*"), regex)).ptr());
+        if (!fn.is(fn_)) return c;  // compiled by a `compile` rebound meanwhile: not kept
         if (fn_.ptr() == re_compile && Py_TYPE(c.literal.ptr()) == pattern_type && PyUnicode_Check(regex)) {
             Traits t = traits_of(regex);
             c.fast = true;
@@ -423,11 +407,6 @@ Object future_matching(Context& ctx, PyObject* self, PyObject* regex, PyObject* 
 // The skip option: drops the tags none of whose testable alternatives matches
 // any line, and the values paired with them.
 void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject* regex_tags) {
-    std::vector<Object> tags;
-    {
-        Object it = iter(regex_tags);
-        while (Object tag = pyutil::next(it.ptr())) tags.push_back(std::move(tag));
-    }
     // lines are tested as the loop sees them, without carriage returns
     std::vector<Object> clean;
     bool clean_ready = false;
@@ -439,10 +418,16 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
         }
         return clean;
     };
-    std::vector<bool> keep(tags.size(), true);
+    // the items as the loop meets them: the user code it runs may change the list
+    std::vector<Object> tags;
+    std::vector<bool> keep;
     bool removed = false;
-    for (size_t i = 0; i < tags.size(); ++i) {
-        Object regitem = routed_regex(self, tags[i].ptr());
+    Object visit = iter(regex_tags);
+    while (Object tag = pyutil::next(visit.ptr())) {
+        const size_t i = tags.size();
+        tags.push_back(tag);
+        keep.push_back(true);
+        Object regitem = routed_regex(self, tag.ptr());
         // a tag that cannot be tested is left for the loop, which reports it
         if (regitem.ptr() == Py_None) continue;
         std::vector<Object> alternatives;
@@ -504,7 +489,9 @@ Object get_regex_def(Regexes& rx, PyObject* self, PyObject* attribute_n, PyObjec
 // ---------------------------------------------------------------------------
 // The matching loop.
 
-// The loop's hooks, each resolved on the object at its first use.
+// The loop's hooks.  An override is looked up on the object at each call, as
+// `self.<hook>(...)` would be, so one that rebinds itself takes effect at once;
+// the class's own method, once found, is called directly for the rest of the parse.
 class Hooks {
 public:
     explicit Hooks(Parse& p) : p_(p) {}
@@ -550,7 +537,7 @@ public:
 
 private:
     const Hook& get(std::optional<Hook>& slot, PyObject* name, PyObject* function) {
-        if (!slot) slot.emplace(p_.self, name, function);
+        if (!slot || !slot->native()) slot.emplace(p_.self, name, function);
         return *slot;
     }
     Parse& p_;
@@ -937,6 +924,25 @@ Object hook_method(Object method, PyObject*& function) {
 }
 
 }  // namespace
+
+// collections.Iterable as the parser's isinstance test reads it: the attribute
+// of whatever `collections` is bound to, with that lookup's own errors.  The
+// standard module no longer has the alias, so for a module without it
+// collections.abc.Iterable stands in.
+Object iterable_abc() {
+    Object collections = global(PYU_STR("collections"));
+    if (!PyModule_CheckExact(collections.ptr())) return getattr(collections, PYU_STR("Iterable"));
+    // a missing module attribute costs an AttributeError: read the dict
+    PyObject* dict = PyModule_GetDict(collections.ptr());
+    if (PyObject* found = PyDict_GetItemWithError(dict, PYU_STR("Iterable"))) return borrow(found);
+    check_no_error();
+    if (PyObject* found = PyDict_GetItemWithError(dict, PYU_STR("abc"))) {
+        Object abc = borrow(found);
+        return getattr(abc, PYU_STR("Iterable"));
+    }
+    check_no_error();
+    return getattr(import("collections.abc"), PYU_STR("Iterable"));
+}
 
 Object make_textloom_class() {
     Object re = import("re");
