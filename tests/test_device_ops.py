@@ -249,6 +249,18 @@ def test_mismatch_diagnosis(tl, registry):
     assert negated.parse() is True and str(negated) == MISMATCH
 
 
+def test_each_diagnostic_reads_the_expected_values_anew(tl, registry):
+    class Renumbering(tl.oper_check):
+        def error(self, msg, line=2 ** 63 - 1):
+            super().error(msg, line)
+            self._values = ["after %d" % len(self._errors)] * 2
+    # a doubled tag: both positions report the value found
+    check = Renumbering(device_output=OUT, attrvalpairs=[(MTU, "9000"), (MTU, "9001")], device_os="brume")
+    assert check.parse() is False
+    assert [e[1] for e in check._errors[:2]] == ["Attribute show.intf.mtu has value '1500' (expected 'after 2')",
+                                                 "Attribute show.intf.mtu has value '1500' (expected 'after 3')"]
+
+
 def test_not_found_attributes_are_listed_in_tag_order(tl, registry):
     # a tag never found holds back the tags after it; the parse reaches the end of the text
     check = tl.oper_check(device_output="mgmt0 is up\n", attrvalpairs=[(IP, "10.0.0.1"), (IF_NAME, "mgmt0"),

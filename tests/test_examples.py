@@ -172,6 +172,9 @@ unittest.mock.patch = patcher
     # the error is swallowed: the script goes on without the name
     ("return True", ("NameError", "name 'oper_fill' is not defined"), None),
     ("raise RuntimeError('exit')", ("RuntimeError", "exit"), "ImportError"),
+    # the answer is tested while the error is still the one being handled
+    ("return type('answer', (), {'__bool__': lambda self: 1 / 0})()", ("ZeroDivisionError", "division by zero"),
+     "ImportError"),
 ])
 def test_the_block_hands_its_error_to_exit(exit_does, error, context):
     printed, raised, value = run_example("phrasebook", before=OTHER_EXIT.format(exit_does),

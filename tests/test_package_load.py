@@ -1,5 +1,6 @@
 """Loading _textloom and the package: load order, bindings to core, optional
 framework, required predicate library, the module's small functions and Device."""
+import importlib
 import inspect
 import logging
 import os
@@ -321,3 +322,96 @@ def test_extend_markup_registers_as_core_does_with_dash(tl, core, sample):
         table.clear()
     core.extend_markup(text, "-")
     assert tables == through_textloom
+
+
+# Python classes with the documented constructors: what inspect shows for them
+# is what it must show for the package's classes.
+class PyTextloom:
+    def __init__(self, routerOs, attributes, values, fill=False, parse_key="", skip=False): ...
+
+
+class PyColumnResult:
+    def __init__(self, header_fields, table_terminal_pattern, skip_header, table_title_pattern=None,
+                 right_justified=False, label_fields=None, skip_line=None, parse_key="", delimiter=""): ...
+
+
+class PyColumnTableResultCore:
+    def __init__(self, header_fields=None, table_terminal_pattern=None, index=0, skip_header=None,
+                 table_title_pattern=None, right_justified=False, label_fields=None, skip_line=None,
+                 parse_key="", delimiter=""): ...
+
+
+class PyMarkupCompiler:
+    def __init__(self): ...
+
+
+class PyDefaultFormatter:
+    def __init__(self, defidxval=None, defkeyval=None): ...
+
+
+class PyOperCheck:
+    def __init__(self, device=None, show_command=None, attrvalpairs=None, refresh_cache=False, negate=False,
+                 device_conn_alias=None, device_output=None, device_os=None): ...
+
+
+class PyOperFill:
+    def __init__(self, device=None, show_command=None, attrvalpairs=None, refresh_cache=False,
+                 regex_tag_fill_pattern="", skip=False, device_conn_alias=None, device_output=None,
+                 device_os=None): ...
+
+
+class PyOperFillTabular:
+    def __init__(self, device=None, show_command=None, refresh_cache=True, header_fields=None,
+                 table_terminal_pattern=None, index=0, skip_header=None, table_title_pattern=None,
+                 right_justified=False, label_fields=None, is_run_command=False, skip_line=None,
+                 device_conn_alias=None, device_output=None, device_os=None, delimiter=""): ...
+
+
+class PyDevice:
+    def __init__(self, name, *args, **kwargs): ...
+
+
+class PyDictDiffer:
+    def __init__(self, current_dict, past_dict): ...
+
+
+@pytest.mark.parametrize("module, name, equivalent", [
+    ("core", "_textloom_t", PyTextloom),
+    ("core", "column_result_t", PyColumnResult),
+    ("core", "column_table_result_core_t", PyColumnTableResultCore),
+    ("core", "_mk_textloom_t", PyMarkupCompiler),
+    ("core", "DefaultFormatter", PyDefaultFormatter),
+    ("_textloom", "oper_check", PyOperCheck),
+    ("_textloom", "oper_fill", PyOperFill),
+    ("_textloom", "oper_fill_tabular", PyOperFillTabular),
+    ("_textloom", "CmdCache", object),
+    ("_textloom", "Device", PyDevice),
+    ("examples.textloom.orVex.rehearsal", "DictDiffer", PyDictDiffer),
+])
+def test_class_signatures(module, name, equivalent):
+    cls = getattr(importlib.import_module("mirel.textloom." + module), name)
+    assert inspect.signature(cls) == inspect.signature(equivalent)
+    # a subclass that keeps the constructor shows it too, as a Python subclass would
+    assert inspect.signature(type("Sub", (cls,), {})) == inspect.signature(equivalent)
+    # the constructor read through the class, and bound to an instance
+    init = cls.__init__
+    assert inspect.signature(init) == inspect.signature(equivalent.__init__)
+    assert init.__qualname__ == (name + ".__init__" if equivalent is not object else "object.__init__")
+    assert inspect.signature(init.__get__(object(), cls)) == inspect.signature(equivalent.__init__.__get__(object()))
+
+
+def test_a_subclass_constructor_shows_its_own_signature(core):
+    class Mine(core.column_table_result_core_t):
+        def __init__(self, device, limit=3):
+            super().__init__()
+    assert str(inspect.signature(Mine)) == "(device, limit=3)"
+
+
+def test_methods_bind_as_python_functions(core):
+    cls = core._textloom_t
+    method = cls.__dict__["_parser_validate"]
+    assert cls._parser_validate is method and method.__get__(None, cls) is method
+    bound = method.__get__(object(), cls)
+    assert bound.__func__ is method and str(inspect.signature(bound)) == "()"
+    assert method.__name__ == "_parser_validate" and method.__qualname__ == "_textloom_t._parser_validate"
+    assert method.__module__ == "mirel.textloom.core" and "_textloom_t._parser_validate" in repr(method)

@@ -446,6 +446,80 @@ def test_operations_on_a_device(core, tl, output, broken, alias, tabular, refres
         outcome(call)
 
 
+OPERATION_HOOKS = ["process_attrvalpairs", "error", "result", "parse"]
+
+
+def operation_hook(name, behaviour, hostile_cls):
+    def hook(self, *args):
+        if behaviour == "raise":
+            return _raiser("hook", Boom)(self)
+        if behaviour == "hostile":
+            return hostile(hostile_cls)
+        if behaviour == "mutate":  # the object's lists and the lists it is handed
+            for value in list(args) + [vars(self).get(n) for n in ("_errors", "_attributes", "_values")]:
+                if isinstance(value, list):
+                    value.clear()
+        if behaviour == "rebind":
+            self._errors, self._attributes, self._values, self._values_debug = [[0, "m"]], ["t0"], (), ["v"]
+        return getattr(super(type(self), self), name)(*args)
+    hook.__name__ = name
+    return hook
+
+
+@PROPERTIES
+@given(name=st.sampled_from(OPERATION_HOOKS),
+       behaviour=st.sampled_from(["raise", "hostile", "mutate", "rebind", "super"]),
+       hostile_cls=st.sampled_from(HOSTILE_CLASSES), values=st.sampled_from([["eth0", "1500"], ["eth9", None],
+                                                                              ["eth0", "1"], [None, "9000"]]),
+       fill=st.booleans())
+def test_operation_hooks(core, tl, name, behaviour, hostile_cls, values, fill):
+    hooked = type("hooked", (tl.oper_fill if fill else tl.oper_check,),
+                  {name: operation_hook(name, behaviour, hostile_cls)})
+    with pristine(core, tl):
+        core.extend({"ketch": {"t0": r"Interface (\S+)", "t1": r"mtu (\d+)"}}, None, {"ketch": ["t1", "t0"]})
+        operation = []
+        make = lambda: operation.append(hooked(attrvalpairs=list(zip(["t0", "t1"], values)),
+                                               device_output="Interface eth0\nmtu 1500\n", device_os="ketch"))
+        if outcome(make) is None:
+            for call in (operation[0].parse, operation[0].test, lambda: str(operation[0]), operation[0].dump):
+                outcome(call)
+
+
+# module-level names the operations read mid-call
+OPERATION_NAMES = ([("tl", n) for n in ("core", "tcl", "logger", "re", "_glb_regex_tags", "showCmdCache",
+                                        "get_os_type", "Device")]
+                   + [("core", n) for n in ("text_to_parse", "_get_regex", "_get_show_command", "_textloom_t",
+                                            "column_table_result_core_t")])
+
+
+@PROPERTIES
+@given(name=st.sampled_from(OPERATION_NAMES), replacement=ODD, operation=st.sampled_from(["check", "fill", "tabular"]),
+       given_output=st.booleans())
+def test_operations_with_a_name_replaced(core, tl, name, replacement, operation, given_output):
+    device = testbed.Device("R1", handle=False, outputs={"show x": "Interface eth0\nmtu 1500\n"})
+    device.connect()
+    device.connect().handle = "H1"  # no os: asked through the Tcl bridge
+    namespace = dict(vars(tl))
+    with pristine(core, tl):
+        core.extend({"ketch": {"t0": r"Interface (\S+)", "t1": r"mtu (\d+)"}}, {"ketch": {"CMD": "show x"}},
+                    {"ketch": ["t0", "t1"]})
+        tl.tcl = type("bridge", (), {"eval": staticmethod(lambda query: "KETCH")})()
+        setattr(core if name[0] == "core" else tl, name[1], replacement)
+        source = dict(device_output="Interface eth0\nmtu 1500\n", device_os="ketch") if given_output else {}
+        target = None if given_output else device
+        if operation == "check":
+            call = lambda: str(tl.oper_check(target, "CMD", [("t1", "1500")], **source).parse())
+        elif operation == "fill":
+            call = lambda: tl.oper_fill(target, "CMD", [("t0", "eth0")], False, r"t\d", **source).parse()
+        else:
+            call = lambda: tl.oper_fill_tabular(target, "CMD", header_fields=["Interface"], **source).entries
+        try:
+            # the Tcl query turns every error into its own Exception
+            outcome(call, strict=name != ("tl", "tcl"))
+        finally:
+            conftest._restore_namespace(tl, namespace)
+
+
 @PROPERTIES
 @given(case=table_case(), output=sometimes(st.none()), index=sometimes(st.one_of(st.integers(0, 3),
                                                                                   st.lists(st.integers(0, 3)))),
@@ -499,38 +573,3 @@ def test_empty_delimiter_unequal_to_the_empty_text(core):
     parser = core.column_table_result_core_t(["Address", "Age"], parse_key="k", delimiter=NeverEqualStr(""))
     assert isinstance(parser.entries, dict)
     assert isinstance(parser.align_table("a b\n", ["a", "b"], None, NeverEqualStr(""), False), str)
-
-
-REBINDING_KEY = """
-import mirel.textloom.core as core
-
-class Key:
-    # rebinding the table while it is being read frees it, unless the reader holds it
-    def __init__(self, table):
-        self.table = table
-    def __hash__(self):
-        setattr(core, self.table, None)
-        return 1
-    def __eq__(self, other):
-        return self is other
-
-def attempt(call):
-    # large tables: their entries are freed to the allocator, not kept on a free list
-    for table in ("text_to_parse", "ext_dictio", "_glb_show_commands"):
-        setattr(core, table, {str(i): "" for i in range(100)})
-    core.extend(None, {"CMD": "show x"})
-    try:
-        print(call())
-    except Exception as e:
-        print(type(e).__name__)
-
-attempt(lambda: core.column_table_result_core_t(["A", "B"], parse_key=Key("text_to_parse")))
-attempt(lambda: core._textloom_t("ketch", ["t"], ["v"], False, Key("ext_dictio")))
-attempt(lambda: core._get_show_command(Key("_glb_show_commands"), "CMD"))
-"""
-
-
-def test_a_table_rebound_while_it_is_read():
-    """A key whose __hash__ rebinds the table being read (freed memory is filled by the debug allocator)."""
-    done = conftest.run_python(REBINDING_KEY, env_extra={"PYTHONMALLOC": "debug"})
-    assert (done.returncode, done.stdout, done.stderr) == (0, "KeyError\nKeyError\nshow x\n", "")

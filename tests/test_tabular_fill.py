@@ -127,6 +127,16 @@ def test_device_with_output_runs_nothing(tl, core, recorder, device):
     assert history(device) == ["show arp"]
 
 
+def test_each_normalising_step_stores_through_the_table(tl, core, recorder, monkeypatch):
+    class Marking(dict):
+        # what is stored is seen by the next step, as Python's own statements would see it
+        def __setitem__(self, key, value):
+            dict.__setitem__(self, key, value + "!")
+    monkeypatch.setattr(core, "text_to_parse", Marking())
+    tl.oper_fill_tabular(device_output="a\r\nb", header_fields=["a"])
+    assert core.text_to_parse["device_name"] == "a\nb!!\n!"
+
+
 def test_alias_connection(tl, core, recorder, device):
     device.connect("myuut")
     table = tl.oper_fill_tabular(device, "show arp", header_fields=["a"], device_conn_alias="myuut")

@@ -6,50 +6,52 @@
 #pragma once
 #include <Python.h>
 #include "pyutil/errors.hpp"
+#include "pyutil/module.hpp"
 #include "pyutil/names.hpp"
 #include "pyutil/pyclass.hpp"
 
 namespace core {
 
-namespace py = pybind11;
+using pyutil::Handle;
+using pyutil::Object;
+using pyutil::Args;
 using pyutil::borrow;
 using pyutil::check;
 using pyutil::own;
 using pyutil::PyError;
 
-// The module and its dict, kept for the life of the process.
-PyObject* module();
-PyObject* globals();
+// The module's frame, kept for the life of the process.
+const pyutil::ModuleFrame& frame();
 // "mirel.textloom.core": the __module__ of every class and function.
-PyObject* module_name();
+inline Handle module_name() { return frame().name(); }
 
-// The current binding of a module-level name, held; NameError when unbound.
-inline pyutil::Held global(PyObject* name) { return pyutil::Held(pyutil::lookup_global(globals(), name)); }
+// The current binding of a module-level name, owned; NameError when unbound.
+inline Object global(Handle name) { return frame().global(name); }
 
 // warning(s) as the module's functions call it: through the current `warning`.
-void warn(PyObject* message);
+void warn(Handle message);
 // isstr(s) through the current `isstr` binding.
-bool isstr(PyObject* s);
+bool isstr(Handle s);
 // _get_regex(routerOs, attribute) through the current `_get_regex` binding.
-py::object get_regex(PyObject* routerOs, PyObject* attribute);
+Object get_regex(Handle routerOs, Handle attribute);
 
 // Builders, called by the module init in load order.  Each returns the new object.
-py::object make_warning();
-py::object make_isstr();
-py::object make_supported_oses();
-py::object make_extend();
-py::object make_get_regex();
+Object make_warning();
+Object make_isstr();
+Object make_supported_oses();
+Object make_extend();
+Object make_get_regex();
 
-py::object make_is_int();
-py::object make_default_formatter();
-py::object make_get_show_command();
+Object make_is_int();
+Object make_default_formatter();
+Object make_get_show_command();
 
-py::object make_mk_textloom_class();
-py::object make_extend_markup();
+Object make_mk_textloom_class();
+Object make_extend_markup();
 
-py::object make_textloom_class();
+Object make_textloom_class();
 
-py::object make_column_result_class();
-py::object make_column_table_result_core_class(PyObject* base);
+Object make_column_result_class();
+Object make_column_table_result_core_class(Handle base);
 
 }  // namespace core

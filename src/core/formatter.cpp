@@ -9,7 +9,7 @@ using namespace pyutil;
 
 PyObject* formatter_class = nullptr;  // DefaultFormatter as created, for super()
 
-py::object is_int_body(PyObject* const* a) {
+Object is_int_body(const Args& a) {
     PyObject* n = PyNumber_Long(a[0]);
     if (n) {
         Py_DECREF(n);
@@ -24,7 +24,7 @@ FunctionSpec is_int_spec{"is_int", "is_int", {{"s"}}, is_int_body,
 
 bool call_is_int(PyObject* s) { return truth(call(global(PYU_STR("is_int")), {s}).ptr()); }
 
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
     setattr(self, PYU_STR("defidxval"), a[1]);
     setattr(self, PYU_STR("defkeyval"), a[2]);
@@ -34,7 +34,7 @@ py::object init_body(PyObject* const* a) {
 FunctionSpec init_spec{"__init__", "DefaultFormatter.__init__",
                        {{"self"}, {"defidxval", "None"}, {"defkeyval", "None"}}, init_body};
 
-py::object vformat_body(PyObject* const* a) {
+Object vformat_body(const Args& a) {
     PyObject* self = a[0];
     setattr(self, PYU_STR("posarg"), own(PyLong_FromLong(-1)).ptr());
     setattr(self, PYU_STR("defval"), Py_None);
@@ -43,21 +43,21 @@ py::object vformat_body(PyObject* const* a) {
 FunctionSpec vformat_spec{"vformat", "DefaultFormatter.vformat", {{"self"}, {"fmt"}, {"args"}, {"kwargs"}},
                           vformat_body};
 
-py::object get_field_body(PyObject* const* a) {
+Object get_field_body(const Args& a) {
     PyObject* self = a[0];
-    py::object field = borrow(a[1]);
+    Object field = borrow(a[1]);
     setattr(self, PYU_STR("defval"), Py_None);
     // the default follows the last "="
-    py::object m = call(global(PYU_STR("match")), {PYU_STR("(.*)=(.*)"), field.ptr()});
+    Object m = call(global(PYU_STR("match")), {PYU_STR("(.*)=(.*)"), field.ptr()});
     if (m.ptr() != Py_None) {
-        py::object two = own(PyLong_FromLong(2)), one = own(PyLong_FromLong(1));
+        Object two = own(PyLong_FromLong(2)), one = own(PyLong_FromLong(1));
         setattr(self, PYU_STR("defval"), call_method(m.ptr(), PYU_STR("group"), {two.ptr()}).ptr());
         field = call_method(m.ptr(), PYU_STR("group"), {one.ptr()});
     }
     // an empty or integer name takes the next positional value, whatever its number
     if (!truth(field.ptr()) || call_is_int(field.ptr())) {
-        py::object one = own(PyLong_FromLong(1));
-        py::object next_pos = own(PyNumber_Add(getattr(self, PYU_STR("posarg")).ptr(), one.ptr()));
+        Object one = own(PyLong_FromLong(1));
+        Object next_pos = own(PyNumber_Add(getattr(self, PYU_STR("posarg")).ptr(), one.ptr()));
         setattr(self, PYU_STR("posarg"), next_pos.ptr());
         field = str(next_pos.ptr());
     }
@@ -66,7 +66,7 @@ py::object get_field_body(PyObject* const* a) {
 FunctionSpec get_field_spec{"get_field", "DefaultFormatter.get_field",
                             {{"self"}, {"field"}, {"args"}, {"kwargs"}}, get_field_body};
 
-py::object get_value_body(PyObject* const* a) {
+Object get_value_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* key = a[1];
     const bool keyword = isstr(key);
@@ -82,12 +82,12 @@ py::object get_value_body(PyObject* const* a) {
     // keep the lookup error, to raise it again unchanged when there is no default
     PyObject *t, *v, *tb;
     PyErr_Fetch(&t, &v, &tb);
-    py::object type = py::reinterpret_steal<py::object>(t), exc = py::reinterpret_steal<py::object>(v),
-               trace = py::reinterpret_steal<py::object>(tb);
-    py::object defval = getattr(self, PYU_STR("defval"));
-    py::object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
+    Object type = Object::steal(t), exc = Object::steal(v),
+               trace = Object::steal(tb);
+    Object defval = getattr(self, PYU_STR("defval"));
+    Object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
     if (defval.ptr() == Py_None && wide.ptr() == Py_None) {
-        PyErr_Restore(type.release().ptr(), exc.release().ptr(), trace.release().ptr());
+        PyErr_Restore(type.release(), exc.release(), trace.release());
         throw PyError();
     }
     return defval.ptr() != Py_None ? defval : wide;
@@ -107,12 +107,12 @@ const char* const formatter_doc =
     "    >>> DefaultFormatter().format('show {vrf=default} route', vrf=None)\n"
     "    'show default route'\n";
 
-py::object get_show_command_body(PyObject* const* a) {
+Object get_show_command_body(const Args& a) {
     PyObject* routerOs = a[0];
     PyObject* arg = a[1];
-    py::object tag = borrow(arg);
-    py::object args = own(PyList_New(0));
-    py::object kwargs = own(PyDict_New());
+    Object tag = borrow(arg);
+    Object args = own(PyList_New(0));
+    Object kwargs = own(PyDict_New());
     bool plain = isstr(arg);
     if (!plain) {
         PyObject* getitem_attr = PyObject_GetAttr(arg, PYU_STR("__getitem__"));
@@ -123,7 +123,7 @@ py::object get_show_command_body(PyObject* const* a) {
         }
     }
     if (!plain) {
-        py::object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1)), two = own(PyLong_FromLong(2));
+        Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1)), two = own(PyLong_FromLong(2));
         tag = getitem(arg, zero.ptr());
         PyObject* item = PyObject_GetItem(arg, one.ptr());
         if (item) {
@@ -136,23 +136,23 @@ py::object get_show_command_body(PyObject* const* a) {
             PyErr_Clear();
         }
         if (isstr(args.ptr())) {
-            py::object list = own(PyList_New(1));
-            PyList_SET_ITEM(list.ptr(), 0, args.inc_ref().ptr());
+            Object list = own(PyList_New(1));
+            PyList_SET_ITEM(list.ptr(), 0, args.new_ref());
             args = list;
         }
     }
-    py::object templ = tag;
-    pyutil::Held table = global(PYU_STR("_glb_show_commands"));
+    Object templ = tag;
+    Object table = global(PYU_STR("_glb_show_commands"));
     bool found = false;
     if (contains(table, routerOs)) {
-        py::object per_os = getitem(table, routerOs);
+        Object per_os = getitem(table, routerOs);
         if (contains(per_os.ptr(), tag.ptr())) {
             templ = getitem(per_os.ptr(), tag.ptr());
             found = true;
         }
     }
     if (!found && contains(table, tag.ptr())) templ = getitem(table, tag.ptr());
-    py::object formatter = call(global(PYU_STR("DefaultFormatter")), {});
+    Object formatter = call(global(PYU_STR("DefaultFormatter")), {});
     return call_method(formatter.ptr(), PYU_STR("vformat"), {templ.ptr(), args.ptr(), kwargs.ptr()});
 }
 FunctionSpec get_show_command_spec{"_get_show_command", "_get_show_command", {{"routerOs"}, {"show_cmd_arg"}},
@@ -162,20 +162,20 @@ FunctionSpec get_show_command_spec{"_get_show_command", "_get_show_command", {{"
 
 }  // namespace
 
-py::object make_is_int() { return make_function<is_int_spec>(module(), module_name()); }
+Object make_is_int() { return make_function<is_int_spec>(frame()); }
 
-py::object make_default_formatter() {
-    py::object base = getattr(global(PYU_STR("string")), PYU_STR("Formatter"));
-    py::object bases = own(PyTuple_Pack(1, base.ptr()));
-    py::object cls = make_class("DefaultFormatter", bases.ptr(), module_name(), formatter_doc,
-                                {{"__init__", make_method<init_spec>(module_name())},
-                                 {"vformat", make_method<vformat_spec>(module_name())},
-                                 {"get_field", make_method<get_field_spec>(module_name())},
-                                 {"get_value", make_method<get_value_spec>(module_name())}});
-    formatter_class = cls.inc_ref().ptr();
+Object make_default_formatter() {
+    Object base = getattr(global(PYU_STR("string")), PYU_STR("Formatter"));
+    Object bases = own(PyTuple_Pack(1, base.ptr()));
+    Object cls = make_class("DefaultFormatter", bases, frame(), formatter_doc,
+                                {{"__init__", make_method<init_spec>(frame())},
+                                 {"vformat", make_method<vformat_spec>(frame())},
+                                 {"get_field", make_method<get_field_spec>(frame())},
+                                 {"get_value", make_method<get_value_spec>(frame())}});
+    formatter_class = cls.new_ref();
     return cls;
 }
 
-py::object make_get_show_command() { return make_function<get_show_command_spec>(module(), module_name()); }
+Object make_get_show_command() { return make_function<get_show_command_spec>(frame()); }
 
 }  // namespace core

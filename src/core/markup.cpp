@@ -16,7 +16,7 @@ using namespace pyutil;
 
 // ---- small str and re helpers ------------------------------------------------
 
-py::object integer(Py_ssize_t n) { return own(PyLong_FromSsize_t(n)); }
+Object integer(Py_ssize_t n) { return own(PyLong_FromSsize_t(n)); }
 
 Py_ssize_t length(PyObject* o) {
     Py_ssize_t n = PyObject_Length(o);
@@ -25,19 +25,19 @@ Py_ssize_t length(PyObject* o) {
 }
 
 // s[start:end]; what an overridden method returns need not be a str
-py::object slice(PyObject* s, Py_ssize_t start, Py_ssize_t end) {
+Object slice(PyObject* s, Py_ssize_t start, Py_ssize_t end) {
     if (PyUnicode_Check(s)) return own(PyUnicode_Substring(s, start, end));
-    py::object stop = end == PY_SSIZE_T_MAX ? borrow(Py_None) : integer(end);
-    py::object range = own(PySlice_New(integer(start).ptr(), stop.ptr(), nullptr));
+    Object stop = end == PY_SSIZE_T_MAX ? borrow(Py_None) : integer(end);
+    Object range = own(PySlice_New(integer(start).ptr(), stop.ptr(), nullptr));
     return getitem(s, range.ptr());
 }
-py::object tail(PyObject* s, Py_ssize_t start) { return slice(s, start, PY_SSIZE_T_MAX); }
-py::object concat(PyObject* a, PyObject* b) { return own(PyUnicode_Concat(a, b)); }
+Object tail(PyObject* s, Py_ssize_t start) { return slice(s, start, PY_SSIZE_T_MAX); }
+Object concat(PyObject* a, PyObject* b) { return own(PyUnicode_Concat(a, b)); }
 bool has(PyObject* s, PyObject* part) { return check(PyUnicode_Contains(s, part)) != 0; }
-bool is_none(const py::object& o) { return o.ptr() == Py_None; }
+bool is_none(const Object& o) { return o.ptr() == Py_None; }
 
-py::object group(PyObject* m, PyObject* which) { return call_method(m, PYU_STR("group"), {which}); }
-py::object group(PyObject* m, int which) { return group(m, integer(which).ptr()); }
+Object group(PyObject* m, PyObject* which) { return call_method(m, PYU_STR("group"), {which}); }
+Object group(PyObject* m, int which) { return group(m, integer(which).ptr()); }
 
 Py_ssize_t position(PyObject* m, PyObject* method) {
     Py_ssize_t n = PyLong_AsSsize_t(call_method(m, method, {}).ptr());
@@ -46,14 +46,14 @@ Py_ssize_t position(PyObject* m, PyObject* method) {
 }
 
 // core's re functions, as bound now
-py::object re_match(PyObject* pattern, PyObject* s) { return call(global(PYU_STR("match")), {pattern, s}); }
-py::object re_search(PyObject* pattern, PyObject* s) { return call(global(PYU_STR("search")), {pattern, s}); }
-py::object re_compile(PyObject* pattern) { return call(global(PYU_STR("compile")), {pattern}); }
+Object re_match(PyObject* pattern, PyObject* s) { return call(global(PYU_STR("match")), {pattern, s}); }
+Object re_search(PyObject* pattern, PyObject* s) { return call(global(PYU_STR("search")), {pattern, s}); }
+Object re_compile(PyObject* pattern) { return call(global(PYU_STR("compile")), {pattern}); }
 
 // sub(pattern, replacement, s) with `replacement` landing as written: 3.11
 // rejects templates such as "\s+", so its backslashes are escaped for re.
-py::object sub_literal(PyObject* pattern, PyObject* replacement, PyObject* s) {
-    py::object templ = own(PyUnicode_Replace(replacement, PYU_STR("\\"), PYU_STR("\\\\"), -1));
+Object sub_literal(PyObject* pattern, PyObject* replacement, PyObject* s) {
+    Object templ = own(PyUnicode_Replace(replacement, PYU_STR("\\"), PYU_STR("\\\\"), -1));
     return call(global(PYU_STR("sub")), {pattern, templ.ptr(), s});
 }
 
@@ -61,7 +61,7 @@ bool compare(Py_ssize_t count, PyObject* groupnum, int op) {
     return check(PyObject_RichCompareBool(integer(count).ptr(), groupnum, op)) != 0;
 }
 
-py::object self_escape(PyObject* self, PyObject* text) { return call_method(self, PYU_STR("escape"), {text}); }
+Object self_escape(PyObject* self, PyObject* text) { return call_method(self, PYU_STR("escape"), {text}); }
 
 // ---- quoting of values in the registration text ---------------------------------
 
@@ -85,15 +85,15 @@ bool fits_quotes(PyObject* s, bool raw) {
     return backslashes % 2 == 0;
 }
 
-py::object literal(PyObject* value, bool raw = false) {
-    py::object s = str(value);
+Object literal(PyObject* value, bool raw = false) {
+    Object s = str(value);
     if (fits_quotes(s.ptr(), raw)) return format(raw ? PYU_STR("r'{}'") : PYU_STR("'{}'"), {s.ptr()});
     return own(PyObject_Repr(s.ptr()));
 }
 
 // Text for a comment line: as written unless it would end the comment early.
-py::object comment_text(PyObject* value) {
-    py::object s = str(value);
+Object comment_text(PyObject* value) {
+    Object s = str(value);
     const Py_ssize_t n = PyUnicode_GET_LENGTH(s.ptr());
     for (Py_ssize_t i = 0; i < n; ++i) {
         Py_UCS4 c = PyUnicode_READ_CHAR(s.ptr(), i);
@@ -105,27 +105,27 @@ py::object comment_text(PyObject* value) {
 // ---- construction --------------------------------------------------------------
 
 // "(?:XA(?:<[^>]+>)?X<regex of A>|...|<custom-regex marker>)" over a type table.
-py::object marker_pattern(PyObject* table) {
-    py::object alternatives = own(PyList_New(0));
-    py::object items = iter(call_method(table, PYU_STR("items"), {}).ptr());
-    while (py::object item = next(items.ptr())) {
-        py::object letter, value;
+Object marker_pattern(PyObject* table) {
+    Object alternatives = own(PyList_New(0));
+    Object items = iter(call_method(table, PYU_STR("items"), {}).ptr());
+    while (Object item = next(items.ptr())) {
+        Object letter, value;
         unpack2(item.ptr(), letter, value);
         check(PyList_Append(alternatives.ptr(),
                             format(PYU_STR("X{}(?:<[^>]+>)?X{}"), {letter.ptr(), value.ptr()}).ptr()));
     }
-    py::object joined = own(PyUnicode_Join(PYU_STR("|"), alternatives.ptr()));
+    Object joined = own(PyUnicode_Join(PYU_STR("|"), alternatives.ptr()));
     return format(PYU_STR("(?:{}|X[xX]X(?:<(?P<regex>[^>]+)>)(?:<(?P<desc>[^>]+)>)?X[xX]X)"), {joined.ptr()});
 }
 
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
-    py::object class_table = getattr(self, PYU_STR("regex"));
+    Object class_table = getattr(self, PYU_STR("regex"));
     setattr(self, PYU_STR("allregex"), re_compile(marker_pattern(class_table.ptr()).ptr()).ptr());
     // the object's own table adds the optional (lower-case) form of every letter
-    py::object table = call_method(class_table.ptr(), PYU_STR("copy"), {});
-    py::object letters = iter(class_table.ptr());
-    while (py::object letter = next(letters.ptr()))
+    Object table = call_method(class_table.ptr(), PYU_STR("copy"), {});
+    Object letters = iter(class_table.ptr());
+    while (Object letter = next(letters.ptr()))
         setitem(table.ptr(), call_method(letter.ptr(), PYU_STR("lower"), {}).ptr(),
                 getitem(class_table.ptr(), letter.ptr()).ptr());
     setattr(self, PYU_STR("regex"), table.ptr());
@@ -143,10 +143,10 @@ py::object init_body(PyObject* const* a) {
 
 // ---- escape --------------------------------------------------------------------
 
-py::object escape_body(PyObject* const* a) {
+Object escape_body(const Args& a) {
     static PyObject* const specials[] = {PYU_STR("\\("), PYU_STR("\\)"), PYU_STR("\\?"), PYU_STR("\\+"),
                                          PYU_STR("\\*"), PYU_STR("\\["), PYU_STR("\\]")};
-    py::object s = borrow(a[1]);
+    Object s = borrow(a[1]);
     for (PyObject* special : specials) s = sub_literal(special, special, s.ptr());
     return sub_literal(PYU_STR("\\s+$"), PYU_STR("\\s+"), s.ptr());
 }
@@ -156,10 +156,10 @@ py::object escape_body(PyObject* const* a) {
 // The key text of a marker without a key name, from the words before its value
 // (or, at the target, after it).  `from`..`start` is the marker's literal stretch
 // as it stands, escaped, in `s`.  May empty `desclist`.
-py::object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t start, PyObject* trailing,
-                     bool target, py::object& desclist) {
-    py::object candidate = slice(s, from, start);
-    py::object post = call_method(getattr(self, PYU_STR("_postItemDescRegex")).ptr(), PYU_STR("match"),
+Object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t start, PyObject* trailing,
+                     bool target, Object& desclist) {
+    Object candidate = slice(s, from, start);
+    Object post = call_method(getattr(self, PYU_STR("_postItemDescRegex")).ptr(), PYU_STR("match"),
                                   {trailing, integer(start).ptr()});
     if (target && !is_none(post)) {
         if (has(candidate.ptr(), PYU_STR(","))) {
@@ -179,12 +179,12 @@ py::object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t st
     candidate = call_method(candidate.ptr(), PYU_STR("rstrip"), {PYU_STR(":\\")});
     candidate = call_method(candidate.ptr(), PYU_STR("lower"), {});
     for (PyObject* separator : {PYU_STR(" "), PYU_STR("/"), PYU_STR("\t")}) {
-        py::object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
+        Object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
         candidate = call_method(candidate.ptr(), PYU_STR("replace"), {separator, join.ptr()});
     }
     // "mtu is" / "address is": the key ends before a trailing "is"
-    py::object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
-    py::object join_is = own(PyNumber_Add(join.ptr(), PYU_STR("is")));
+    Object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
+    Object join_is = own(PyNumber_Add(join.ptr(), PYU_STR("is")));
     Py_ssize_t cut = PyUnicode_Find(candidate.ptr(), join_is.ptr(), 0, PY_SSIZE_T_MAX, -1);
     if (cut == -2) throw PyError();
     if (cut > 0) candidate = slice(candidate.ptr(), 0, cut);
@@ -194,47 +194,47 @@ py::object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t st
 }
 
 // An address, interface or prefix value without any key text names its type.
-py::object unknown_by_type(PyObject* type_char) {
-    py::object letter = call_method(type_char, PYU_STR("upper"), {});
+Object unknown_by_type(PyObject* type_char) {
+    Object letter = call_method(type_char, PYU_STR("upper"), {});
     if (equal(letter.ptr(), PYU_STR("A"))) return borrow(PYU_STR("addr"));
     if (equal(letter.ptr(), PYU_STR("I"))) return borrow(PYU_STR("intf"));
     if (equal(letter.ptr(), PYU_STR("P"))) return borrow(PYU_STR("prefix"));
     return borrow(PYU_STR("unknown"));
 }
 
-py::object join_key(PyObject* self, PyObject* desclist) {
-    py::object parts = own(PyList_New(0));
-    py::object items = iter(desclist);
-    while (py::object part = next(items.ptr())) {
-        py::object p = sub_literal(PYU_STR("--*"), PYU_STR("-"), part.ptr());
+Object join_key(PyObject* self, PyObject* desclist) {
+    Object parts = own(PyList_New(0));
+    Object items = iter(desclist);
+    while (Object part = next(items.ptr())) {
+        Object p = sub_literal(PYU_STR("--*"), PYU_STR("-"), part.ptr());
         check(PyList_Append(parts.ptr(), sub_literal(PYU_STR("-$"), PYU_STR(""), p.ptr()).ptr()));
     }
-    py::object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
+    Object join = getattr(self, PYU_STR("_autoKeyJoinChar"));
     return call_method(join.ptr(), PYU_STR("join"), {parts.ptr()});
 }
 
-py::object convert_body(PyObject* const* a) {
+Object convert_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* groupnum = a[3];
-    py::object line = borrow(a[2]);
-    py::object markers = getattr(self, PYU_STR("_alloptregex"));
-    py::object desclist = own(PyList_New(0));
-    py::object pdesc = borrow(PYU_STR(""));
-    py::object s;
+    Object line = borrow(a[2]);
+    Object markers = getattr(self, PYU_STR("_alloptregex"));
+    Object desclist = own(PyList_New(0));
+    Object pdesc = borrow(PYU_STR(""));
+    Object s;
     Py_ssize_t count = 0;
     Py_ssize_t prevmatch = 0;
     bool converted = false;  // prevmatch is set
-    py::object rematch = call_method(markers.ptr(), PYU_STR("search"), {line.ptr()});
+    Object rematch = call_method(markers.ptr(), PYU_STR("search"), {line.ptr()});
     while (!is_none(rematch)) {
         const Py_ssize_t start = position(rematch.ptr(), PYU_STR("start"));
         const Py_ssize_t end = position(rematch.ptr(), PYU_STR("end"));
-        py::object m = re_match(getattr(self, PYU_STR("_descregex")).ptr(), group(rematch.ptr(), 0).ptr());
-        py::object type_char = group(m.ptr(), 1);
+        Object m = re_match(getattr(self, PYU_STR("_descregex")).ptr(), group(rematch.ptr(), 0).ptr());
+        Object type_char = group(m.ptr(), 1);
         const bool optional = truth(call_method(type_char.ptr(), PYU_STR("islower"), {}).ptr());
         // the regex text built so far, then the escaped literal stretch before this marker
-        py::object stretch = self_escape(self, slice(line.ptr(), prevmatch, start).ptr());
+        Object stretch = self_escape(self, slice(line.ptr(), prevmatch, start).ptr());
         s = converted ? concat(slice(line.ptr(), 0, prevmatch).ptr(), stretch.ptr()) : stretch;
-        py::object trailing = line;
+        Object trailing = line;
         const bool target = compare(count, groupnum, Py_EQ);
         const bool measured = compare(count, groupnum, Py_LE);
         if (target && !optional) s = concat(s.ptr(), PYU_STR("("));
@@ -245,11 +245,11 @@ py::object convert_body(PyObject* const* a) {
         }
         if (!truth(pdesc.ptr()) && measured)
             pdesc = infer_key(self, s.ptr(), prevmatch, start, trailing.ptr(), target, desclist);
-        py::object custom = group(rematch.ptr(), PYU_STR("regex"));
+        Object custom = group(rematch.ptr(), PYU_STR("regex"));
         if (!is_none(custom)) {
             s = concat(s.ptr(), custom.ptr());
         } else {
-            py::object value_regex = getitem(getattr(self, PYU_STR("regex")).ptr(), type_char.ptr());
+            Object value_regex = getitem(getattr(self, PYU_STR("regex")).ptr(), type_char.ptr());
             s = concat(s.ptr(), value_regex.ptr());
             if (equal(pdesc.ptr(), PYU_STR("unknown"))) pdesc = unknown_by_type(type_char.ptr());
         }
@@ -260,8 +260,8 @@ py::object convert_body(PyObject* const* a) {
         converted = true;
         if (!is_none(custom)) {
             // the value follows the closing triple: consume it with the marker's own regex
-            py::object rest = tail(line.ptr(), end);
-            py::object value = re_search(hoist_global_flags(custom.ptr()).ptr(), rest.ptr());
+            Object rest = tail(line.ptr(), end);
+            Object value = re_search(hoist_global_flags(custom.ptr()).ptr(), rest.ptr());
             assert_that(!is_none(value), format(PYU_STR("ERROR: regex: '{}' doesn't match {}"),
                                                 {custom.ptr(), rest.ptr()}).ptr());
             s = concat(s.ptr(), tail(rest.ptr(), position(value.ptr(), PYU_STR("end"))).ptr());
@@ -281,31 +281,31 @@ py::object convert_body(PyObject* const* a) {
     line = sub_literal(PYU_STR("([ \\t])+:"), PYU_STR("\\s+:"), line.ptr());
     // a custom regex may open with "(?i)" mid-line; 3.11 wants global flags in front
     line = hoist_global_flags(line.ptr());
-    py::object key = join_key(self, desclist.ptr());
+    Object key = join_key(self, desclist.ptr());
     return own(PyTuple_Pack(2, key.ptr(), line.ptr()));
 }
 
 // ---- block compilation -------------------------------------------------------------
 
-py::object lines_of(PyObject* output) { return call_method(output, PYU_STR("split"), {PYU_STR("\n")}); }
+Object lines_of(PyObject* output) { return call_method(output, PYU_STR("split"), {PYU_STR("\n")}); }
 
-py::object call_convert(PyObject* self, PyObject* os, PyObject* line, Py_ssize_t groupnum, py::object& key) {
-    py::object result = call_method(self, PYU_STR("convert"), {os, line, integer(groupnum).ptr()});
-    py::object regex;
+Object call_convert(PyObject* self, PyObject* os, PyObject* line, Py_ssize_t groupnum, Object& key) {
+    Object result = call_method(self, PYU_STR("convert"), {os, line, integer(groupnum).ptr()});
+    Object regex;
     unpack2(result.ptr(), key, regex);
     return regex;
 }
 
-py::object desc_max_body(PyObject* const* a) {
+Object desc_max_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* os = a[1];
     Py_ssize_t width = 0;
-    py::object lines = iter(lines_of(a[2]).ptr());
-    while (py::object line = next(lines.ptr())) {
-        py::object found = own(PySequence_List(
+    Object lines = iter(lines_of(a[2]).ptr());
+    while (Object line = next(lines.ptr())) {
+        Object found = own(PySequence_List(
             call_method(getattr(self, PYU_STR("allregex")).ptr(), PYU_STR("finditer"), {line.ptr()}).ptr()));
         for (Py_ssize_t k = 0; k < PyList_GET_SIZE(found.ptr()); ++k) {
-            py::object key;
+            Object key;
             call_convert(self, os, line.ptr(), k, key);
             width = std::max(width, length(key.ptr()));
         }
@@ -313,31 +313,31 @@ py::object desc_max_body(PyObject* const* a) {
     return integer(width);
 }
 
-py::object derived_command_tag(PyObject* showcmd) {
-    py::object tag = call_method(showcmd, PYU_STR("replace"), {PYU_STR(" "), PYU_STR("_")});
+Object derived_command_tag(PyObject* showcmd) {
+    Object tag = call_method(showcmd, PYU_STR("replace"), {PYU_STR(" "), PYU_STR("_")});
     tag = call_method(tag.ptr(), PYU_STR("replace"), {PYU_STR("-"), PYU_STR("_")});
     return call_method(tag.ptr(), PYU_STR("upper"), {});
 }
 
 // self.<table>[os][cmd] += text
 void append_entry(PyObject* self, PyObject* table, PyObject* os, PyObject* cmd, PyObject* text) {
-    py::object per_os = getitem(getattr(self, table).ptr(), os);
+    Object per_os = getitem(getattr(self, table).ptr(), os);
     setitem(per_os.ptr(), cmd, own(PyNumber_Add(getitem(per_os.ptr(), cmd).ptr(), text)).ptr());
 }
 
-py::object convert_output_body(PyObject* const* a) {
+Object convert_output_body(const Args& a) {
     PyObject* self = a[0];
-    py::object showcmd = borrow(a[1]);
-    py::object prefix = borrow(a[2]);
+    Object showcmd = borrow(a[1]);
+    Object prefix = borrow(a[2]);
     PyObject* output = a[3];
-    py::object os = borrow(a[4]);
-    py::object cmd = borrow(a[5]);
+    Object os = borrow(a[4]);
+    Object cmd = borrow(a[5]);
     if (!truth(cmd.ptr())) cmd = derived_command_tag(showcmd.ptr());
     // an OS header leaves them unset for the next block: as at the start of input
     if (is_none(showcmd)) showcmd = borrow(PYU_STR(""));
     if (is_none(prefix)) prefix = borrow(PYU_STR(""));
     if (is_none(os)) os = borrow(PYU_STR("WEND"));
-    py::object width = call_method(self, PYU_STR("_desc_max"), {os.ptr(), output});
+    Object width = call_method(self, PYU_STR("_desc_max"), {os.ptr(), output});
 
     PyObject* tables[] = {PYU_STR("_commands"), PYU_STR("_regexdict"), PYU_STR("_regexkeydict")};
     if (!contains(getattr(self, PYU_STR("_commands")).ptr(), os.ptr()))
@@ -346,28 +346,28 @@ py::object convert_output_body(PyObject* const* a) {
     for (PyObject* table : {tables[1], tables[2]})
         setitem(getitem(getattr(self, table).ptr(), os.ptr()).ptr(), cmd.ptr(), PYU_STR(""));
 
-    py::object lines = iter(lines_of(output).ptr());
-    while (py::object line = next(lines.ptr())) {
-        py::object markers = iter(
+    Object lines = iter(lines_of(output).ptr());
+    while (Object line = next(lines.ptr())) {
+        Object markers = iter(
             call_method(getattr(self, PYU_STR("_alloptregex")).ptr(), PYU_STR("finditer"), {line.ptr()}).ptr());
         Py_ssize_t groupnum = 0;
-        for (py::object marker; (marker = next(markers.ptr())); ++groupnum) {
-            py::object m = re_match(getattr(self, PYU_STR("_descregex")).ptr(), group(marker.ptr(), 0).ptr());
+        for (Object marker; (marker = next(markers.ptr())); ++groupnum) {
+            Object m = re_match(getattr(self, PYU_STR("_descregex")).ptr(), group(marker.ptr(), 0).ptr());
             if (truth(call_method(group(m.ptr(), 1).ptr(), PYU_STR("islower"), {}).ptr())) continue;  // optional
-            py::object key;
-            py::object regex = call_convert(self, os.ptr(), line.ptr(), groupnum, key);
-            py::object pad = own(PyNumber_Multiply(
+            Object key;
+            Object regex = call_convert(self, os.ptr(), line.ptr(), groupnum, key);
+            Object pad = own(PyNumber_Multiply(
                 PYU_STR(" "), own(PyNumber_Subtract(width.ptr(), integer(length(key.ptr())).ptr())).ptr()));
-            py::object tag = literal(format(PYU_STR("{}.{}"), {prefix.ptr(), key.ptr()}).ptr());
+            Object tag = literal(format(PYU_STR("{}.{}"), {prefix.ptr(), key.ptr()}).ptr());
             append_entry(self, tables[1], os.ptr(), cmd.ptr(),
                          format(PYU_STR("        {}{} : {},\n"), {tag.ptr(), pad.ptr(), literal(regex.ptr(), true).ptr()})
                              .ptr());
             append_entry(self, tables[2], os.ptr(), cmd.ptr(),
                          format(PYU_STR("        {}{} ,\n"), {tag.ptr(), pad.ptr()}).ptr());
-            py::object prefix_desc = format(PYU_STR("{}.{}.{}"), {os.ptr(), prefix.ptr(), key.ptr()});
-            py::object seen = getattr(self, PYU_STR("prefixDescSet"));
+            Object prefix_desc = format(PYU_STR("{}.{}.{}"), {os.ptr(), prefix.ptr(), key.ptr()});
+            Object seen = getattr(self, PYU_STR("prefixDescSet"));
             if (contains(seen.ptr(), prefix_desc.ptr())) {
-                py::object entries = getitem(getitem(getattr(self, tables[1]).ptr(), os.ptr()).ptr(), cmd.ptr());
+                Object entries = getitem(getitem(getattr(self, tables[1]).ptr(), os.ptr()).ptr(), cmd.ptr());
                 warn(format(PYU_STR("{} has been defined more than once (command {},existing re{}, new re {})."),
                             {prefix_desc.ptr(), cmd.ptr(), entries.ptr(), regex.ptr()}).ptr());
             } else {
@@ -381,11 +381,11 @@ py::object convert_output_body(PyObject* const* a) {
 // ---- registration text ---------------------------------------------------------------
 
 struct Command {
-    py::object tag, text, regex_entries, tag_entries;
+    Object tag, text, regex_entries, tag_entries;
 };
 
 struct OsGroup {
-    py::object name;  // lower case
+    Object name;  // lower case
     std::vector<Command> commands;
 };
 
@@ -393,22 +393,22 @@ struct OsGroup {
 // "WEND" and an explicit "wend" are one group (the explicit entry winning a
 // command tag both hold): two displays under one name would keep only the later.
 std::vector<OsGroup> os_groups(PyObject* self) {
-    py::object commands = getattr(self, PYU_STR("_commands"));
-    py::object regexdict = getattr(self, PYU_STR("_regexdict"));
-    py::object keydict = getattr(self, PYU_STR("_regexkeydict"));
-    py::object oses = own(PySequence_List(commands.ptr()));
+    Object commands = getattr(self, PYU_STR("_commands"));
+    Object regexdict = getattr(self, PYU_STR("_regexdict"));
+    Object keydict = getattr(self, PYU_STR("_regexkeydict"));
+    Object oses = own(PySequence_List(commands.ptr()));
     check(PyList_Sort(oses.ptr()));
-    std::vector<std::pair<py::object, py::object>> merged;  // name, dict tag -> (os text, text)
+    std::vector<std::pair<Object, Object>> merged;  // name, dict tag -> (os text, text)
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(oses.ptr()); ++i) {
         PyObject* os = PyList_GET_ITEM(oses.ptr(), i);
-        py::object name = call_method(os, PYU_STR("lower"), {});
+        Object name = call_method(os, PYU_STR("lower"), {});
         const bool explicit_name = equal(name.ptr(), os);
         auto slot = merged.begin();
         while (slot != merged.end() && !equal(slot->first.ptr(), name.ptr())) ++slot;
         if (slot == merged.end()) slot = merged.insert(merged.end(), {name, own(PyDict_New())});
-        py::object items = iter(call_method(getitem(commands.ptr(), os).ptr(), PYU_STR("items"), {}).ptr());
-        while (py::object item = next(items.ptr())) {
-            py::object tag, text;
+        Object items = iter(call_method(getitem(commands.ptr(), os).ptr(), PYU_STR("items"), {}).ptr());
+        while (Object item = next(items.ptr())) {
+            Object tag, text;
             unpack2(item.ptr(), tag, text);
             if (contains(slot->second.ptr(), tag.ptr()) && !explicit_name) continue;
             setitem(slot->second.ptr(), tag.ptr(), own(PyTuple_Pack(2, os, text.ptr())).ptr());
@@ -417,10 +417,10 @@ std::vector<OsGroup> os_groups(PyObject* self) {
     std::vector<OsGroup> groups;
     for (auto& [name, by_tag] : merged) {
         OsGroup g{name, {}};
-        py::object items = own(PySequence_List(call_method(by_tag.ptr(), PYU_STR("items"), {}).ptr()));
+        Object items = own(PySequence_List(call_method(by_tag.ptr(), PYU_STR("items"), {}).ptr()));
         check(PyList_Sort(items.ptr()));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
-            py::object tag, source, os, text;
+            Object tag, source, os, text;
             unpack2(PyList_GET_ITEM(items.ptr(), i), tag, source);
             unpack2(source.ptr(), os, text);
             g.commands.push_back({tag, text, getitem(getitem(regexdict.ptr(), os.ptr()).ptr(), tag.ptr()),
@@ -435,11 +435,11 @@ class Text {
 public:
     Text() : pieces_(own(PyList_New(0))) {}
     void add(PyObject* piece) { check(PyList_Append(pieces_.ptr(), piece)); }
-    void add(const py::object& piece) { add(piece.ptr()); }
-    py::object joined() const { return own(PyUnicode_Join(PYU_STR(""), pieces_.ptr())); }
+    void add(const Object& piece) { add(piece.ptr()); }
+    Object joined() const { return own(PyUnicode_Join(PYU_STR(""), pieces_.ptr())); }
 
 private:
-    py::object pieces_;
+    Object pieces_;
 };
 
 void add_show_commands(Text& text, const std::vector<OsGroup>& groups) {
@@ -449,7 +449,7 @@ void add_show_commands(Text& text, const std::vector<OsGroup>& groups) {
         for (const Command& c : g.commands) width = std::max(width, length(c.tag.ptr()));
         text.add(format(PYU_STR("    {}: {{\n"), {literal(g.name.ptr()).ptr()}));
         for (const Command& c : g.commands) {
-            py::object pad = own(PySequence_Repeat(PYU_STR(" "), width - length(c.tag.ptr())));
+            Object pad = own(PySequence_Repeat(PYU_STR(" "), width - length(c.tag.ptr())));
             text.add(format(PYU_STR("        {}{}: {},\n"),
                             {literal(c.tag.ptr()).ptr(), pad.ptr(), literal(c.text.ptr()).ptr()}));
         }
@@ -476,7 +476,7 @@ void add_entries(Text& text, const std::vector<OsGroup>& groups, bool tags) {
     text.add(PYU_STR("}\n"));
 }
 
-py::object generate_output_body(PyObject* const* a) {
+Object generate_output_body(const Args& a) {
     PyObject* self = a[0];
     const bool with_tags = truth(a[1]);
     const bool package_form = truth(a[2]);
@@ -499,35 +499,35 @@ py::object generate_output_body(PyObject* const* a) {
 // ---- reading marked-up input ------------------------------------------------------------
 
 // Group 1 of `pattern` matched at the start of `line`, or a null object.
-py::object header_value(PyObject* pattern, PyObject* line) {
-    py::object m = re_match(pattern, line);
-    return is_none(m) ? py::object() : group(m.ptr(), 1);
+Object header_value(PyObject* pattern, PyObject* line) {
+    Object m = re_match(pattern, line);
+    return is_none(m) ? Object() : group(m.ptr(), 1);
 }
 
-py::object process_body(PyObject* const* a) {
+Object process_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* markup_iterator = a[1];
-    py::object abc = import("collections.abc");
-    py::object iterable = getattr(abc.ptr(), PYU_STR("Iterable"));
+    Object abc = import("collections.abc");
+    Object iterable = getattr(abc.ptr(), PYU_STR("Iterable"));
     assert_that(check(PyObject_IsInstance(markup_iterator, iterable.ptr())) != 0,
                 "Must provide an iterator to process_marked_up_input.");
     setattr(self, PYU_STR("_autoKeyJoinChar"), a[2]);
-    py::object cmd = borrow(PYU_STR("")), showcmd = cmd, prefix = cmd, markup = cmd;
-    py::object os = borrow(Py_None), oldos;
+    Object cmd = borrow(PYU_STR("")), showcmd = cmd, prefix = cmd, markup = cmd;
+    Object os = borrow(Py_None), oldos;
     bool inmarkup = false;
     call_method(global(PYU_STR("logger")), PYU_STR("debug"), {PYU_STR("process_marked_up_input")});
 
     auto hand_over = [&](PyObject* block_os) {
         call_method(self, PYU_STR("convert_output"), {showcmd.ptr(), prefix.ptr(), markup.ptr(), block_os, cmd.ptr()});
     };
-    py::object lines = iter(markup_iterator);
+    Object lines = iter(markup_iterator);
     Py_ssize_t line_number = 0;
-    for (py::object line; (line = next(lines.ptr())); ++line_number) {
+    for (Object line; (line = next(lines.ptr())); ++line_number) {
         if (!truth(line.ptr())) continue;
-        if (py::object value = header_value(PYU_STR("OS: (.+)"), line.ptr())) {
+        if (Object value = header_value(PYU_STR("OS: (.+)"), line.ptr())) {
             oldos = os;
             os = call_method(value.ptr(), PYU_STR("lower"), {});
-            pyutil::Held oses = global(PYU_STR("supported_oses"));
+            Object oses = global(PYU_STR("supported_oses"));
             if (!assertions_disabled() && !contains(oses, os.ptr()))
                 raise(PyExc_AssertionError, format(PYU_STR("Unknown OS {}, must be one of {}"), {os.ptr(), oses}).ptr());
             if (truth(markup.ptr())) {
@@ -538,8 +538,8 @@ py::object process_body(PyObject* const* a) {
             inmarkup = false;
             continue;
         }
-        py::object* target = nullptr;
-        py::object value;
+        Object* target = nullptr;
+        Object value;
         if ((value = header_value(PYU_STR("CMD: (.+)"), line.ptr()))) target = &cmd;
         else if ((value = header_value(PYU_STR("SHOWCMD: (.+)"), line.ptr()))) target = &showcmd;
         else if ((value = header_value(PYU_STR("PREFIX: (.+)"), line.ptr()))) target = &prefix;
@@ -574,20 +574,20 @@ py::object process_body(PyObject* const* a) {
 
 // ---- extend_markup -----------------------------------------------------------------------
 
-py::object extend_markup_body(PyObject* const* a) {
-    py::object compiler = call(global(PYU_STR("_mk_textloom_t")), {});
-    py::object lines = iter(call_method(a[0], PYU_STR("splitlines"), {}).ptr());
+Object extend_markup_body(const Args& a) {
+    Object compiler = call(global(PYU_STR("_mk_textloom_t")), {});
+    Object lines = iter(call_method(a[0], PYU_STR("splitlines"), {}).ptr());
     call_method(compiler.ptr(), PYU_STR("process_marked_up_input"), {lines.ptr(), a[1]});
     PyObject* args[] = {compiler.ptr(), Py_True};
-    py::object kwnames = own(PyTuple_Pack(1, PYU_STR("generate_regex_tags")));
-    py::object text = own(PyObject_VectorcallMethod(PYU_STR("generate_output"), args, 1, kwnames.ptr()));
+    Object kwnames = own(PyTuple_Pack(1, PYU_STR("generate_regex_tags")));
+    Object text = own(PyObject_VectorcallMethod(PYU_STR("generate_output"), args, 1, kwnames.ptr()));
     // exec(text, core's dict, core's dict): names the text binds stay in core
     PyObject* exec = PyDict_GetItemWithError(PyEval_GetBuiltins(), PYU_STR("exec"));
     if (!exec) {
         check_no_error();
         raise(PyExc_NameError, "name 'exec' is not defined");
     }
-    call(exec, {text.ptr(), globals(), globals()});
+    call(exec, {text, frame().globals(), frame().globals()});
     return borrow(Py_None);
 }
 
@@ -655,8 +655,8 @@ const char* const type_table[][2] = {
     {"T", "\\d{2}:\\d{2}:\\d{2}"}, {"W", "\\w+"},
 };
 
-py::object make_type_table() {
-    py::object table = own(PyDict_New());
+Object make_type_table() {
+    Object table = own(PyDict_New());
     for (const auto& entry : type_table)
         check(PyDict_SetItem(table.ptr(), own(PyUnicode_InternFromString(entry[0])).ptr(),
                              own(PyUnicode_FromString(entry[1])).ptr()));
@@ -665,9 +665,9 @@ py::object make_type_table() {
 
 }  // namespace
 
-py::object make_mk_textloom_class() {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
+Object make_mk_textloom_class() {
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class("_mk_textloom_t", bases.ptr(), n, doc,
                       {{"regex", make_type_table()},
                        {"__init__", make_method<init_spec>(n)},
@@ -679,6 +679,6 @@ py::object make_mk_textloom_class() {
                        {"process_marked_up_input", make_method<process_spec>(n)}});
 }
 
-py::object make_extend_markup() { return make_function<extend_markup_spec>(module(), module_name()); }
+Object make_extend_markup() { return make_function<extend_markup_spec>(frame()); }
 
 }  // namespace core

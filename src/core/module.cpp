@@ -8,13 +8,10 @@
 namespace core {
 namespace {
 
-PyObject* the_module = nullptr;
-PyObject* the_globals = nullptr;
-PyObject* the_name = nullptr;
+// never destroyed: the module lives as long as the process
+pyutil::ModuleFrame& the_frame = *new pyutil::ModuleFrame();
 
-void bind(const char* name, const py::object& value) {
-    check(PyDict_SetItemString(the_globals, name, value.ptr()));
-}
+void bind(const char* name, const Object& value) { the_frame.bind(name, value); }
 
 void bind_new_dict(const char* name) { bind(name, own(PyDict_New())); }
 
@@ -23,19 +20,19 @@ void load() {
     for (const char* mod : {"logging", "string", "sys", "inspect", "collections"})
         bind(mod, pyutil::import(mod));
     // 2. the re functions themselves
-    py::object re = pyutil::import("re");
+    Object re = pyutil::import("re");
     for (const char* fn : {"compile", "match", "search", "sub", "escape"})
         bind(fn, own(PyObject_GetAttrString(re.ptr(), fn)));
     // 3. python3 := sys.version_info >= (3, 0)
     {
-        py::object version = own(PyObject_GetAttrString(global(PYU_STR("sys")), "version_info"));
-        py::object three = own(Py_BuildValue("(ii)", 3, 0));
+        Object version = pyutil::getattr(global(PYU_STR("sys")), PYU_STR("version_info"));
+        Object three = own(Py_BuildValue("(ii)", 3, 0));
         bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
     }
     // 4. logger, named after the module's __name__ as it is now
     {
-        py::object getLogger = own(PyObject_GetAttrString(global(PYU_STR("logging")), "getLogger"));
-        bind("logger", pyutil::call(getLogger.ptr(), {global(PYU_STR("__name__"))}));
+        Object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));
+        bind("logger", pyutil::call(getLogger, {global(PYU_STR("__name__"))}));
     }
     bind("warning", make_warning());                        // 5
     bind("supported_oses", make_supported_oses());          // 6
@@ -55,8 +52,7 @@ void load() {
     bind("isstr", make_isstr());                            // 17
     bind("column_result_t", make_column_result_class());    // 18
     // 19: derived from what the name column_result_t denotes at this moment
-    bind("column_table_result_core_t",
-         make_column_table_result_core_class(global(PYU_STR("column_result_t"))));
+    bind("column_table_result_core_t", make_column_table_result_core_class(global(PYU_STR("column_result_t"))));
 }
 
 PyModuleDef core_def = {
@@ -69,31 +65,8 @@ PyModuleDef core_def = {
 
 }  // namespace
 
-PyObject* module() { return the_module; }
-PyObject* globals() { return the_globals; }
-PyObject* module_name() { return the_name; }
+const pyutil::ModuleFrame& frame() { return the_frame; }
 
 }  // namespace core
 
-extern "C" PyMODINIT_FUNC PyInit_core() {
-    using namespace core;
-    if (the_module) return Py_NewRef(the_module);
-    PyObject* m = PyModule_Create(&core_def);
-    if (!m) return nullptr;
-    the_module = m;
-    the_globals = PyModule_GetDict(m);
-    the_name = PyModule_GetNameObject(m);
-    PyObject* result = pyutil::boundary([] {
-        load();
-        return borrow(the_module);
-    });
-    if (!result) {
-        // a failed load leaves nothing behind: the next import starts afresh
-        Py_CLEAR(the_name);
-        the_globals = nullptr;
-        Py_CLEAR(the_module);
-        return nullptr;
-    }
-    // the reference from PyModule_Create stays ours: the module lives as long as the process
-    return result;
-}
+extern "C" PyMODINIT_FUNC PyInit_core() { return pyutil::init_once(core::core_def, core::the_frame, core::load); }

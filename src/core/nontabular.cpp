@@ -33,8 +33,8 @@ struct {
 } base;
 
 PyObject* empty_text() { return PYU_STR(""); }
-py::object index(Py_ssize_t i) { return own(PyLong_FromSsize_t(i)); }
-py::object attr(PyObject* self, PyObject* name) { return getattr(self, name); }
+Object index(Py_ssize_t i) { return own(PyLong_FromSsize_t(i)); }
+Object attr(PyObject* self, PyObject* name) { return getattr(self, name); }
 Py_ssize_t size(PyObject* o) {
     Py_ssize_t n = PyObject_Size(o);
     if (n < 0) throw PyError();
@@ -43,7 +43,7 @@ Py_ssize_t size(PyObject* o) {
 bool is_none(PyObject* o) { return o == Py_None || equal(o, Py_None); }
 
 // s.replace("\r", "") for a line.
-py::object without_cr(PyObject* s) {
+Object without_cr(PyObject* s) {
     if (!PyUnicode_CheckExact(s))
         return call_method(s, PYU_STR("replace"), {PYU_STR("\r"), empty_text()});
     Py_ssize_t at = PyUnicode_FindChar(s, '\r', 0, PyUnicode_GET_LENGTH(s), 1);
@@ -53,29 +53,29 @@ py::object without_cr(PyObject* s) {
 }
 
 // text[start:end] with carriage returns removed, for an exact str.
-py::object clean_slice(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+Object clean_slice(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
     Py_ssize_t at = PyUnicode_FindChar(text, '\r', start, end, 1);
     if (at == -2) throw PyError();
-    py::object piece = own(PyUnicode_Substring(text, start, end));
+    Object piece = own(PyUnicode_Substring(text, start, end));
     if (at < 0) return piece;
     return own(PyUnicode_Replace(piece.ptr(), PYU_STR("\r"), empty_text(), -1));
 }
 
 // collections.Iterable: the old alias where the bound `collections` has it,
 // else collections.abc.Iterable.
-py::object iterable_abc() {
-    PyObject* collections = global(PYU_STR("collections"));
+Object iterable_abc() {
+    Object collections = global(PYU_STR("collections"));
     PyObject* found = nullptr;
-    if (PyModule_CheckExact(collections)) {
+    if (PyModule_CheckExact(collections.ptr())) {
         // a missing module attribute costs an AttributeError: read the dict
-        PyObject* dict = PyModule_GetDict(collections);
+        PyObject* dict = PyModule_GetDict(collections.ptr());
         if ((found = PyDict_GetItemWithError(dict, PYU_STR("Iterable")))) return borrow(found);
         check_no_error();
         if ((found = PyDict_GetItemWithError(dict, PYU_STR("abc")))) return getattr(found, PYU_STR("Iterable"));
         check_no_error();
     } else {
-        if (check(_PyObject_LookupAttr(collections, PYU_STR("Iterable"), &found))) return own(found);
-        if (check(_PyObject_LookupAttr(collections, PYU_STR("abc"), &found)))
+        if (check(_PyObject_LookupAttr(collections.ptr(), PYU_STR("Iterable"), &found))) return own(found);
+        if (check(_PyObject_LookupAttr(collections.ptr(), PYU_STR("abc"), &found)))
             return getattr(own(found).ptr(), PYU_STR("Iterable"));
     }
     return getattr(import("collections.abc").ptr(), PYU_STR("Iterable"));
@@ -120,15 +120,15 @@ Traits traits_of(PyObject* regex) {
 }
 
 // pattern.match(line); an re.Pattern through its method descriptor.
-py::object match(PyObject* pattern, PyObject* line) {
+Object match(PyObject* pattern, PyObject* line) {
     if (Py_TYPE(pattern) == pattern_type) {
         PyObject* args[] = {pattern, line};
         return own(PyObject_Vectorcall(pattern_match, args, 2, nullptr));
     }
     return call_method(pattern, PYU_STR("match"), {line});
 }
-py::object match(PyObject* pattern, PyObject* text, Py_ssize_t pos) {
-    py::object from = index(pos);
+Object match(PyObject* pattern, PyObject* text, Py_ssize_t pos) {
+    Object from = index(pos);
     PyObject* args[] = {pattern, text, from.ptr()};
     return own(PyObject_Vectorcall(pattern_match, args, 3, nullptr));
 }
@@ -142,17 +142,17 @@ class Regexes {
 public:
     // The future-match pattern of one regex.
     struct Composed {
-        py::object literal;        // "(.*[\n])*.*" + regex, through `compile`
-        py::object lazy;           // its lazy twin, or null
+        Object literal;        // "(.*[\n])*.*" + regex, through `compile`
+        Object lazy;           // its lazy twin, or null
         bool fast = false;         // both are re patterns: bounded evaluation allowed
         bool from_offset = false;  // the whole-rest test may match the text from an offset
     };
 
-    py::object compile(PyObject* text) {
+    Object compile(PyObject* text) {
         sync();
         const bool cacheable = PyUnicode_CheckExact(text);
         if (PyObject* hit = cacheable ? lookup(compiled_, text) : nullptr) return borrow(hit);
-        py::object pattern = call(fn_.ptr(), {hoist_global_flags(text).ptr()});
+        Object pattern = call(fn_.ptr(), {hoist_global_flags(text).ptr()});
         if (cacheable) store(compiled_, text, pattern.ptr());
         return pattern;
     }
@@ -168,14 +168,14 @@ public:
             c.fast = true;
             c.from_offset = t.from_offset;
             if (t.lazy_ok) {
-                py::object text = own(PyNumber_Add(PYU_STR("(.*?[\n])*?.*?"), regex));
+                Object text = own(PyNumber_Add(PYU_STR("(.*?[\n])*?.*?"), regex));
                 PyObject* lazy = PyObject_CallOneArg(re_compile, hoist_global_flags(text.ptr()).ptr());
                 if (lazy) c.lazy = own(lazy);
                 else PyErr_Clear();  // the literal pattern serves alone
             }
         }
         if (cacheable) {
-            py::object entry = own(PyTuple_Pack(4, c.literal.ptr(), c.lazy ? c.lazy.ptr() : Py_None,
+            Object entry = own(PyTuple_Pack(4, c.literal.ptr(), c.lazy ? c.lazy.ptr() : Py_None,
                                                 c.fast ? Py_True : Py_False, c.from_offset ? Py_True : Py_False));
             store(composed_, regex, entry.ptr());
         }
@@ -184,7 +184,7 @@ public:
 
     // isinstance(o, Iterable) remembered per exact built-in type for this parse.
     bool is_iterable(PyObject* o) {
-        py::object abc = iterable_abc();
+        Object abc = iterable_abc();
         PyTypeObject* type = Py_TYPE(o);
         const bool builtin = o == Py_None || PyLong_CheckExact(o) || PyFloat_CheckExact(o) || PyBool_Check(o) ||
                              PyTuple_CheckExact(o) || PyList_CheckExact(o) || PyUnicode_CheckExact(o);
@@ -199,10 +199,10 @@ public:
 private:
     // core's `compile` as bound now.
     void sync() {
-        PyObject* fn = global(PYU_STR("compile"));
-        if (fn == fn_.ptr()) return;
-        fn_ = borrow(fn);
-        if (fn == re_compile) {
+        Object fn = global(PYU_STR("compile"));
+        if (fn.is(fn_)) return;
+        fn_ = fn;
+        if (fn.ptr() == re_compile) {
             compiled_ = shared_compiled;
             composed_ = shared_composed;
         } else {
@@ -232,15 +232,15 @@ private:
     }
 
     struct Known {
-        py::object abc;
+        Object abc;
         PyTypeObject* type;
         bool answer;
     };
 
-    py::object fn_;
+    Object fn_;
     PyObject* compiled_ = nullptr;
     PyObject* composed_ = nullptr;
-    py::object own_compiled_, own_composed_;
+    Object own_compiled_, own_composed_;
     std::vector<Known> iterable_;
 
 public:
@@ -273,7 +273,7 @@ struct Parse {
 
     PyObject* self;
     Regexes regexes;
-    py::object text;             // the stored text the walk reads
+    Object text;             // the stored text the walk reads
     Py_ssize_t line_offset = 0;  // where the current line starts in it
 };
 
@@ -301,16 +301,16 @@ PyObject* not_found_text() {
     raise(PyExc_AssertionError, format(not_found_text(), {attribute, attr(self, PYU_STR("_routerOs")).ptr()}).ptr());
 }
 
-py::object routed_regex(PyObject* self, PyObject* tag) {
+Object routed_regex(PyObject* self, PyObject* tag) {
     return get_regex(attr(self, PYU_STR("_routerOs")).ptr(), tag);
 }
 
 // The stop rule: false when a consumed tag's pattern matches the line.
 bool check_scope(PyObject* regex_done, PyObject* line) {
-    py::object it = iter(regex_done);
-    while (py::object pattern = pyutil::next(it.ptr())) {
+    Object it = iter(regex_done);
+    while (Object pattern = pyutil::next(it.ptr())) {
         if (match(pattern.ptr(), line).ptr() == Py_None) continue;
-        py::object text = own(PyUnicode_Format(
+        Object text = own(PyUnicode_Format(
             PYU_STR("Regular expression hierarchy violated at line '%s' (hint: overlapping regular expression "
                     "in the same predicate and on different line ?"),
             line));
@@ -322,8 +322,8 @@ bool check_scope(PyObject* regex_done, PyObject* line) {
 
 bool current_matching(Regexes& rx, PyObject* value_to_match, PyObject* value_found) {
     if (!isstr(value_to_match) && rx.is_iterable(value_to_match)) {
-        py::object it = iter(value_to_match);
-        while (py::object item = pyutil::next(it.ptr()))
+        Object it = iter(value_to_match);
+        while (Object item = pyutil::next(it.ptr()))
             if (equal(str(item.ptr()).ptr(), value_found)) return true;
         return false;
     }
@@ -332,8 +332,8 @@ bool current_matching(Regexes& rx, PyObject* value_to_match, PyObject* value_fou
 
 // Whether any pattern of regex_done matches the piece (by truth value).
 bool any_done_matches(PyObject* regex_done, PyObject* piece) {
-    py::object it = iter(regex_done);
-    while (py::object pattern = pyutil::next(it.ptr()))
+    Object it = iter(regex_done);
+    while (Object pattern = pyutil::next(it.ptr()))
         if (truth(match(pattern.ptr(), piece).ptr())) return true;
     return false;
 }
@@ -347,16 +347,16 @@ bool all_patterns(PyObject* regex_done) {
 
 // The rest of the text after the current line, as the pattern test and the
 // per-line scan see it, exactly as written: a copy, split at every line feed.
-py::object future_literal(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
+Object future_literal(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
                           PyObject* regex_done) {
-    py::object from = index(start);
-    py::object slice = own(PySlice_New(from.ptr(), Py_None, Py_None));
-    py::object remainder = getitem(text, slice.ptr());
+    Object from = index(start);
+    Object slice = own(PySlice_New(from.ptr(), Py_None, Py_None));
+    Object remainder = getitem(text, slice.ptr());
     if (!truth(match(c.literal.ptr(), remainder.ptr()).ptr())) return borrow(Py_False);
-    py::object pieces = iter(call_method(remainder.ptr(), PYU_STR("split"), {PYU_STR("\n")}).ptr());
-    while (py::object raw = pyutil::next(pieces.ptr())) {
-        py::object piece = without_cr(raw.ptr());
-        py::object occurs = match(c.literal.ptr(), piece.ptr());
+    Object pieces = iter(call_method(remainder.ptr(), PYU_STR("split"), {PYU_STR("\n")}).ptr());
+    while (Object raw = pyutil::next(pieces.ptr())) {
+        Object piece = without_cr(raw.ptr());
+        Object occurs = match(c.literal.ptr(), piece.ptr());
         if (any_done_matches(regex_done, piece.ptr())) return borrow(Py_False);
         if (truth(occurs.ptr())) return borrow(Py_True);
     }
@@ -366,7 +366,7 @@ py::object future_literal(const Regexes::Composed& c, PyObject* text, Py_ssize_t
 // The same answer, with the cost bounded by the section: the per-line scan
 // decides first, and the whole-rest test runs only when the scan did not
 // already give False, lazily from the current line's end.
-py::object future_bounded(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
+Object future_bounded(const Regexes::Composed& c, PyObject* text, Py_ssize_t start,
                           PyObject* regex_done) {
     PyObject* test = c.lazy ? c.lazy.ptr() : c.literal.ptr();
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
@@ -374,7 +374,7 @@ py::object future_bounded(const Regexes::Composed& c, PyObject* text, Py_ssize_t
     for (Py_ssize_t pos = start;;) {
         Py_ssize_t nl = PyUnicode_FindChar(text, '\n', pos, n, 1);
         if (nl == -2) throw PyError();
-        py::object piece = clean_slice(text, pos, nl < 0 ? n : nl);
+        Object piece = clean_slice(text, pos, nl < 0 ? n : nl);
         bool occurs = truth(match(test, piece.ptr()).ptr());
         if (any_done_matches(regex_done, piece.ptr())) return borrow(Py_False);
         if (occurs) {
@@ -384,7 +384,7 @@ py::object future_bounded(const Regexes::Composed& c, PyObject* text, Py_ssize_t
         if (nl < 0) break;
         pos = nl + 1;
     }
-    py::object found = c.from_offset ? match(test, text, start)
+    Object found = c.from_offset ? match(test, text, start)
                                      : match(test, own(PyUnicode_Substring(text, start, n)).ptr());
     if (!truth(found.ptr())) return borrow(Py_False);
     return borrow(verdict);
@@ -396,7 +396,7 @@ Py_ssize_t find_line(PyObject* text, PyObject* line, Py_ssize_t from) {
         if (at == -2) throw PyError();
         return at;
     }
-    py::object at = from ? call_method(text, PYU_STR("find"), {line, index(from).ptr()})
+    Object at = from ? call_method(text, PYU_STR("find"), {line, index(from).ptr()})
                          : call_method(text, PYU_STR("find"), {line});
     Py_ssize_t value = PyLong_AsSsize_t(at.ptr());
     check_no_error();
@@ -405,8 +405,8 @@ Py_ssize_t find_line(PyObject* text, PyObject* line, Py_ssize_t from) {
 
 // Whether `regex` occurs again below the current line before a consumed
 // tag's pattern matches a line: True, False, or None when the text ends first.
-py::object future_matching(Context& ctx, PyObject* self, PyObject* regex, PyObject* regex_done, PyObject* line) {
-    py::object text = attr(self, PYU_STR("_text_to_parse"));
+Object future_matching(Context& ctx, PyObject* self, PyObject* regex, PyObject* regex_done, PyObject* line) {
+    Object text = attr(self, PYU_STR("_text_to_parse"));
     // The current line is looked for where it stands, not at an earlier
     // line that holds the same text or a longer one.
     Parse* p = ctx.parse();
@@ -423,18 +423,18 @@ py::object future_matching(Context& ctx, PyObject* self, PyObject* regex, PyObje
 // The skip option: drops the tags none of whose testable alternatives matches
 // any line, and the values paired with them.
 void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject* regex_tags) {
-    std::vector<py::object> tags;
+    std::vector<Object> tags;
     {
-        py::object it = iter(regex_tags);
-        while (py::object tag = pyutil::next(it.ptr())) tags.push_back(std::move(tag));
+        Object it = iter(regex_tags);
+        while (Object tag = pyutil::next(it.ptr())) tags.push_back(std::move(tag));
     }
     // lines are tested as the loop sees them, without carriage returns
-    std::vector<py::object> clean;
+    std::vector<Object> clean;
     bool clean_ready = false;
-    auto clean_lines = [&]() -> const std::vector<py::object>& {
+    auto clean_lines = [&]() -> const std::vector<Object>& {
         if (!clean_ready) {
-            py::object it = iter(lines);
-            while (py::object line = pyutil::next(it.ptr())) clean.push_back(without_cr(line.ptr()));
+            Object it = iter(lines);
+            while (Object line = pyutil::next(it.ptr())) clean.push_back(without_cr(line.ptr()));
             clean_ready = true;
         }
         return clean;
@@ -442,15 +442,15 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
     std::vector<bool> keep(tags.size(), true);
     bool removed = false;
     for (size_t i = 0; i < tags.size(); ++i) {
-        py::object regitem = routed_regex(self, tags[i].ptr());
+        Object regitem = routed_regex(self, tags[i].ptr());
         // a tag that cannot be tested is left for the loop, which reports it
         if (regitem.ptr() == Py_None) continue;
-        std::vector<py::object> alternatives;
+        std::vector<Object> alternatives;
         if (isstr(regitem.ptr())) {
             alternatives = {regitem, borrow(empty_text())};
         } else {
-            py::object it = iter(regitem.ptr());
-            while (py::object alt = pyutil::next(it.ptr())) alternatives.push_back(std::move(alt));
+            Object it = iter(regitem.ptr());
+            while (Object alt = pyutil::next(it.ptr())) alternatives.push_back(std::move(alt));
         }
         bool testable = false, matched = false, untestable = false;
         for (auto& alt : alternatives) untestable = untestable || alt.ptr() == Py_None;
@@ -458,7 +458,7 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
         for (auto& alt : alternatives) {
             if (size(alt.ptr()) < 2) continue;
             testable = true;
-            py::object pattern = rx.compile(alt.ptr());
+            Object pattern = rx.compile(alt.ptr());
             if (matched) continue;
             for (auto& line : clean_lines()) {
                 if (truth(match(pattern.ptr(), line.ptr()).ptr())) {
@@ -475,8 +475,8 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
     if (!removed) return;
     for (size_t i = tags.size(); i-- > 0;)
         if (!keep[i]) check(PySequence_DelItem(regex_tags, static_cast<Py_ssize_t>(i)));
-    py::object old = attr(self, PYU_STR("_values"));
-    py::object values = own(PyList_New(0));
+    Object old = attr(self, PYU_STR("_values"));
+    Object values = own(PyList_New(0));
     for (size_t i = 0; i < tags.size(); ++i) {
         if (!keep[i]) continue;
         PyObject* value = PyObject_GetItem(old.ptr(), index(static_cast<Py_ssize_t>(i)).ptr());
@@ -492,11 +492,11 @@ void delete_non_matching(Regexes& rx, PyObject* self, PyObject* lines, PyObject*
 }
 
 // The alternative a tag reached inside a line's run is matched with.
-py::object get_regex_def(Regexes& rx, PyObject* self, PyObject* attribute_n, PyObject* line) {
-    py::object regitem = routed_regex(self, attribute_n);
+Object get_regex_def(Regexes& rx, PyObject* self, PyObject* attribute_n, PyObject* line) {
+    Object regitem = routed_regex(self, attribute_n);
     if (isstr(regitem.ptr())) return regitem;
-    py::object it = iter(regitem.ptr());
-    while (py::object alt = pyutil::next(it.ptr()))
+    Object it = iter(regitem.ptr());
+    while (Object alt = pyutil::next(it.ptr()))
         if (match(rx.compile(alt.ptr()).ptr(), line).ptr() != Py_None) return alt;
     return borrow(PYU_STR("NO_MATCH_POSSIBLE"));
 }
@@ -524,7 +524,7 @@ public:
     // Whether the future-match test answers something equal to False.
     bool future_fails(PyObject* regex, PyObject* regex_done, PyObject* line) {
         const Hook& h = get(future_matching_, PYU_STR("_parser_future_matching"), base.future_matching);
-        py::object result;
+        Object result;
         if (h.native()) {
             Context ctx(p_.self);
             result = core::future_matching(ctx, p_.self, regex, regex_done, line);
@@ -541,7 +541,7 @@ public:
         PyObject* args[] = {lines, regex_tags};
         h(args);
     }
-    py::object get_regex_def(PyObject* attribute_n, PyObject* line) {
+    Object get_regex_def(PyObject* attribute_n, PyObject* line) {
         const Hook& h = get(get_regex_def_, PYU_STR("_textloom_t__get_regex_def"), base.get_regex_def);
         if (h.native()) return core::get_regex_def(p_.regexes, p_.self, attribute_n, line);
         PyObject* args[] = {attribute_n, line};
@@ -569,14 +569,14 @@ public:
     }
     // The lines as a list; the walk then reads that list, which the skip
     // step has in hand.
-    py::object list() {
+    Object list() {
         if (in_place_) {
             list_ = own(PyUnicode_Split(text_.ptr(), PYU_STR("\n"), -1));
             in_place_ = false;
         }
         return list_;
     }
-    bool next(py::object& line, Py_ssize_t& offset) {
+    bool next(Object& line, Py_ssize_t& offset) {
         if (in_place_) {
             if (done_) return false;
             Py_ssize_t nl = PyUnicode_FindChar(text_.ptr(), '\n', pos_, n_, 1);
@@ -589,7 +589,7 @@ public:
             return true;
         }
         if (!it_) it_ = iter(list_.ptr());
-        py::object raw = pyutil::next(it_.ptr());
+        Object raw = pyutil::next(it_.ptr());
         if (!raw) return false;
         offset = offset_;
         offset_ += size(raw.ptr()) + 1;
@@ -598,7 +598,7 @@ public:
     }
 
 private:
-    py::object text_, list_, it_;
+    Object text_, list_, it_;
     bool in_place_ = false, done_ = false;
     Py_ssize_t n_ = 0, pos_ = 0, offset_ = 0;
 };
@@ -607,7 +607,7 @@ private:
 // else the registry's answer itself.
 class Alternatives {
 public:
-    Alternatives(const py::object& regitem, bool text) {
+    Alternatives(const Object& regitem, bool text) {
         if (text) {
             pair_[0] = regitem;
             pair_[1] = borrow(empty_text());
@@ -615,7 +615,7 @@ public:
             it_ = iter(regitem.ptr());
         }
     }
-    bool next(py::object& out) {
+    bool next(Object& out) {
         if (it_) {
             out = pyutil::next(it_.ptr());
             return bool(out);
@@ -626,19 +626,19 @@ public:
     }
 
 private:
-    py::object pair_[2], it_;
+    Object pair_[2], it_;
     int i_ = 0;
 };
 
-py::object group1(PyObject* match) {
-    py::object one = index(1);
+Object group1(PyObject* match) {
+    Object one = index(1);
     if (Py_TYPE(match) == match_type) return getitem(match, one.ptr());
     return call_method(match, PYU_STR("group"), {one.ptr()});
 }
 
 // What a found value is compared with; k is the 1-based position of the
 // alternative through which the line's run began.
-py::object expected_for(Regexes& rx, PyObject* value_n, Py_ssize_t k) {
+Object expected_for(Regexes& rx, PyObject* value_n, Py_ssize_t k) {
     if (isstr(value_n) || !rx.is_iterable(value_n)) return borrow(value_n);
     Py_ssize_t n = size(value_n);
     if (k < n) return borrow(value_n);
@@ -646,7 +646,7 @@ py::object expected_for(Regexes& rx, PyObject* value_n, Py_ssize_t k) {
     return getitem(value_n, index(0).ptr());
 }
 
-bool contains_equal(const std::vector<py::object>& items, PyObject* value) {
+bool contains_equal(const std::vector<Object>& items, PyObject* value) {
     for (auto& item : items)
         if (equal(item.ptr(), value)) return true;
     return false;
@@ -666,12 +666,12 @@ void pop_last(PyObject* list) {
     check(PyList_SetSlice(list, n - 1, n, nullptr));
 }
 
-py::object results_of(PyObject* self) {
+Object results_of(PyObject* self) {
     return getitem(global(PYU_STR("ext_dictio")), attr(self, PYU_STR("_parse_key")).ptr());
 }
 
-py::object mismatch_record(PyObject* value, Py_ssize_t lineno) {
-    py::object record = own(PyDict_New());
+Object mismatch_record(PyObject* value, Py_ssize_t lineno) {
+    Object record = own(PyDict_New());
     setitem(record.ptr(), PYU_STR("value"), value);
     setitem(record.ptr(), PYU_STR("line"), index(lineno).ptr());
     return record;
@@ -680,30 +680,30 @@ py::object mismatch_record(PyObject* value, Py_ssize_t lineno) {
 void run_parser(PyObject* self) {
     Parse p(self);
     Hooks hooks(p);
-    py::object dictio = own(PyDict_New());
-    py::object regex_done = own(PyList_New(0));
-    py::object regex_previous = borrow(empty_text());
+    Object dictio = own(PyDict_New());
+    Object regex_done = own(PyList_New(0));
+    Object regex_previous = borrow(empty_text());
     p.text = attr(self, PYU_STR("_text_to_parse"));
     LineWalk lines(p.text.ptr());
     if (truth(attr(self, PYU_STR("_skip")).ptr()))
         hooks.delete_non_matching(lines.list().ptr(), attr(self, PYU_STR("_attributes")).ptr());
 
     // the tags not yet consumed, last first: the current tag is at the back
-    std::vector<py::object> attributes;
+    std::vector<Object> attributes;
     {
-        py::object it = iter(attr(self, PYU_STR("_attributes")).ptr());
-        while (py::object tag = pyutil::next(it.ptr())) attributes.push_back(std::move(tag));
+        Object it = iter(attr(self, PYU_STR("_attributes")).ptr());
+        while (Object tag = pyutil::next(it.ptr())) attributes.push_back(std::move(tag));
         std::reverse(attributes.begin(), attributes.end());
     }
     if (attributes.empty()) raise(PyExc_IndexError, "list index out of range");
-    py::object attribute_n = attributes.back();
+    Object attribute_n = attributes.back();
     Py_ssize_t attribute_n_idx = 0;
-    std::vector<std::vector<py::object>> none_wild_match;
+    std::vector<std::vector<Object>> none_wild_match;
     bool sequence_validate = true;
     bool sequence_started = false;
 
-    std::vector<py::object> regex_same_line;
-    py::object line;
+    std::vector<Object> regex_same_line;
+    Object line;
     Py_ssize_t offset = 0;
     for (Py_ssize_t lineno = 0; lines.next(line, offset); ++lineno) {
         p.line_offset = offset;
@@ -711,7 +711,7 @@ void run_parser(PyObject* self) {
             sequence_validate = false;
             break;
         }
-        py::object regitem = routed_regex(self, attribute_n.ptr());
+        Object regitem = routed_regex(self, attribute_n.ptr());
         const bool text = isstr(regitem.ptr());
         if (!text && regitem.ptr() == Py_None && !assertions_disabled()) raise_not_found(self, attribute_n.ptr());
         Alternatives alternatives(regitem, text);
@@ -719,29 +719,29 @@ void run_parser(PyObject* self) {
         bool found_regex = false;
         bool goto_nextline = false;
         regex_same_line.clear();
-        py::object regex_def_n;
+        Object regex_def_n;
         while (alternatives.next(regex_def_n)) {
             if (regex_def_n.ptr() == Py_None && !assertions_disabled()) raise_not_found(self, attribute_n.ptr());
             ++regex_def_idx;
             if (size(regex_def_n.ptr()) < 2) continue;
             if (found_regex || goto_nextline) break;
-            py::object regex_n = p.regexes.compile(regex_def_n.ptr());
-            py::object match_n = match(regex_n.ptr(), line.ptr());
+            Object regex_n = p.regexes.compile(regex_def_n.ptr());
+            Object match_n = match(regex_n.ptr(), line.ptr());
             // one pass per tag taken on this line
             while (truth(match_n.ptr()) && sequence_validate) {
                 found_regex = true;
-                py::object value_found = group1(match_n.ptr());
+                Object value_found = group1(match_n.ptr());
                 setitem(results_of(self).ptr(), attribute_n.ptr(), value_found.ptr());
-                py::object value_n = getitem(attr(self, PYU_STR("_values")).ptr(), index(attribute_n_idx).ptr());
-                py::object value_to_match = expected_for(p.regexes, value_n.ptr(), regex_def_idx);
+                Object value_n = getitem(attr(self, PYU_STR("_values")).ptr(), index(attribute_n_idx).ptr());
+                Object value_to_match = expected_for(p.regexes, value_n.ptr(), regex_def_idx);
                 // at most one tag per regex definition on one line
-                py::object same = routed_regex(self, attribute_n.ptr());
+                Object same = routed_regex(self, attribute_n.ptr());
                 if (contains_equal(regex_same_line, same.ptr())) {
                     goto_nextline = true;
                     break;
                 }
                 regex_same_line.push_back(same);
-                py::object fill = attr(self, PYU_STR("_fill"));
+                Object fill = attr(self, PYU_STR("_fill"));
                 if (equal(fill.ptr(), Py_True) && is_none(value_to_match.ptr())) {
                     setitem(dictio.ptr(), attribute_n.ptr(), Py_True);
                 } else if (is_none(value_to_match.ptr())) {
@@ -760,7 +760,7 @@ void run_parser(PyObject* self) {
                             break;
                         }
                         // undo the newest wildcard group: its wildcard is current again
-                        std::vector<py::object> restore_attrs = std::move(none_wild_match.back());
+                        std::vector<Object> restore_attrs = std::move(none_wild_match.back());
                         none_wild_match.pop_back();
                         for (auto it = restore_attrs.rbegin(); it != restore_attrs.rend(); ++it) {
                             discard(dictio.ptr(), it->ptr());
@@ -784,7 +784,7 @@ void run_parser(PyObject* self) {
                 attribute_n = attributes.back();
                 check(PyList_Append(regex_done.ptr(), regex_n.ptr()));
                 regex_previous = regex_n;
-                py::object next_def = hooks.get_regex_def(attribute_n.ptr(), line.ptr());
+                Object next_def = hooks.get_regex_def(attribute_n.ptr(), line.ptr());
                 regex_n = p.regexes.compile(next_def.ptr());
                 match_n = match(regex_n.ptr(), line.ptr());
                 ++attribute_n_idx;
@@ -795,9 +795,9 @@ void run_parser(PyObject* self) {
 
     // a wildcard never found counts as found
     {
-        py::object it = iter(attr(self, PYU_STR("_attributes")).ptr());
+        Object it = iter(attr(self, PYU_STR("_attributes")).ptr());
         Py_ssize_t i = 0;
-        while (py::object tag = pyutil::next(it.ptr())) {
+        while (Object tag = pyutil::next(it.ptr())) {
             if (!check(PyDict_Contains(dictio.ptr(), tag.ptr())) &&
                 is_none(getitem(attr(self, PYU_STR("_values")).ptr(), index(i).ptr()).ptr()))
                 setitem(dictio.ptr(), tag.ptr(), Py_True);
@@ -811,7 +811,7 @@ void run_parser(PyObject* self) {
 // ---------------------------------------------------------------------------
 // Method bodies.
 
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* routerOs = a[1];
     PyObject* parse_key = a[5];
@@ -822,63 +822,63 @@ py::object init_body(PyObject* const* a) {
     // reset before any check: a failed construction leaves an empty entry
     setitem(global(PYU_STR("ext_dictio")), parse_key, own(PyDict_New()).ptr());
     if (!assertions_disabled()) {
-        pyutil::Held oses = global(PYU_STR("supported_oses"));
+        Object oses = global(PYU_STR("supported_oses"));
         if (!contains(oses, attr(self, PYU_STR("_routerOs")).ptr()))
             raise(PyExc_AssertionError,
                   format(PYU_STR("The operating system {} is not supported, try using one of {}."), {routerOs, oses})
                       .ptr());
     }
     setattr(self, PYU_STR("_errors"), own(PyList_New(0)).ptr());
-    py::object cls = attr(self, PYU_STR("__class__"));
+    Object cls = attr(self, PYU_STR("__class__"));
     call_method(self, PYU_STR("error"), {attr(cls.ptr(), PYU_STR("__name__")).ptr()});
     setattr(self, PYU_STR("_fill"), a[4]);
     setattr(self, PYU_STR("_skip"), a[6]);
     if (truth(attr(self, PYU_STR("_fill")).ptr()) && !assertions_disabled()) {
-        py::object values = attr(self, PYU_STR("_values"));
+        Object values = attr(self, PYU_STR("_values"));
         if (!truth(values.ptr())) raise(PyExc_AssertionError, "values list cannot be empty");
         if (getitem(values.ptr(), index(0).ptr()).ptr() == Py_None)
             raise(PyExc_AssertionError,
                   "Cannot perform the fill operation unless the first                  value is not None");
     }
-    py::object stored = getitem(global(PYU_STR("text_to_parse")), parse_key);
+    Object stored = getitem(global(PYU_STR("text_to_parse")), parse_key);
     setattr(self, PYU_STR("_text_to_parse"), strip(stored.ptr(), output_strip_chars()).ptr());
     call_method(self, PYU_STR("_parser"), {});
     return borrow(Py_None);
 }
 
-py::object as_bool(bool b) { return borrow(b ? Py_True : Py_False); }
+Object as_bool(bool b) { return borrow(b ? Py_True : Py_False); }
 
-py::object check_scope_body(PyObject* const* a) { return as_bool(check_scope(a[1], a[2])); }
+Object check_scope_body(const Args& a) { return as_bool(check_scope(a[1], a[2])); }
 
-py::object current_matching_body(PyObject* const* a) {
+Object current_matching_body(const Args& a) {
     Context ctx(a[0]);
     return as_bool(current_matching(ctx.regexes(), a[1], a[2]));
 }
 
-py::object future_matching_body(PyObject* const* a) {
+Object future_matching_body(const Args& a) {
     Context ctx(a[0]);
     return future_matching(ctx, a[0], a[1], a[2], a[3]);
 }
 
-py::object delete_non_matching_body(PyObject* const* a) {
+Object delete_non_matching_body(const Args& a) {
     Context ctx(a[0]);
     delete_non_matching(ctx.regexes(), a[0], a[1], a[2]);
     return borrow(Py_None);
 }
 
-py::object parser_body(PyObject* const* a) {
+Object parser_body(const Args& a) {
     run_parser(a[0]);
     return borrow(Py_None);
 }
 
-py::object get_regex_def_body(PyObject* const* a) {
+Object get_regex_def_body(const Args& a) {
     Context ctx(a[0]);
     return get_regex_def(ctx.regexes(), a[0], a[1], a[2]);
 }
 
-py::object validate_body(PyObject* const* a) {
+Object validate_body(const Args& a) {
     PyObject* self = a[0];
-    py::object dictio = attr(self, PYU_STR("_dictio"));
+    Object dictio = attr(self, PYU_STR("_dictio"));
     auto triple = [&](bool ok, PyObject* msg) {
         return own(PyTuple_Pack(3, ok ? Py_True : Py_False, dictio.ptr(), msg));
     };
@@ -886,23 +886,23 @@ py::object validate_body(PyObject* const* a) {
     Py_ssize_t n_attributes = size(attr(self, PYU_STR("_attributes")).ptr());
     Py_ssize_t n_keys = size(call_method(dictio.ptr(), PYU_STR("keys"), {}).ptr());
     if (n_attributes != n_keys) {
-        py::object msg = own(PyUnicode_FromFormat(
+        Object msg = own(PyUnicode_FromFormat(
             "# Values != # attributes, # attr: %zd, # keys: %zd. attributes with the same name given in input ?",
             n_attributes, n_keys));
         return triple(false, msg.ptr());
     }
-    py::object it = iter(call_method(dictio.ptr(), PYU_STR("values"), {}).ptr());
-    while (py::object value = pyutil::next(it.ptr()))
+    Object it = iter(call_method(dictio.ptr(), PYU_STR("values"), {}).ptr());
+    while (Object value = pyutil::next(it.ptr()))
         if (not_equal(value.ptr(), Py_True)) return triple(false, empty_text());
     return triple(true, empty_text());
 }
 
-py::object error_body(PyObject* const* a) {
+Object error_body(const Args& a) {
     call_method(attr(a[0], PYU_STR("_errors")).ptr(), PYU_STR("append"), {a[1]});
     return borrow(Py_None);
 }
 
-py::object str_body(PyObject* const* a) {
+Object str_body(const Args& a) {
     return own(PyUnicode_Join(PYU_STR("\n"), attr(a[0], PYU_STR("_errors")).ptr()));
 }
 
@@ -930,25 +930,25 @@ const char* const doc =
     "expected values (fill mode: collect the values; check mode: compare them).";
 
 // The method, with its function kept for the hooks' identity test.
-py::object hook_method(py::object method, PyObject*& function) {
-    function = method_function(method.ptr());
+Object hook_method(Object method, PyObject*& function) {
+    function = method.ptr();
     Py_INCREF(function);  // never freed, so no other object can take its address
     return method;
 }
 
 }  // namespace
 
-py::object make_textloom_class() {
-    py::object re = import("re");
-    re_compile = getattr(re.ptr(), PYU_STR("compile")).release().ptr();
-    pattern_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Pattern")).release().ptr());
-    match_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Match")).release().ptr());
-    pattern_match = getattr(reinterpret_cast<PyObject*>(pattern_type), PYU_STR("match")).release().ptr();
+Object make_textloom_class() {
+    Object re = import("re");
+    re_compile = getattr(re.ptr(), PYU_STR("compile")).release();
+    pattern_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Pattern")).release());
+    match_type = reinterpret_cast<PyTypeObject*>(getattr(re.ptr(), PYU_STR("Match")).release());
+    pattern_match = getattr(reinterpret_cast<PyObject*>(pattern_type), PYU_STR("match")).release();
     Regexes::shared_compiled = PyDict_New();
     Regexes::shared_composed = PyDict_New();
     if (!Regexes::shared_compiled || !Regexes::shared_composed) throw PyError();
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class(
         "_textloom_t", bases.ptr(), n, doc,
         {{"_dictio", own(PyDict_New())},

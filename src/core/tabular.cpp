@@ -14,7 +14,7 @@ BaseMethods base;
 namespace {
 
 PyObject* re_function(const char* name) {
-    return own(PyObject_GetAttrString(pyutil::import("re").ptr(), name)).release().ptr();  // kept for the process
+    return own(PyObject_GetAttrString(pyutil::import("re").ptr(), name)).release();  // kept for the process
 }
 
 }  // namespace
@@ -29,8 +29,8 @@ PyObject* re_search() {
     return f;
 }
 
-py::object compile_user_pattern(PyObject* pattern) {
-    py::object hoisted = hoist_global_flags(pattern);
+Object compile_user_pattern(PyObject* pattern) {
+    Object hoisted = hoist_global_flags(pattern);
     return call(global(PYU_STR("compile")), {hoisted.ptr()});
 }
 
@@ -38,36 +38,36 @@ namespace {
 
 // ---- column_result_t -------------------------------------------------------
 
-py::object base_add_entry_body(PyObject* const*) {
+Object base_add_entry_body(const Args&) {
     assert_that(false, "add_entry must be implemented by concrete sub-class");
     return borrow(Py_None);
 }
 
-py::object get_init_info_body(PyObject* const*) {
+Object get_init_info_body(const Args&) {
     assert_that(false, "get_init_info must be overridden by concrete sub-class");
     return borrow(Py_None);
 }
 
-py::object cleanup_entry_field_body(PyObject* const* a) { return borrow(a[2]); }
+Object cleanup_entry_field_body(const Args& a) { return borrow(a[2]); }
 
-py::object find_entry_in_list_body(PyObject* const* a) {
+Object find_entry_in_list_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* regex = a[1];
-    py::object it = iter(a[2]);
-    py::object zero = own(PyLong_FromLong(0));
-    while (py::object ent = next(it.ptr())) {
-        py::object first = getitem(ent.ptr(), zero.ptr());
-        py::object m = call(global(PYU_STR("search")), {regex, first.ptr()});
+    Object it = iter(a[2]);
+    Object zero = own(PyLong_FromLong(0));
+    while (Object ent = next(it.ptr())) {
+        Object first = getitem(ent.ptr(), zero.ptr());
+        Object m = call(global(PYU_STR("search")), {regex, first.ptr()});
         setattr(self, PYU_STR("last_find_match"), m.ptr());
         if (m.ptr() != Py_None) return ent;
     }
     return borrow(Py_None);
 }
 
-py::object find_entry_index_list_body(PyObject* const* a) {
-    py::object level = getattr(a[0], PYU_STR("entries"));
-    py::object it = iter(a[1]);
-    while (py::object key = next(it.ptr())) {
+Object find_entry_index_list_body(const Args& a) {
+    Object level = getattr(a[0], PYU_STR("entries"));
+    Object it = iter(a[1]);
+    while (Object key = next(it.ptr())) {
         if (!contains(level.ptr(), key.ptr())) return borrow(Py_None);
         level = getitem(level.ptr(), key.ptr());
     }
@@ -76,24 +76,24 @@ py::object find_entry_index_list_body(PyObject* const* a) {
 
 // ---- column_table_result_core_t --------------------------------------------
 
-py::object core_init_body(PyObject* const* a) {
+Object core_init_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* index = a[3];
     setattr(self, PYU_STR("entries"), own(PyDict_New()).ptr());
     if (PyLong_Check(index)) {
-        py::object list = own(PyList_New(0));
+        Object list = own(PyList_New(0));
         check(PyList_Append(list.ptr(), index));
         setattr(self, PYU_STR("index"), list.ptr());
     } else if (PyList_Check(index)) {
         setattr(self, PYU_STR("index"), index);
     } else {
-        py::object text = str(index);
+        Object text = str(index);
         raise(PyExc_ValueError, own(PyUnicode_Concat(text.ptr(), PYU_STR(" is not an int or list of ints"))).ptr());
     }
     // column_result_t's constructor itself, whatever the object's class puts before it
     PyObject* settings[] = {self, a[1], a[2], a[4], a[5], a[6], a[7], a[8], a[9], a[10]};
-    py::object init = getattr(global(PYU_STR("column_result_t")), PYU_STR("__init__"));
-    if (init.ptr() == base.init) return driver_body(settings);
+    Object init = getattr(global(PYU_STR("column_result_t")), PYU_STR("__init__"));
+    if (init.ptr() == base.init) return driver_body(Args(settings, a.module().ptr()));
     return own(PyObject_Vectorcall(init.ptr(), settings, 10, nullptr));
 }
 
@@ -183,8 +183,8 @@ const char* const core_doc =
     "With index=[0, 2] the entries are nested by the first and the third column:\n"
     "t.entries['10.0.0.1']['0011.2233.4455'] is the row.";
 
-py::object method(py::object m, PyObject*& function) {
-    function = method_function(m.ptr());
+Object method(Object m, PyObject*& function) {
+    function = m.ptr();
     Py_INCREF(function);  // kept for the process, to tell overrides from it
     return m;
 }
@@ -196,9 +196,9 @@ py::object method(py::object m, PyObject*& function) {
 namespace {
 
 // ([ \t]*)(text) for every heading text of `line`, appended to `pattern`.
-py::object ordering_header(PyObject* line, py::object pattern) {
-    py::object it = iter(line);
-    while (py::object text = next(it.ptr())) {
+Object ordering_header(PyObject* line, Object pattern) {
+    Object it = iter(line);
+    while (Object text = next(it.ptr())) {
         pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \t]*)(")));
         pattern = own(PyUnicode_Concat(pattern.ptr(), text.ptr()));
         pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR(")")));
@@ -207,22 +207,22 @@ py::object ordering_header(PyObject* line, py::object pattern) {
 }
 
 bool all_lists(PyObject* header_fields) {
-    py::object it = iter(header_fields);
-    while (py::object e = next(it.ptr()))
+    Object it = iter(header_fields);
+    while (Object e = next(it.ptr()))
         if (!PyList_Check(e.ptr())) return false;
     return true;
 }
 
 }  // namespace
 
-py::object compile_header_pattern_body(PyObject* const* a) {
+Object compile_header_pattern_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* header_fields = a[1];
-    py::object pattern = borrow(empty_str());
+    Object pattern = borrow(empty_str());
     setattr(self, PYU_STR("multi_line"), Py_True);
     if (all_lists(header_fields)) {
-        py::object lines = iter(header_fields);
-        while (py::object line = next(lines.ptr())) {
+        Object lines = iter(header_fields);
+        while (Object line = next(lines.ptr())) {
             pattern = ordering_header(line.ptr(), pattern);
             pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \n]*)")));
         }
@@ -287,23 +287,23 @@ bool is_meta(Py_UCS4 c) {
 
 }  // namespace
 
-py::object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
-    std::vector<py::object> texts;
+Object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
+    std::vector<Object> texts;
     auto collect = [&](PyObject* line) {
-        py::object it = iter(line);
-        while (py::object text = next(it.ptr())) texts.push_back(text);
+        Object it = iter(line);
+        while (Object text = next(it.ptr())) texts.push_back(text);
     };
     if (multi_line) {
-        py::object lines = iter(header_fields);
-        while (py::object line = next(lines.ptr())) collect(line.ptr());
+        Object lines = iter(header_fields);
+        while (Object line = next(lines.ptr())) collect(line.ptr());
     } else {
         collect(header_fields);
     }
     // a text that could close its group early or set flags for the whole expression
-    for (const py::object& text : texts)
+    for (const Object& text : texts)
         if (!PyUnicode_Check(text.ptr()) || !groups_balance(text.ptr()) || has_flags(text.ptr())) return {};
     if (texts.empty()) return {};
-    const py::object& first = texts.front();
+    const Object& first = texts.front();
     Text t(first.ptr());
     Py_ssize_t n = 0;
     while (n < t.len && !is_meta(t[n])) ++n;
@@ -316,9 +316,9 @@ py::object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
 
 // ---- classes -----------------------------------------------------------------
 
-py::object make_column_result_class_impl() {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
+Object make_column_result_class_impl() {
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class("column_result_t", bases.ptr(), n, base_doc,
                       {{"field_mapping", own(PyDict_New())},
                        {"table_title_mapping", borrow(Py_None)},
@@ -336,9 +336,9 @@ py::object make_column_result_class_impl() {
                        {"find_entry_index_list", make_method<find_entry_index_list_spec>(n)}});
 }
 
-py::object make_column_table_result_core_class_impl(PyObject* base_class) {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, base_class));
+Object make_column_table_result_core_class_impl(Handle base_class) {
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, base_class.ptr()));
     return make_class("column_table_result_core_t", bases.ptr(), n, core_doc,
                       {{"index_objects", borrow(Py_True)},
                        {"index_mapped_string", borrow(Py_False)},
@@ -350,8 +350,8 @@ py::object make_column_table_result_core_class_impl(PyObject* base_class) {
 
 namespace core {
 
-py::object make_column_result_class() { return tabular::make_column_result_class_impl(); }
-py::object make_column_table_result_core_class(PyObject* base) {
+Object make_column_result_class() { return tabular::make_column_result_class_impl(); }
+Object make_column_table_result_core_class(Handle base) {
     return tabular::make_column_table_result_core_class_impl(base);
 }
 

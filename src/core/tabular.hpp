@@ -43,7 +43,7 @@ PyObject* re_search();
 
 // compile(pattern) through core's current `compile`, with global inline flags
 // moved to the front as the older series accepted them anywhere.
-py::object compile_user_pattern(PyObject* pattern);
+Object compile_user_pattern(PyObject* pattern);
 
 // Column bounds (start, end) of one heading, offsets from the start of a line.
 using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
@@ -62,41 +62,41 @@ public:
 private:
     template <class Cut>
     void file_cells(PyObject* names, Cut&& cut);
-    py::object key_of(PyObject* cleaned, PyObject* value);
-    py::object new_leaf(PyObject* columns);
-    py::object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
+    Object key_of(PyObject* cleaned, PyObject* value);
+    Object new_leaf(PyObject* columns);
+    Object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
 
     PyObject* self_;
     pyutil::Hook cleanup_;
     pyutil::Hook map_;
-    std::vector<py::object> keys_;
+    std::vector<Object> keys_;
     // A dict of the column names, copied for each leaf: one allocation, no resizing.
-    py::object leaf_template_;
-    std::vector<py::object> template_names_;
+    Object leaf_template_;
+    std::vector<Object> template_names_;
     // Recent short cells per column, so that a value repeated down a column is
     // one str; given up for a column whose values seldom repeat.
     struct ColumnCache {
         static constexpr size_t size = 256;
-        py::object slots[size];
+        Object slots[size];
         size_t lookups = 0, hits = 0;
     };
     std::vector<ColumnCache> cache_;
 };
 
 // _map_entry_field(header, field) of column_result_t.
-py::object map_entry_field(PyObject* self, PyObject* header, PyObject* field);
+Object map_entry_field(PyObject* self, PyObject* header, PyObject* field);
 
 // The bodies of the methods, for the class definitions.
-py::object driver_body(PyObject* const* a);
-py::object compile_header_pattern_body(PyObject* const* a);
-py::object align_table_body(PyObject* const* a);
-py::object core_add_entry_body(PyObject* const* a);
-py::object map_entry_field_body(PyObject* const* a);
-py::object add_entries_to_results_body(PyObject* const* a);
+Object driver_body(const Args& a);
+Object compile_header_pattern_body(const Args& a);
+Object align_table_body(const Args& a);
+Object core_add_entry_body(const Args& a);
+Object map_entry_field_body(const Args& a);
+Object add_entries_to_results_body(const Args& a);
 
 // The first heading text's literal start, when every match of the heading
 // expression compiled from `header_fields` must begin with blanks and then it;
 // a null object when that cannot be told from the texts.
-py::object heading_literal_prefix(PyObject* header_fields, bool multi_line);
+Object heading_literal_prefix(PyObject* header_fields, bool multi_line);
 
 }  // namespace core::tabular

@@ -28,7 +28,7 @@ U32 code_points(PyObject* s) {
     return out;
 }
 
-py::object to_str(View s) { return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, s.data(), s.size())); }
+Object to_str(View s) { return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, s.data(), s.size())); }
 
 bool starts_with(View s, size_t at, View word) { return at + word.size() <= s.size() && s.substr(at, word.size()) == word; }
 
@@ -139,20 +139,20 @@ public:
         : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified) {
         auto heading_line = [](PyObject* line) {
             std::vector<Heading> headings;
-            py::object it = iter(line);
-            while (py::object text = next(it.ptr())) headings.push_back({text, {}});
+            Object it = iter(line);
+            while (Object text = next(it.ptr())) headings.push_back({text, {}});
             return headings;
         };
         if (multi_line) {
-            py::object it = iter(header_fields);
-            while (py::object line = next(it.ptr())) headings_.push_back(heading_line(line.ptr()));
+            Object it = iter(header_fields);
+            while (Object line = next(it.ptr())) headings_.push_back(heading_line(line.ptr()));
         } else {
             headings_.push_back(heading_line(header_fields));
         }
     }
 
     // The aligned text, or a null object when no row is a header row.
-    py::object align(PyObject* table) {
+    Object align(PyObject* table) {
         const U32 text = replace_all(mark_empty_cells(code_points(table), d_), d_, separator);
         std::vector<Row> rows;
         for (View piece : split(text, U"\n")) {
@@ -208,14 +208,14 @@ public:
 
 private:
     struct Heading {
-        py::object text;
-        py::object match;  // compiled when first needed
+        Object text;
+        Object match;  // compiled when first needed
     };
 
     // search("   +", cell) through core's current `search`
     static bool wide_gap(View cell) {
-        PyObject* search = global(PYU_STR("search"));
-        if (search == re_search()) return cell.find(U"   ") != View::npos;
+        Object search = global(PYU_STR("search"));
+        if (search.ptr() == re_search()) return cell.find(U"   ") != View::npos;
         return truth(call(search, {PYU_STR("   +"), to_str(cell).ptr()}).ptr());
     }
 
@@ -225,7 +225,7 @@ private:
         for (size_t k = 0; k < std::min(test.size(), line.size()); ++k) {
             Heading& h = line[k];
             if (!h.match) h.match = getattr(compile_user_pattern(h.text.ptr()).ptr(), PYU_STR("match"));
-            py::object cell = to_str(stripped(test[k]));
+            Object cell = to_str(stripped(test[k]));
             PyObject* arg = cell.ptr();
             if (!truth(own(PyObject_Vectorcall(h.match.ptr(), &arg, 1, nullptr)).ptr())) continue;
             bool seen = false;
@@ -284,19 +284,19 @@ bool holds(PyObject* text, PyObject* needle) {
 
 }  // namespace
 
-py::object align_table_body(PyObject* const* a) {
+Object align_table_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* table = a[1];
     PyObject* header_fields = a[2];
-    py::object delimiter = truth(own(PyObject_RichCompare(a[4], empty_str(), Py_EQ)).ptr()) ? borrow(PYU_STR("|"))
+    Object delimiter = truth(own(PyObject_RichCompare(a[4], empty_str(), Py_EQ)).ptr()) ? borrow(PYU_STR("|"))
                                                                                             : borrow(a[4]);
     const bool multi_line = truth(getattr(self, PYU_STR("multi_line")).ptr());
     Py_ssize_t the_length = -1;
     if (multi_line) {
         the_length = PyObject_Length(getitem(header_fields, own(PyLong_FromLong(0)).ptr()).ptr());
         if (the_length < 0) throw PyError();
-        py::object it = iter(header_fields);
-        while (py::object line = next(it.ptr())) {
+        Object it = iter(header_fields);
+        while (Object line = next(it.ptr())) {
             Py_ssize_t n = PyObject_Length(line.ptr());
             if (n < 0) throw PyError();
             if (n != the_length) raise_unequal_heading_lines();
@@ -304,10 +304,10 @@ py::object align_table_body(PyObject* const* a) {
     }
     if (!PyUnicode_Check(table) || !PyUnicode_Check(delimiter.ptr())) {
         // what the substitution makes of other objects: their own error
-        py::object re = pyutil::import("re");
-        py::object escaped = call_method(re.ptr(), PYU_STR("escape"), {delimiter.ptr()});
-        py::object pattern = own(PyNumber_Add(own(PyNumber_Add(escaped.ptr(), PYU_STR(" +"))).ptr(), escaped.ptr()));
-        py::object marker = own(PyNumber_Add(own(PyNumber_Add(delimiter.ptr(), PYU_STR("header_missing"))).ptr(),
+        Object re = pyutil::import("re");
+        Object escaped = call_method(re.ptr(), PYU_STR("escape"), {delimiter.ptr()});
+        Object pattern = own(PyNumber_Add(own(PyNumber_Add(escaped.ptr(), PYU_STR(" +"))).ptr(), escaped.ptr()));
+        Object marker = own(PyNumber_Add(own(PyNumber_Add(delimiter.ptr(), PYU_STR("header_missing"))).ptr(),
                                              delimiter.ptr()));
         call_method(re.ptr(), PYU_STR("sub"), {pattern.ptr(), marker.ptr(), table});
         raise(PyExc_TypeError, "the table to align must be a str");
@@ -315,7 +315,7 @@ py::object align_table_body(PyObject* const* a) {
     // no row has two cells without a delimiter (or a separator) in the text
     if (!holds(table, delimiter.ptr()) && !holds(table, PYU_STR("#_D_#"))) return borrow(table);
     const U32 d = code_points(delimiter.ptr());
-    py::object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(table);
+    Object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(table);
     return aligned ? aligned : borrow(table);
 }
 

@@ -12,16 +12,16 @@ using namespace pyutil;
 namespace {
 
 struct Settings {
-    py::object header_fields, terminal, skip_header, title, right_justified, label_fields, skip_line;
+    Object header_fields, terminal, skip_header, title, right_justified, label_fields, skip_line;
     PyObject* parse_key;
     PyObject* delimiter;
 };
 
 bool equals(PyObject* a, PyObject* b) { return truth(own(PyObject_RichCompare(a, b, Py_EQ)).ptr()); }
 
-py::object index_object(Py_ssize_t i) { return own(PyLong_FromSsize_t(i)); }
+Object index_object(Py_ssize_t i) { return own(PyLong_FromSsize_t(i)); }
 
-Py_ssize_t as_index(const py::object& o) {
+Py_ssize_t as_index(const Object& o) {
     Py_ssize_t v = PyNumber_AsSsize_t(o.ptr(), PyExc_OverflowError);
     if (v == -1) check_no_error();
     return v;
@@ -30,7 +30,7 @@ Py_ssize_t as_index(const py::object& o) {
 Py_ssize_t match_end(PyObject* m) { return as_index(call_method(m, PYU_STR("end"), {})); }
 Py_ssize_t match_start(PyObject* m) { return as_index(call_method(m, PYU_STR("start"), {})); }
 
-py::object stored_text(const Settings& s) { return getitem(global(PYU_STR("text_to_parse")), s.parse_key); }
+Object stored_text(const Settings& s) { return getitem(global(PYU_STR("text_to_parse")), s.parse_key); }
 
 // ---- fixed expressions, matched in C++ -----------------------------------------
 
@@ -67,7 +67,7 @@ bool has_alnum(const Text& t, Py_ssize_t i, Py_ssize_t end) {
 }
 
 // text[start:end] for a str, with its exact largest code point
-py::object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, Py_ssize_t>>& lines) {
+Object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, Py_ssize_t>>& lines) {
     const Text t(text);
     Py_ssize_t total = 0;
     Py_UCS4 maxchar = '\n';
@@ -77,7 +77,7 @@ py::object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, 
         if (!ascii)
             for (Py_ssize_t i = start; i < end; ++i) maxchar = std::max(maxchar, t[i]);
     }
-    py::object out = own(PyUnicode_New(total, ascii ? 127 : maxchar));
+    Object out = own(PyUnicode_New(total, ascii ? 127 : maxchar));
     const int kind = PyUnicode_KIND(out.ptr());
     void* data = PyUnicode_DATA(out.ptr());
     Py_ssize_t pos = 0;
@@ -92,19 +92,19 @@ py::object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, 
 // ---- titled tables ---------------------------------------------------------------
 
 // The output cut into its titled tables, each aligned and put after its title line.
-py::object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s) {
+Object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s) {
     setattr(self, PYU_STR("_text_to_parse"), empty_str());
-    py::object title_match = getattr(compile_user_pattern(s.title.ptr()).ptr(), PYU_STR("match"));
+    Object title_match = getattr(compile_user_pattern(s.title.ptr()).ptr(), PYU_STR("match"));
     if (!PyUnicode_Check(stored)) {
         // what str-only work makes of another object: its own error
-        py::object lines = call_method(stored, PYU_STR("splitlines"), {});
-        py::object prompt = call(re_compile(), {PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$")});
-        py::object it = iter(lines.ptr());
-        while (py::object line = next(it.ptr())) call_method(prompt.ptr(), PYU_STR("match"), {line.ptr()});
+        Object lines = call_method(stored, PYU_STR("splitlines"), {});
+        Object prompt = call(re_compile(), {PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$")});
+        Object it = iter(lines.ptr());
+        while (Object line = next(it.ptr())) call_method(prompt.ptr(), PYU_STR("match"), {line.ptr()});
         return borrow(empty_str());
     }
     const Text t(stored);
-    py::object titles = own(PyDict_New());  // title line -> its table, in order of first appearance
+    Object titles = own(PyDict_New());  // title line -> its table, in order of first appearance
     std::vector<std::vector<std::pair<Py_ssize_t, Py_ssize_t>>> tables;
     Py_ssize_t current = -1;
     for (Py_ssize_t start = 0; start < t.len;) {
@@ -115,7 +115,7 @@ py::object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s
         const Py_ssize_t line_start = start;
         start = following;
         if (end == line_start || is_prompt(t, line_start, end) || has_dashes(t, line_start, end)) continue;
-        py::object line = own(PyUnicode_Substring(stored, line_start, end));
+        Object line = own(PyUnicode_Substring(stored, line_start, end));
         PyObject* arg = line.ptr();
         if (truth(own(PyObject_Vectorcall(title_match.ptr(), &arg, 1, nullptr)).ptr())) {
             // a title seen again starts its table afresh, where it first stood
@@ -133,43 +133,43 @@ py::object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s
             tables[current].emplace_back(line_start, end);
         }
     }
-    py::object pieces = own(PyList_New(0));
+    Object pieces = own(PyList_New(0));
     Py_ssize_t pos = 0;
     PyObject *title, *position;
     while (PyDict_Next(titles.ptr(), &pos, &title, &position)) {
-        py::object table = joined_lines(stored, tables[PyLong_AsSsize_t(position)]);
-        py::object aligned = call_method(self, PYU_STR("align_table"),
+        Object table = joined_lines(stored, tables[PyLong_AsSsize_t(position)]);
+        Object aligned = call_method(self, PYU_STR("align_table"),
                                          {table.ptr(), s.header_fields.ptr(), s.label_fields.ptr(), s.delimiter,
                                           s.right_justified.ptr()});
         check(PyList_Append(pieces.ptr(), title));
         check(PyList_Append(pieces.ptr(), PYU_STR("\n")));
         check(PyList_Append(pieces.ptr(), own(PyObject_Format(aligned.ptr(), empty_str())).ptr()));
     }
-    py::object text = own(PyUnicode_Join(empty_str(), pieces.ptr()));
+    Object text = own(PyUnicode_Join(empty_str(), pieces.ptr()));
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
     return text;
 }
 
 // ---- column names --------------------------------------------------------------
 
-py::object without_backslashes(PyObject* text) {
+Object without_backslashes(PyObject* text) {
     return call_method(text, PYU_STR("replace"), {PYU_STR("\\"), empty_str()});
 }
 
 // One name per column position of a heading of several lines.
-py::object multi_line_names(PyObject* header_fields) {
+Object multi_line_names(PyObject* header_fields) {
     const Py_ssize_t count = PyObject_Length(header_fields);
     if (count < 0) throw PyError();
-    py::object names = own(PyList_New(0));
+    Object names = own(PyList_New(0));
     const Py_ssize_t used = count == 1 ? 1 : count == 2 ? 2 : 3;
     PyObject* format_text = count == 2 ? PYU_STR("{} {}") : PYU_STR("{} {} {}");
-    py::object lines[3];
+    Object lines[3];
     for (Py_ssize_t i = 0; i < used; ++i) lines[i] = iter(getitem(header_fields, index_object(i).ptr()).ptr());
     for (;;) {
-        py::object texts[3];
+        Object texts[3];
         for (Py_ssize_t i = 0; i < used; ++i)
             if (!(texts[i] = next(lines[i].ptr()))) return names;
-        py::object name = used == 1   ? texts[0]
+        Object name = used == 1   ? texts[0]
                           : used == 2 ? format(format_text, {texts[0].ptr(), texts[1].ptr()})
                                       : format(format_text, {texts[0].ptr(), texts[1].ptr(), texts[2].ptr()});
         check(PyList_Append(names.ptr(), without_backslashes(name.ptr()).ptr()));
@@ -184,14 +184,14 @@ py::object multi_line_names(PyObject* header_fields) {
 // trying the expression at every position.
 class HeadingFinder {
 public:
-    HeadingFinder(PyObject* text, py::object expr, py::object prefix)
+    HeadingFinder(PyObject* text, Object expr, Object prefix)
         : text_(text), t_(text), prefix_(std::move(prefix)) {
         search_ = getattr(expr.ptr(), PYU_STR("search"));
         if (prefix_) match_ = getattr(expr.ptr(), PYU_STR("match"));
     }
 
     // The first match at or after pos, or a null object.
-    py::object next(Py_ssize_t pos) const {
+    Object next(Py_ssize_t pos) const {
         if (!prefix_) return some(call(search_.ptr(), {text_, index_object(pos).ptr()}));
         for (Py_ssize_t from = pos;;) {
             Py_ssize_t at = PyUnicode_Find(text_, prefix_.ptr(), from, t_.len, 1);
@@ -200,29 +200,29 @@ public:
             Py_ssize_t s = at;
             while (s > pos && is_blank(t_[s - 1])) --s;
             for (; s <= at; ++s)
-                if (py::object m = some(call(match_.ptr(), {text_, index_object(s).ptr()}))) return m;
+                if (Object m = some(call(match_.ptr(), {text_, index_object(s).ptr()}))) return m;
             from = at + 1;
         }
     }
 
 private:
-    static py::object some(py::object m) { return m.ptr() == Py_None ? py::object() : m; }
+    static Object some(Object m) { return m.ptr() == Py_None ? Object() : m; }
 
     PyObject* text_;
     Text t_;
-    py::object prefix_, search_, match_;
+    Object prefix_, search_, match_;
 };
 
 Bounds column_bounds(PyObject* self, PyObject* m, PyObject* header_fields, bool right_justified) {
     auto length = [&](long k) {
-        py::object group = call_method(m, PYU_STR("group"), {own(PyLong_FromLong(k)).ptr()});
+        Object group = call_method(m, PYU_STR("group"), {own(PyLong_FromLong(k)).ptr()});
         Py_ssize_t n = PyObject_Length(group.ptr());
         if (n < 0) throw PyError();
         return n;
     };
     auto columns = [&] {
         const bool multi = truth(getattr(self, PYU_STR("multi_line")).ptr());
-        py::object first = multi ? getitem(header_fields, index_object(0).ptr()) : borrow(header_fields);
+        Object first = multi ? getitem(header_fields, index_object(0).ptr()) : borrow(header_fields);
         Py_ssize_t n = PyObject_Length(first.ptr());
         if (n < 0) throw PyError();
         return n;
@@ -259,8 +259,8 @@ Bounds column_bounds(PyObject* self, PyObject* m, PyObject* header_fields, bool 
     return bounds;
 }
 
-py::object bounds_list(const Bounds& bounds) {
-    py::object list = own(PyList_New(0));
+Object bounds_list(const Bounds& bounds) {
+    Object list = own(PyList_New(0));
     for (auto& [start, end] : bounds)
         check(PyList_Append(list.ptr(), own(Py_BuildValue("(nn)", start, end)).ptr()));
     return list;
@@ -273,10 +273,10 @@ py::object bounds_list(const Bounds& bounds) {
 class LinePattern {
 public:
     explicit LinePattern(PyObject* pattern) : pattern_(pattern) {}
-    bool found(PyObject* search, PyObject* line) {
-        if (search != re_search()) return truth(call(search, {pattern_, line}).ptr());
+    bool found(Handle search, PyObject* line) {
+        if (search.ptr() != re_search()) return truth(call(search, {pattern_, line}));
         if (!search_) {
-            py::object hoisted = hoist_global_flags(pattern_);
+            Object hoisted = hoist_global_flags(pattern_);
             search_ = getattr(call(re_compile(), {hoisted.ptr()}).ptr(), PYU_STR("search"));
         }
         return truth(own(PyObject_Vectorcall(search_.ptr(), &line, 1, nullptr)).ptr());
@@ -284,7 +284,7 @@ public:
 
 private:
     PyObject* pattern_;
-    py::object search_;
+    Object search_;
 };
 
 class Parse {
@@ -303,16 +303,16 @@ public:
 
     // `own_expr`: the expression is the one compile_header_pattern builds, whose
     // matches are never empty, so the search for a table's end also finds the next heading.
-    void run(py::object expr, bool own_expr, py::object prefix) {
+    void run(Object expr, bool own_expr, Object prefix) {
         const bool chained = own_expr;
         HeadingFinder finder(text_, expr, prefix);
-        py::object title_expr = has_title_ ? compile_user_pattern(s_.title.ptr()) : py::object();
-        py::object all = chained ? py::object() : call_method(expr.ptr(), PYU_STR("finditer"), {text_});
+        Object title_expr = has_title_ ? compile_user_pattern(s_.title.ptr()) : Object();
+        Object all = chained ? Object() : call_method(expr.ptr(), PYU_STR("finditer"), {text_});
         Py_ssize_t title_start = 0;
-        py::object m = chained ? finder.next(0) : pyutil::next(all.ptr());
+        Object m = chained ? finder.next(0) : pyutil::next(all.ptr());
         while (m) {
             Py_ssize_t rows_start = match_end(m.ptr());
-            py::object following = finder.next(rows_start);
+            Object following = finder.next(rows_start);
             Py_ssize_t table_end = following ? match_start(following.ptr()) : t_.len;
             Bounds bounds = column_bounds(self_, m.ptr(), s_.header_fields.ptr(), right_justified_);
             if (!has_skip_header_ || skip_header(rows_start, table_end)) {
@@ -328,10 +328,10 @@ private:
     // Moves rows_start past the line holding skip_header within the table; false when it is not there.
     bool skip_header(Py_ssize_t& rows_start, Py_ssize_t table_end) {
         if (!skip_search_) {
-            py::object composed = own(PyNumber_Add(s_.skip_header.ptr(), PYU_STR(".*\n")));
+            Object composed = own(PyNumber_Add(s_.skip_header.ptr(), PYU_STR(".*\n")));
             skip_search_ = getattr(compile_user_pattern(composed.ptr()).ptr(), PYU_STR("search"));
         }
-        py::object found = call(skip_search_.ptr(), {text_, index_object(rows_start).ptr(), index_object(table_end).ptr()});
+        Object found = call(skip_search_.ptr(), {text_, index_object(rows_start).ptr(), index_object(table_end).ptr()});
         if (found.ptr() == Py_None) return false;
         rows_start = match_end(found.ptr());
         return true;
@@ -339,7 +339,7 @@ private:
 
     // Reads the data lines of [start, end); returns where the table ends.
     Py_ssize_t walk(Py_ssize_t start, Py_ssize_t end, const Bounds& bounds) {
-        py::object delims;
+        Object delims;
         for (Py_ssize_t p = start; p < end;) {
             Py_ssize_t line_end = PyUnicode_FindChar(text_, '\n', p, end, 1);
             if (line_end == -2) throw PyError();
@@ -349,15 +349,15 @@ private:
             } else if (end != t_.len) {
                 break;  // no complete line before the next heading
             }
-            PyObject* search = global(PYU_STR("search"));
-            py::object line;
+            Object search = global(PYU_STR("search"));
+            Object line;
             auto line_text = [&] {
                 if (!line) line = own(PyUnicode_Substring(text_, p, line_end));
                 return line.ptr();
             };
             if (has_terminal_ && terminal_.found(search, line_text())) return line_end;
             if (has_title_ && title_.found(search, line_text())) return p;  // the title starts the next table
-            const bool content = search == re_search()
+            const bool content = search.ptr() == re_search()
                                      ? has_alnum(t_, p, line_end)
                                      : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}).ptr());
             if (content && !(has_skip_line_ && skip_line_.found(search, line_text()))) {
@@ -367,7 +367,7 @@ private:
                     filer_->file(text_, p, row_end, names_, bounds);
                 } else {
                     if (!delims) delims = bounds_list(bounds);
-                    py::object row = own(PyUnicode_Substring(text_, p, row_end));
+                    Object row = own(PyUnicode_Substring(text_, p, row_end));
                     add_entry_({row.ptr(), names_, delims.ptr()});
                 }
             }
@@ -377,8 +377,8 @@ private:
     }
 
     void file_title(PyObject* title_expr, Py_ssize_t start, Py_ssize_t end) {
-        py::object window = own(PyUnicode_Substring(text_, start, std::max(start, end)));
-        py::object m = call_method(title_expr, PYU_STR("search"), {window.ptr()});
+        Object window = own(PyUnicode_Substring(text_, start, std::max(start, end)));
+        Object m = call_method(title_expr, PYU_STR("search"), {window.ptr()});
         if (m.ptr() == Py_None) return;
         call_method(self_, PYU_STR("_add_entries_to_results"), {call_method(m.ptr(), PYU_STR("groups"), {}).ptr()});
     }
@@ -391,19 +391,19 @@ private:
     LinePattern terminal_, title_, skip_line_;
     Hook add_entry_;
     std::optional<RowFiler> filer_;
-    py::object skip_search_;
+    Object skip_search_;
     bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
 
 }  // namespace
 
-py::object driver_body(PyObject* const* a) {
+Object driver_body(const Args& a) {
     PyObject* self = a[0];
     Settings s{borrow(a[1]), borrow(a[2]), borrow(a[3]), borrow(a[4]), borrow(a[5]), borrow(a[6]), borrow(a[7]),
                a[8], a[9]};
     setattr(self, PYU_STR("entrydict"), own(PyDict_New()).ptr());
     if (equals(s.header_fields.ptr(), Py_None)) {
-        py::object info = call_method(self, PYU_STR("get_init_info"),
+        Object info = call_method(self, PYU_STR("get_init_info"),
                                       {stored_text(s).ptr(), s.header_fields.ptr(), s.terminal.ptr(),
                                        s.skip_header.ptr(), s.title.ptr(), s.right_justified.ptr(),
                                        s.label_fields.ptr(), s.skip_line.ptr()});
@@ -412,15 +412,15 @@ py::object driver_body(PyObject* const* a) {
     }
 
     Hook compile_header(self, PYU_STR("compile_header_pattern"), base.compile_header_pattern);
-    py::object expr = compile_header({s.header_fields.ptr()});
+    Object expr = compile_header({s.header_fields.ptr()});
     // our own expression, compiled by re itself: its matches can be found by their literal start
-    const bool own_expr = compile_header.native() && global(PYU_STR("compile")) == re_compile();
-    py::object prefix;
+    const bool own_expr = compile_header.native() && global(PYU_STR("compile")).ptr() == re_compile();
+    Object prefix;
     if (own_expr)
         prefix = heading_literal_prefix(s.header_fields.ptr(), truth(getattr(self, PYU_STR("multi_line")).ptr()));
 
-    py::object stored = stored_text(s);
-    py::object text;
+    Object stored = stored_text(s);
+    Object text;
     if (truth(s.title.ptr())) {
         text = cut_titled_tables(self, stored.ptr(), s);
     } else {
@@ -433,26 +433,26 @@ py::object driver_body(PyObject* const* a) {
     if (!PyUnicode_CheckExact(text.ptr()) || PyUnicode_FindChar(text.ptr(), '\t', 0, PyUnicode_GET_LENGTH(text.ptr()), 1) != -1)
         text = call_method(text.ptr(), PYU_STR("expandtabs"), {});
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
-    py::object delimiter = borrow(s.delimiter);
+    Object delimiter = borrow(s.delimiter);
     if (truth(getattr(self, PYU_STR("multi_line")).ptr()) && equals(delimiter.ptr(), empty_str()))
         delimiter = borrow(PYU_STR("|"));
     text = call_method(text.ptr(), PYU_STR("replace"), {delimiter.ptr(), empty_str()});
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
 
-    py::object names = s.label_fields;
+    Object names = s.label_fields;
     if (equals(s.label_fields.ptr(), Py_None))
         names = truth(getattr(self, PYU_STR("multi_line")).ptr()) ? multi_line_names(s.header_fields.ptr())
                                                                   : s.header_fields;
 
     if (!PyUnicode_Check(text.ptr())) {
         // what the heading search makes of another object: its own error
-        py::object all = call_method(expr.ptr(), PYU_STR("finditer"), {text.ptr()});
+        Object all = call_method(expr.ptr(), PYU_STR("finditer"), {text.ptr()});
         if (pyutil::next(all.ptr())) raise(PyExc_TypeError, "the text to parse must be a str");
     } else {
         Parse(self, s, text.ptr(), names.ptr()).run(expr, own_expr, prefix);
     }
 
-    py::object entrydict = getattr(self, PYU_STR("entrydict"));
+    Object entrydict = getattr(self, PYU_STR("entrydict"));
     if (truth(entrydict.ptr())) setattr(self, PYU_STR("entries"), entrydict.ptr());
     return borrow(Py_None);
 }

@@ -22,8 +22,8 @@ bool has_attr(PyObject* o, PyObject* name) {
 // inspect.ismethod(o) through core's current `inspect`.
 bool ismethod(PyObject* o) {
     static PyObject* const original =
-        own(PyObject_GetAttrString(pyutil::import("inspect").ptr(), "ismethod")).release().ptr();
-    py::object f = getattr(global(PYU_STR("inspect")), PYU_STR("ismethod"));
+        own(PyObject_GetAttrString(pyutil::import("inspect").ptr(), "ismethod")).release();
+    Object f = getattr(global(PYU_STR("inspect")), PYU_STR("ismethod"));
     if (f.ptr() == original) return check(PyObject_IsInstance(o, reinterpret_cast<PyObject*>(&PyMethod_Type))) != 0;
     return truth(call(f.ptr(), {o}).ptr());
 }
@@ -31,7 +31,7 @@ bool ismethod(PyObject* o) {
 // The position of the first element of `index` equal to column i, or -1.
 Py_ssize_t index_position(PyObject* index, Py_ssize_t i) {
     if (PyList_CheckExact(index)) {
-        py::object column;
+        Object column;
         for (Py_ssize_t p = 0; p < PyList_GET_SIZE(index); ++p) {
             PyObject* item = PyList_GET_ITEM(index, p);
             if (PyLong_CheckExact(item) || PyBool_Check(item)) {
@@ -41,21 +41,21 @@ Py_ssize_t index_position(PyObject* index, Py_ssize_t i) {
                 continue;
             }
             if (!column) column = own(PyLong_FromSsize_t(i));
-            py::object held = borrow(item);
+            Object held = borrow(item);
             if (check(PyObject_RichCompareBool(held.ptr(), column.ptr(), Py_EQ))) return p;
         }
         return -1;
     }
-    py::object column = own(PyLong_FromSsize_t(i));
+    Object column = own(PyLong_FromSsize_t(i));
     if (!contains(index, column.ptr())) return -1;
-    py::object p = call_method(index, PYU_STR("index"), {column.ptr()});
+    Object p = call_method(index, PYU_STR("index"), {column.ptr()});
     Py_ssize_t pos = PyNumber_AsSsize_t(p.ptr(), PyExc_IndexError);
     check_no_error();
     return pos;
 }
 
 // A str cut from a row: text[start:end] stripped, with Python's slicing bounds.
-py::object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+Object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
     Text t(text);
     strip_range(t, start, end);
     if (start >= end) return borrow(empty_str());
@@ -79,7 +79,7 @@ void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* 
     });
 }
 
-py::object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
+Object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
     const Text t(text);
     strip_range(t, start, end);
     const Py_ssize_t n = end - start;
@@ -89,7 +89,7 @@ py::object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_s
     if (n > 32 || (c.lookups >= 512 && c.hits * 4 < c.lookups)) return own(PyUnicode_Substring(text, start, end));
     size_t hash = static_cast<size_t>(n);
     for (Py_ssize_t i = start; i < end; ++i) hash = hash * 31 + t[i];
-    py::object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
+    Object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
     ++c.lookups;
     if (cached && PyUnicode_GET_LENGTH(cached.ptr()) == n) {
         const Text k(cached.ptr());
@@ -104,14 +104,14 @@ py::object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_s
     return cached;
 }
 
-py::object RowFiler::new_leaf(PyObject* columns) {
+Object RowFiler::new_leaf(PyObject* columns) {
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(columns);
     bool same = leaf_template_ && template_names_.size() == static_cast<size_t>(n);
     for (Py_ssize_t i = 0; same && i < n; ++i) same = PySequence_Fast_GET_ITEM(columns, i) == template_names_[i].ptr();
     if (!same) {
-        leaf_template_ = py::object();
+        leaf_template_ = Object();
         template_names_.clear();
-        py::object leaf = own(PyDict_New());
+        Object leaf = own(PyDict_New());
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
             check(PyDict_SetItem(leaf.ptr(), name, Py_None));
@@ -124,12 +124,12 @@ py::object RowFiler::new_leaf(PyObject* columns) {
 
 void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
     file_cells(names, [&](Py_ssize_t i, bool last) {
-        py::object column = own(PyLong_FromSsize_t(i));
-        py::object bounds = getitem(field_delims, column.ptr());
-        py::object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
-        py::object first = getitem(bounds.ptr(), zero.ptr());
-        py::object stop = last ? borrow(Py_None) : getitem(bounds.ptr(), one.ptr());
-        py::object slice = own(PySlice_New(first.ptr(), stop.ptr(), nullptr));
+        Object column = own(PyLong_FromSsize_t(i));
+        Object bounds = getitem(field_delims, column.ptr());
+        Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
+        Object first = getitem(bounds.ptr(), zero.ptr());
+        Object stop = last ? borrow(Py_None) : getitem(bounds.ptr(), one.ptr());
+        Object slice = own(PySlice_New(first.ptr(), stop.ptr(), nullptr));
         if (!PyUnicode_Check(line)) return call_method(getitem(line, slice.ptr()).ptr(), PYU_STR("strip"), {});
         Py_ssize_t a, b, step;
         check(PySlice_Unpack(slice.ptr(), &a, &b, &step));
@@ -140,22 +140,22 @@ void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
 
 template <class Cut>
 void RowFiler::file_cells(PyObject* names, Cut&& cut) {
-    py::object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
-    py::object leaf = new_leaf(columns.ptr());
-    py::object index = getattr(self_, PYU_STR("index"));
+    Object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
+    Object leaf = new_leaf(columns.ptr());
+    Object index = getattr(self_, PYU_STR("index"));
     const Py_ssize_t nkeys = PyObject_Length(index.ptr());
     if (nkeys < 0) throw PyError();
     keys_.assign(static_cast<size_t>(nkeys), borrow(empty_str()));
     // With nothing to convert, no Python code runs between the cells of the row.
-    py::object mapping = getattr(self_, PYU_STR("field_mapping"));
+    Object mapping = getattr(self_, PYU_STR("field_mapping"));
     const bool unmapped = map_.native() && PyDict_CheckExact(mapping.ptr()) && PyDict_GET_SIZE(mapping.ptr()) == 0;
 
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
-        py::object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
+        Object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
         const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
-        py::object cell = cut(i, last);
-        py::object cleaned = cleanup_.native() ? cell : cleanup_({hdr.ptr(), cell.ptr()});
-        py::object value = unmapped           ? cleaned
+        Object cell = cut(i, last);
+        Object cleaned = cleanup_.native() ? cell : cleanup_({hdr.ptr(), cell.ptr()});
+        Object value = unmapped           ? cleaned
                            : map_.native()    ? map_entry_field(self_, hdr.ptr(), cleaned.ptr())
                                               : map_({hdr.ptr(), cleaned.ptr()});
         Py_ssize_t pos = index_position(index.ptr(), i);
@@ -166,7 +166,7 @@ void RowFiler::file_cells(PyObject* names, Cut&& cut) {
         check(PyDict_SetItem(leaf.ptr(), hdr.ptr(), value.ptr()));
     }
 
-    py::object level = getattr(self_, PYU_STR("entries"));
+    Object level = getattr(self_, PYU_STR("entries"));
     for (Py_ssize_t p = 0; p < nkeys; ++p) {
         PyObject* key = keys_[p].ptr();
         if (p == nkeys - 1) {
@@ -174,14 +174,14 @@ void RowFiler::file_cells(PyObject* names, Cut&& cut) {
         } else if (contains(level.ptr(), key)) {
             level = getitem(level.ptr(), key);
         } else {
-            py::object inner = own(PyDict_New());
+            Object inner = own(PyDict_New());
             setitem(level.ptr(), key, inner.ptr());
             level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), key);
         }
     }
 }
 
-py::object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
+Object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
     // no str has __cmp__, so the first rule never holds for one
     if (!PyUnicode_CheckExact(value) && truth(getattr(self_, PYU_STR("index_objects")).ptr()) &&
         has_attr(value, PYU_STR("__cmp__")) && has_attr(value, PYU_STR("__hash__")))
@@ -192,53 +192,53 @@ py::object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
     return borrow(cleaned);
 }
 
-py::object map_entry_field(PyObject* self, PyObject* header, PyObject* field) {
-    py::object mapping = getattr(self, PYU_STR("field_mapping"));
+Object map_entry_field(PyObject* self, PyObject* header, PyObject* field) {
+    Object mapping = getattr(self, PYU_STR("field_mapping"));
     if (!contains(mapping.ptr(), header)) return borrow(field);
     if (getitem(mapping.ptr(), header).ptr() == Py_None) return borrow(field);
-    py::object converter = getitem(mapping.ptr(), header);
+    Object converter = getitem(mapping.ptr(), header);
     PyObject* conv = converter.ptr();
     if (Py_IS_TYPE(conv, &PyMethod_Type)) return call(conv, {field});
     if (ismethod(conv)) return call(conv, {self, field});
     if (Py_IS_TYPE(conv, &PyList_Type)) {
-        py::object zero = own(PyLong_FromLong(0));
-        py::object head = getitem(conv, zero.ptr());
+        Object zero = own(PyLong_FromLong(0));
+        Object head = getitem(conv, zero.ptr());
         std::vector<PyObject*> args;
         if (ismethod(head.ptr())) args.push_back(self);
         args.push_back(field);
-        py::object extras = own(PyList_GetSlice(conv, 1, PyList_GET_SIZE(conv)));
+        Object extras = own(PyList_GetSlice(conv, 1, PyList_GET_SIZE(conv)));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(extras.ptr()); ++i) args.push_back(PyList_GET_ITEM(extras.ptr(), i));
         return own(PyObject_Vectorcall(head.ptr(), args.data(), args.size(), nullptr));
     }
     return call(conv, {field});
 }
 
-py::object map_entry_field_body(PyObject* const* a) { return map_entry_field(a[0], a[1], a[2]); }
+Object map_entry_field_body(const Args& a) { return map_entry_field(a[0], a[1], a[2]); }
 
-py::object core_add_entry_body(PyObject* const* a) {
+Object core_add_entry_body(const Args& a) {
     RowFiler(a[0]).file(a[1], a[2], a[3]);
     return borrow(Py_None);
 }
 
-py::object add_entries_to_results_body(PyObject* const* a) {
+Object add_entries_to_results_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* titlevalues = a[1];
     const Py_ssize_t count = PyObject_Length(titlevalues);
     if (count < 0) throw PyError();
     // A title without capture groups gives nothing to file under: the rows stay in entries.
     if (count == 0) return borrow(Py_None);
-    py::object level = getattr(self, PYU_STR("entrydict"));
-    py::object values = iter(titlevalues);
+    Object level = getattr(self, PYU_STR("entrydict"));
+    Object values = iter(titlevalues);
     Py_ssize_t i = 0;
-    while (py::object value = next(values.ptr())) {
-        py::object mapping = getattr(self, PYU_STR("table_title_mapping"));
+    while (Object value = next(values.ptr())) {
+        Object mapping = getattr(self, PYU_STR("table_title_mapping"));
         if (mapping.ptr() != Py_None) {
-            py::object position = own(PyLong_FromSsize_t(i));
+            Object position = own(PyLong_FromSsize_t(i));
             value = call(getitem(mapping.ptr(), position.ptr()).ptr(), {value.ptr()});
         }
         if (i == count - 1) {
             if (contains(level.ptr(), value.ptr())) {
-                py::object message = own(PyUnicode_FromFormat("Warning non-unique result found table title keys %S in %S",
+                Object message = own(PyUnicode_FromFormat("Warning non-unique result found table title keys %S in %S",
                                                               titlevalues, self));
                 warn(message.ptr());
             }
@@ -246,13 +246,13 @@ py::object add_entries_to_results_body(PyObject* const* a) {
         } else if (contains(level.ptr(), value.ptr())) {
             level = getitem(level.ptr(), value.ptr());
         } else {
-            py::object inner = own(PyDict_New());
+            Object inner = own(PyDict_New());
             setitem(level.ptr(), value.ptr(), inner.ptr());
             level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), value.ptr());
         }
         ++i;
     }
-    py::object entries = getattr(self, PYU_STR("entries"));
+    Object entries = getattr(self, PYU_STR("entries"));
     setattr(self, PYU_STR("entries"), own(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(Py_TYPE(entries.ptr())))).ptr());
     return borrow(Py_None);
 }

@@ -6,61 +6,52 @@
 // importer as itself.  The script binds its names in the module's dict, as
 // the statements of a source module would, and every later use of a name
 // reads that dict again (then the builtins), so a rebinding takes effect.
+// Every module object has its own frame: the functions and methods a script
+// defines belong to the module that made them and read their names in its
+// dict, whichever module ran last.
 #pragma once
 #include <Python.h>
 #include <initializer_list>
 #include "pyutil/errors.hpp"
+#include "pyutil/module.hpp"
 #include "pyutil/names.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/pyclass.hpp"
 
 namespace example {
 
-namespace py = pybind11;
+using pyutil::Args;
 using pyutil::borrow;
+using pyutil::Handle;
+using pyutil::ModuleFrame;
+using pyutil::Object;
 using pyutil::own;
 using pyutil::PyError;
 
-// The module whose script ran last (one module per process, as a rule), its
-// dict and its __name__.  The functions and methods the script defines read
-// their module-level names in that dict; the references are kept for good,
-// as a function keeps its __globals__.
-inline PyObject* script_module = nullptr;
-inline PyObject* script_globals = nullptr;
-inline PyObject* script_name = nullptr;
-
-// name = value, in the module's dict.
-inline void bind(const char* name, const py::object& value) {
-    pyutil::check(PyDict_SetItemString(script_globals, name, value.ptr()));
-}
-
-// The current value of a name (borrowed): the module's dict, then the builtins.
-inline PyObject* global(PyObject* name) { return pyutil::lookup_global(script_globals, name); }
-
 // `import name` of a top-level module.
-inline void import_module(const char* name) {
-    py::object text = own(PyUnicode_FromString(name));
-    bind(name, own(PyImport_ImportModuleLevelObject(text.ptr(), script_globals, nullptr, nullptr, 0)));
+inline void import_module(const ModuleFrame& m, const char* name) {
+    Object text = own(PyUnicode_FromString(name));
+    m.bind(name, own(PyImport_ImportModuleLevelObject(text.ptr(), m.globals().ptr(), nullptr, nullptr, 0)));
 }
 
 // `from package import name`: the attribute of the package, else its
 // submodule while that is still being imported, else ImportError.
-inline void from_import(const char* package, const char* name) {
-    py::object package_name = own(PyUnicode_FromString(package));
-    py::object attribute = own(PyUnicode_FromString(name));
-    py::object fromlist = own(PyTuple_Pack(1, attribute.ptr()));
-    py::object from = own(PyImport_ImportModuleLevelObject(package_name.ptr(), script_globals, nullptr,
-                                                           fromlist.ptr(), 0));
-    if (PyObject* value = PyObject_GetAttr(from.ptr(), attribute.ptr())) return bind(name, own(value));
+inline void from_import(const ModuleFrame& m, const char* package, const char* name) {
+    Object package_name = own(PyUnicode_FromString(package));
+    Object attribute = own(PyUnicode_FromString(name));
+    Object fromlist = own(PyTuple_Pack(1, attribute.ptr()));
+    Object from = own(PyImport_ImportModuleLevelObject(package_name.ptr(), m.globals().ptr(), nullptr,
+                                                       fromlist.ptr(), 0));
+    if (PyObject* value = PyObject_GetAttr(from.ptr(), attribute.ptr())) return m.bind(name, own(value));
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
     PyErr_Clear();
-    py::object submodule_name = own(PyUnicode_FromFormat("%U.%U", package_name.ptr(), attribute.ptr()));
-    if (PyObject* submodule = PyImport_GetModule(submodule_name.ptr())) return bind(name, own(submodule));
+    Object submodule_name = own(PyUnicode_FromFormat("%U.%U", package_name.ptr(), attribute.ptr()));
+    if (PyObject* submodule = PyImport_GetModule(submodule_name.ptr())) return m.bind(name, own(submodule));
     pyutil::check_no_error();
     PyObject* file = PyModule_Check(from.ptr()) ? PyModule_GetFilenameObject(from.ptr()) : nullptr;
     if (!file) PyErr_Clear();
-    py::object path = file ? own(file) : py::object();
-    py::object message =
+    Object path = file ? own(file) : Object();
+    Object message =
         path ? own(PyUnicode_FromFormat("cannot import name %R from %R (%U)", attribute.ptr(), package_name.ptr(),
                                         path.ptr()))
              : own(PyUnicode_FromFormat("cannot import name %R from %R (unknown location)", attribute.ptr(),
@@ -70,10 +61,10 @@ inline void from_import(const char* package, const char* name) {
 }
 
 // `a == b` as a truth value, by rich comparison alone (no identity shortcut).
-inline bool equals(PyObject* a, PyObject* b) { return pyutil::truth(own(PyObject_RichCompare(a, b, Py_EQ)).ptr()); }
+inline bool equals(Handle a, Handle b) { return pyutil::truth(own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ))); }
 
-// print(value) through the builtins' print, so sys.stdout is honoured.
-inline void print(PyObject* value) { pyutil::call(global(PYU_STR("print")), {value}); }
+// print(value) through the module's current `print`, so sys.stdout is honoured.
+inline void print(const ModuleFrame& m, Handle value) { pyutil::call(m.global(PYU_STR("print")), {value}); }
 
 // A tuple of keyword names for pyutil::call_kw, made once per call site
 // (`static PyObject* const kw = keywords({PYU_STR("a")});`) and kept.
@@ -85,13 +76,29 @@ inline PyObject* keywords(std::initializer_list<PyObject*> names) {
     return tuple;
 }
 
+// Makes `error` the exception being handled on this thread for the guard's
+// lifetime, then puts the thread's own entry back.
+class HandledError {
+public:
+    explicit HandledError(Handle error) : item_(PyThreadState_Get()->exc_info), outer_(item_->exc_value) {
+        item_->exc_value = Py_NewRef(error.ptr());
+    }
+    HandledError(const HandledError&) = delete;
+    HandledError& operator=(const HandledError&) = delete;
+    ~HandledError() { Py_XSETREF(item_->exc_value, outer_); }
+
+private:
+    _PyErr_StackItem* item_;
+    PyObject* outer_;  // the entry's reference, held while the error stands in
+};
+
 // `with manager: body()`, the entry value unbound.  An error of the body is
 // handed to __exit__ and propagates unless __exit__ answers true.
 template <class Body>
 void with_block(PyObject* manager, Body&& body) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(manager));
-    py::object enter = pyutil::getattr(type, PYU_STR("__enter__"));
-    py::object exit = pyutil::getattr(type, PYU_STR("__exit__"));
+    Object enter = pyutil::getattr(type, PYU_STR("__enter__"));
+    Object exit = pyutil::getattr(type, PYU_STR("__exit__"));
     pyutil::call(enter.ptr(), {manager});
     PyObject* done = pyutil::boundary([&] {
         body();
@@ -106,20 +113,20 @@ void with_block(PyObject* manager, Body&& body) {
     PyErr_Fetch(&raw_type, &raw_value, &raw_tb);
     PyErr_NormalizeException(&raw_type, &raw_value, &raw_tb);
     if (raw_tb) PyException_SetTraceback(raw_value, raw_tb);
-    py::object error_type = own(raw_type), error = own(raw_value);
-    py::object tb = raw_tb ? own(raw_tb) : borrow(Py_None);
-    // while __exit__ runs the error is the one being handled (sys.exception()),
-    // so an error of __exit__ gets it as its __context__; the thread's own
-    // entry is saved and put back, as the interpreter does around a handler
-    _PyErr_StackItem* handled = PyThreadState_Get()->exc_info;
-    PyObject* outer = handled->exc_value;
-    handled->exc_value = Py_NewRef(error.ptr());
-    PyObject* answer = PyObject_CallFunctionObjArgs(exit.ptr(), manager, error_type.ptr(), error.ptr(), tb.ptr(),
-                                                    nullptr);
-    Py_XSETREF(handled->exc_value, outer);
-    py::object swallowed = own(answer);
-    if (pyutil::truth(swallowed.ptr())) return;
-    PyErr_Restore(error_type.release().ptr(), error.release().ptr(), tb.is_none() ? nullptr : tb.release().ptr());
+    Object error_type = own(raw_type), error = own(raw_value);
+    Object tb = raw_tb ? own(raw_tb) : borrow(Py_None);
+    bool swallowed;
+    {
+        // while __exit__ runs and its answer is tested, the error is the one
+        // being handled (sys.exception()), so an error raised there gets it as
+        // its __context__; the thread's own entry is put back afterwards, as
+        // the interpreter does around a handler
+        HandledError handling(error);
+        Object answer = pyutil::call(exit.ptr(), {manager, error_type.ptr(), error.ptr(), tb.ptr()});
+        swallowed = pyutil::truth(answer.ptr());
+    }
+    if (swallowed) return;
+    PyErr_Restore(error_type.release(), error.release(), tb.is_none() ? nullptr : tb.release());
     throw PyError();
 }
 
@@ -129,36 +136,33 @@ void with_block(PyObject* manager, Body&& body) {
 // fallback), `ryn_mock`, and `imports` run while sys.modules maps "ryn" to
 // ryn_mock; the names those imports bind stay usable after the restore.
 template <class Imports>
-void mock_frame(Imports&& imports) {
-    py::object version = pyutil::getattr(global(PYU_STR("sys")), PYU_STR("version_info"));
-    py::object three = own(Py_BuildValue("(ii)", 3, 0));
-    bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
-    const char* source = pyutil::truth(global(PYU_STR("python3"))) ? "unittest.mock" : "mock";
-    from_import(source, "Mock");
-    from_import(source, "patch");
-    bind("ryn_mock", pyutil::call(global(PYU_STR("Mock")), {}));
-    py::object modules = own(Py_BuildValue("{sO}", "ryn", global(PYU_STR("ryn_mock"))));
-    py::object patch_dict = pyutil::getattr(global(PYU_STR("patch")), PYU_STR("dict"));
-    py::object manager = pyutil::call(patch_dict.ptr(), {PYU_STR("sys.modules"), modules.ptr()});
+void mock_frame(const ModuleFrame& m, Imports&& imports) {
+    Object version = pyutil::getattr(m.global(PYU_STR("sys")), PYU_STR("version_info"));
+    Object three = own(Py_BuildValue("(ii)", 3, 0));
+    m.bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
+    const char* source = pyutil::truth(m.global(PYU_STR("python3"))) ? "unittest.mock" : "mock";
+    from_import(m, source, "Mock");
+    from_import(m, source, "patch");
+    m.bind("ryn_mock", pyutil::call(m.global(PYU_STR("Mock")), {}));
+    Object modules = own(Py_BuildValue("{sO}", "ryn", m.global(PYU_STR("ryn_mock")).ptr()));
+    Object patch_dict = pyutil::getattr(m.global(PYU_STR("patch")), PYU_STR("dict"));
+    Object manager = pyutil::call(patch_dict, {PYU_STR("sys.modules"), modules});
     with_block(manager.ptr(), imports);
 }
 
-// Mock(**kwargs) of the current `Mock`, kwargs a dict of configuration
-// names ("execute.return_value", ...).
-inline py::object mock_configured(PyObject* kwargs) {
-    py::object args = own(PyTuple_New(0));
-    py::object copy = own(PyDict_Copy(kwargs));
-    return own(PyObject_Call(global(PYU_STR("Mock")), args.ptr(), copy.ptr()));
+// Mock(**kwargs) of the module's current `Mock`, kwargs a dict of
+// configuration names ("execute.return_value", ...).
+inline Object mock_configured(const ModuleFrame& m, Handle kwargs) {
+    Object args = own(PyTuple_New(0));
+    Object copy = own(PyDict_Copy(kwargs.ptr()));
+    return own(PyObject_Call(m.global(PYU_STR("Mock")).ptr(), args.ptr(), copy.ptr()));
 }
 
-// The exec slot: runs Script with the module's dict as its globals.
-template <void (*Script)()>
+// The exec slot: runs Script with the frame of the module being executed.
+template <void (*Script)(const ModuleFrame&)>
 int exec_script(PyObject* module) {
     PyObject* done = pyutil::boundary([&] {
-        script_module = Py_NewRef(module);
-        script_globals = Py_NewRef(PyModule_GetDict(module));
-        script_name = own(PyModule_GetNameObject(module)).release().ptr();
-        Script();
+        Script(ModuleFrame(module));
         return borrow(Py_None);
     });
     if (!done) return -1;
@@ -169,7 +173,7 @@ int exec_script(PyObject* module) {
 // PyInit_<name>: a module of one exec slot, which runs Script once for each
 // module object the import system creates (a reload finds the module
 // executed and runs nothing).
-template <void (*Script)()>
+template <void (*Script)(const ModuleFrame&)>
 PyObject* init_script_module(const char* name) {
     static PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_script<Script>)}, {0, nullptr}};
     static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr};

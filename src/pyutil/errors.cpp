@@ -1,10 +1,4 @@
 #include "pyutil/errors.hpp"
-// error_already_set's members (its vtable, its message) are defined in the full
-// header; compile them once here so the light pytypes.h serves everywhere else.
-#include <pybind11/pybind11.h>
-#include <string>
-
-template std::string pybind11::handle::cast<std::string>() const;
 
 namespace pyutil {
 
@@ -13,9 +7,9 @@ void raise(PyObject* type, const char* message) {
     throw PyError();
 }
 
-void raise(PyObject* type, PyObject* value) {
+void raise(PyObject* type, Handle value) {
     // Build the instance ourselves so a tuple value stays one argument.
-    PyObject* exc = PyObject_CallOneArg(type, value);
+    PyObject* exc = PyObject_CallOneArg(type, value.ptr());
     if (exc) {
         PyErr_SetObject(type, exc);
         Py_DECREF(exc);

@@ -1,30 +1,29 @@
 // Error handling between C++ and the interpreter.
 //
 // C++ code signals "a Python exception is set" by throwing PyError; the
-// boundary() wrapper at every entry point turns it (and pybind11's
-// error_already_set, and C++ exceptions) back into a set error + nullptr.
+// boundary() wrapper at every entry point turns it (and C++ exceptions) back
+// into a set error + nullptr.
 #pragma once
 #include <Python.h>
-#include <pybind11/pytypes.h>
+#include "pyutil/object.hpp"
 #include <exception>
 #include <new>
 #include <string>
 
 namespace pyutil {
 
-namespace py = pybind11;
 
 // Thrown when the interpreter's error indicator is set.
 struct PyError {};
 
 // Steals a new reference; throws PyError when it is null.
-inline py::object own(PyObject* p) {
+inline Object own(PyObject* p) {
     if (!p) throw PyError();
-    return py::reinterpret_steal<py::object>(p);
+    return Object::steal(p);
 }
 
 // Takes a borrowed reference (which must not be null).
-inline py::object borrow(PyObject* p) { return py::reinterpret_borrow<py::object>(p); }
+inline Object borrow(Handle h) { return Object::borrow(h); }
 
 // Throws PyError for a C API status below zero; returns the status otherwise.
 inline int check(int status) {
@@ -38,7 +37,7 @@ inline void check_no_error() {
 }
 
 [[noreturn]] void raise(PyObject* type, const char* message);
-[[noreturn]] void raise(PyObject* type, PyObject* value);
+[[noreturn]] void raise(PyObject* type, Handle value);
 // Raises `type` with no arguments (as `raise KeyError` does).
 [[noreturn]] void raise_bare(PyObject* type);
 
@@ -46,20 +45,18 @@ inline void check_no_error() {
 bool assertions_disabled();
 
 // The `assert cond, message` statement: raises AssertionError(message) unless -O.
-inline void assert_that(bool cond, PyObject* message) {
+inline void assert_that(bool cond, Handle message) {
     if (!cond && !assertions_disabled()) raise(PyExc_AssertionError, message);
 }
 void assert_that(bool cond, const char* message);
 
-// Runs `body` (returning py::object) and converts every C++ exception into a
+// Runs `body` (returning Object) and converts every C++ exception into a
 // Python error; returns a new reference, or nullptr with the error set.
 template <class Body>
 PyObject* boundary(Body&& body) noexcept {
     try {
-        return body().release().ptr();
+        return body().release();
     } catch (PyError&) {
-    } catch (py::error_already_set& e) {
-        e.restore();
     } catch (std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (std::exception& e) {

@@ -13,25 +13,25 @@ namespace pyutil {
 class Hook {
 public:
     Hook() = default;
-    // `base_function` is the function behind the base class's method
-    // (pyutil::method_function of what make_method returned).
-    Hook(PyObject* self, PyObject* name, PyObject* base_function) {
-        bound_ = own(PyObject_GetAttr(self, name));
+    // `base_function` is the base class's method as make_method made it:
+    // what the class attribute reads as, and what a bound method's __func__ is.
+    Hook(Handle self, Handle name, PyObject* base_function) {
+        bound_ = own(PyObject_GetAttr(self.ptr(), name.ptr()));
         PyObject* b = bound_.ptr();
-        native_ = PyMethod_Check(b) && PyMethod_GET_FUNCTION(b) == base_function && PyMethod_GET_SELF(b) == self;
+        native_ = PyMethod_Check(b) && PyMethod_GET_FUNCTION(b) == base_function && PyMethod_GET_SELF(b) == self.ptr();
     }
     // True when the base's C++ body may be called directly.
     bool native() const { return native_; }
     // Calls the resolved attribute with positional arguments (borrowed).
     template <size_t N>
-    py::object operator()(PyObject* const (&args)[N]) const {
+    Object operator()(PyObject* const (&args)[N]) const {
         return own(PyObject_Vectorcall(bound_.ptr(), const_cast<PyObject**>(args), N, nullptr));
     }
-    py::object operator()() const { return own(PyObject_CallNoArgs(bound_.ptr())); }
+    Object operator()() const { return own(PyObject_CallNoArgs(bound_.ptr())); }
     PyObject* bound() const { return bound_.ptr(); }
 
 private:
-    py::object bound_;
+    Object bound_;
     bool native_ = false;
 };
 

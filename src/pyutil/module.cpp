@@ -1,27 +1,43 @@
 #include "pyutil/module.hpp"
-#include "pyutil/errors.hpp"
 
 namespace pyutil {
 
-PyObject* init_once(PyModuleDef& def, ModuleState& state, void (*load)()) {
-    if (state.module) return Py_NewRef(state.module);
-    PyObject* m = PyModule_Create(&def);
-    if (!m) return nullptr;
-    state.module = m;
-    state.globals = PyModule_GetDict(m);
-    state.name = PyModule_GetNameObject(m);
-    PyObject* result = boundary([&] {
-        load();
-        return borrow(state.module);
-    });
-    if (!result) {
-        Py_CLEAR(state.name);
-        state.globals = nullptr;
-        Py_CLEAR(state.module);
-        return nullptr;
+ModuleFrame::ModuleFrame(Handle module)
+    : module_(borrow(module)), globals_(PyModule_GetDict(module.ptr())) {
+    if (!globals_) throw PyError();
+    name_ = own(PyModule_GetNameObject(module.ptr()));
+}
+
+Object lookup_global(Handle globals, Handle name) {
+    PyObject* v = PyDict_GetItemWithError(globals.ptr(), name.ptr());
+    if (v) return borrow(v);
+    check_no_error();
+    if (PyObject* builtins = PyEval_GetBuiltins()) {
+        v = PyDict_GetItemWithError(builtins, name.ptr());
+        if (v) return borrow(v);
+        check_no_error();
     }
-    // the reference from PyModule_Create stays ours: the module lives as long as the process
-    return result;
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
+    throw PyError();
+}
+
+void ModuleFrame::bind(const char* name, Handle value) const {
+    check(PyDict_SetItemString(globals_.ptr(), name, value.ptr()));
+}
+
+PyObject* init_once(PyModuleDef& def, ModuleFrame& frame, void (*load)()) {
+    if (frame) return Py_NewRef(frame.module().ptr());
+    return boundary([&] {
+        // the reference from PyModule_Create stays the frame's: the module lives as long as the process
+        frame = ModuleFrame(own(PyModule_Create(&def)));
+        try {
+            load();
+        } catch (...) {
+            frame = ModuleFrame();
+            throw;
+        }
+        return borrow(frame.module());
+    });
 }
 
 }  // namespace pyutil

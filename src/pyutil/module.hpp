@@ -1,21 +1,44 @@
-// Single-phase module init for modules whose state must survive a second
-// initialisation: the module is built once per process, a later PyInit call
-// (after its sys.modules entry was removed) returns the module already built.
+// Module frames: a module's object, its dict and its name, as the module's
+// own functions see them.
 #pragma once
 #include <Python.h>
+#include "pyutil/errors.hpp"
 
 namespace pyutil {
 
-struct ModuleState {
-    PyObject* module = nullptr;
-    PyObject* globals = nullptr;  // the module's dict
-    PyObject* name = nullptr;     // its __name__ as the init found it
+// globals[name], else the builtins' entry, owned; the interpreter's NameError
+// when it is in neither.
+Object lookup_global(Handle globals, Handle name);
+
+class ModuleFrame {
+public:
+    ModuleFrame() = default;
+    // The frame of `module`: its dict, and its __name__ as it is now.
+    explicit ModuleFrame(Handle module);
+
+    Handle module() const { return module_; }
+    Handle globals() const { return globals_; }
+    Handle name() const { return name_; }
+    explicit operator bool() const { return bool(module_); }
+
+    // The current binding of a module-level name (the module's dict, then the
+    // builtins), owned for as long as the caller uses it; NameError when unbound.
+    Object global(Handle name) const { return lookup_global(globals_, name); }
+    // `name = value` at module level.
+    void bind(const char* name, Handle value) const;
+
+private:
+    Object module_;
+    Handle globals_;  // the module's own dict, alive as long as the module
+    Object name_;
 };
 
-// Creates the module from `def` once, then runs `load` (which binds the
-// module's names, throwing PyError on failure).  A failed load leaves
-// nothing behind, so the next import starts afresh.  Returns a new reference,
-// or nullptr with the error set.
-PyObject* init_once(PyModuleDef& def, ModuleState& state, void (*load)());
+// Single-phase init for modules whose state must survive a second
+// initialisation: the module is built once per process, a later PyInit call
+// (after its sys.modules entry was removed) returns the module already built.
+// `load` binds the module's names (throwing PyError on failure); a failed
+// load leaves nothing behind, so the next import starts afresh.  Returns a
+// new reference, or nullptr with the error set.
+PyObject* init_once(PyModuleDef& def, ModuleFrame& frame, void (*load)());
 
 }  // namespace pyutil

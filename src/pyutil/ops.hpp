@@ -1,4 +1,7 @@
 // The interpreter's generic operations, throwing PyError on failure.
+//
+// Every helper takes Handle, so a call site passes a Object it owns,
+// or a borrowed PyObject*, as it stands.
 #pragma once
 #include <Python.h>
 #include <initializer_list>
@@ -6,38 +9,67 @@
 
 namespace pyutil {
 
-inline bool truth(PyObject* o) { return check(PyObject_IsTrue(o)) != 0; }
+inline bool truth(Handle o) { return check(PyObject_IsTrue(o.ptr())) != 0; }
 // `item in container`
-inline bool contains(PyObject* container, PyObject* item) { return check(PySequence_Contains(container, item)) != 0; }
-inline py::object getitem(PyObject* o, PyObject* key) { return own(PyObject_GetItem(o, key)); }
-inline void setitem(PyObject* o, PyObject* key, PyObject* value) { check(PyObject_SetItem(o, key, value)); }
+inline bool contains(Handle container, Handle item) {
+    return check(PySequence_Contains(container.ptr(), item.ptr())) != 0;
+}
+inline Object getitem(Handle o, Handle key) { return own(PyObject_GetItem(o.ptr(), key.ptr())); }
+inline void setitem(Handle o, Handle key, Handle value) {
+    check(PyObject_SetItem(o.ptr(), key.ptr(), value.ptr()));
+}
 // `a != b` / `a == b`, as truth values
-inline bool not_equal(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_NE)) != 0; }
-inline bool equal(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0; }
-inline py::object iter(PyObject* o) { return own(PyObject_GetIter(o)); }
+inline bool not_equal(Handle a, Handle b) {
+    return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0;
+}
+inline bool equal(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ)) != 0; }
+inline Object iter(Handle o) { return own(PyObject_GetIter(o.ptr())); }
 // The next item of an iterator, or a null object at its end.
-inline py::object next(PyObject* it) {
-    PyObject* item = PyIter_Next(it);
+inline Object next(Handle it) {
+    PyObject* item = PyIter_Next(it.ptr());
     if (!item) {
         check_no_error();
-        return py::object();
+        return Object();
     }
-    return py::reinterpret_steal<py::object>(item);
+    return Object::steal(item);
 }
-inline py::object str(PyObject* o) { return own(PyObject_Str(o)); }
+inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
 
 // `a, b = item`, with the interpreter's errors for items of another length.
-void unpack2(PyObject* item, py::object& a, py::object& b);
+void unpack2(Handle item, Object& a, Object& b);
 // `a, b, c, ... = item` for any number of targets, with the same errors.
-void unpack(PyObject* item, std::initializer_list<py::object*> targets);
+void unpack(Handle item, std::initializer_list<Object*> targets);
 
 // callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
 // naming the last len(kwnames) items of `args`.
-py::object call_kw(PyObject* callable, std::initializer_list<PyObject*> args, PyObject* kwnames);
+Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnames);
 
 // fmt.format(*args) for a format text `fmt` (a str).
-py::object format(PyObject* fmt, std::initializer_list<PyObject*> args);
+Object format(Handle fmt, std::initializer_list<Handle> args);
 // fmt % args, args being a tuple (so a tuple value is formatted as one item).
-py::object percent_format(PyObject* fmt, std::initializer_list<PyObject*> args);
+Object percent_format(Handle fmt, std::initializer_list<Handle> args);
+
+namespace detail {
+// The pointers of an argument list, for the vectorcall protocol, with an
+// optional first item (the object of a method call) put in front.
+class ArgVector {
+public:
+    ArgVector(Handle first, std::initializer_list<Handle> rest);
+    explicit ArgVector(std::initializer_list<Handle> args);
+    ArgVector(const ArgVector&) = delete;
+    ArgVector& operator=(const ArgVector&) = delete;
+    ~ArgVector() {
+        if (items_ != local_) delete[] items_;
+    }
+    PyObject** data() { return items_; }
+    size_t size() const { return n_; }
+
+private:
+    static constexpr size_t local_size = 12;
+    PyObject* local_[local_size];
+    PyObject** items_ = local_;
+    size_t n_ = 0;
+};
+}  // namespace detail
 
 }  // namespace pyutil

@@ -1,4 +1,5 @@
 #include "pyutil/pyclass.hpp"
+#include <structmember.h>
 #include <algorithm>
 #include <cstring>
 #include "pyutil/names.hpp"
@@ -35,7 +36,7 @@ std::string quoted_names(const std::vector<const char*>& names) {
 namespace detail {
 
 void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** out, py::object (&extra)[2]) {
+          PyObject** out, Object (&extra)[2]) {
     // named parameters first, then at most one *args and one **kwargs
     size_t n = 0;
     while (n < fn.params.size() && fn.params[n].kind == Param::positional_or_keyword) ++n;
@@ -103,7 +104,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
           PyObject** out) {
     for (const Param& p : fn.params)
         if (p.kind != Param::positional_or_keyword) raise(PyExc_SystemError, "bind: *args/**kwargs need storage");
-    py::object extra[2];
+    Object extra[2];
     bind(fn, args, nargs, kwnames, out, extra);
 }
 
@@ -138,20 +139,118 @@ void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
     fn.def.ml_doc = fn.doc_with_signature.c_str();
 }
 
-py::object new_function(FunctionSpec& fn, PyObject* self, PyObject* module_name) {
-    return own(PyCFunction_NewEx(&fn.def, self, module_name));
+Object new_function(FunctionSpec& fn, const ModuleFrame& frame) {
+    return own(PyCFunction_NewEx(&fn.def, frame.module().ptr(), frame.name().ptr()));
 }
 
-py::object wrap_method(py::object function) { return own(PyInstanceMethod_New(function.ptr())); }
+namespace {
+
+// A C++ function in a class namespace, binding as a Python function does:
+// read through an instance it gives a bound method, through the class (or
+// with None) itself.  Unlike instancemethod, read through the class it is
+// not the bare builtin, so inspect takes it for the class's own __init__ and
+// reads its text signature.  Attributes it lacks come from the function.
+struct NativeMethod {
+    PyObject_HEAD
+    PyObject* function;
+    PyObject* qualname;  // "Class.method", as a def in the class body has it
+    vectorcallfunc vectorcall;
+};
+
+NativeMethod* as_method(PyObject* self) { return reinterpret_cast<NativeMethod*>(self); }
+
+PyObject* method_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return PyObject_Vectorcall(as_method(self)->function, args, nargsf, kwnames);
+}
+
+PyObject* method_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (!obj || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject* method_getattro(PyObject* self, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (PyObject* descr = _PyType_Lookup(type, name)) {
+        if (descrgetfunc get = Py_TYPE(descr)->tp_descr_get) return get(descr, self, reinterpret_cast<PyObject*>(type));
+        return Py_NewRef(descr);
+    }
+    return PyObject_GetAttr(as_method(self)->function, name);
+}
+
+PyObject* method_doc(PyObject* self, void*) { return PyObject_GetAttrString(as_method(self)->function, "__doc__"); }
+PyObject* method_qualname(PyObject* self, void*) { return Py_NewRef(as_method(self)->qualname); }
+
+PyObject* method_repr(PyObject* self) { return PyUnicode_FromFormat("<method %U>", as_method(self)->qualname); }
+
+int method_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_method(self)->function);
+    return 0;
+}
+
+int method_clear(PyObject* self) {
+    Py_CLEAR(as_method(self)->function);
+    Py_CLEAR(as_method(self)->qualname);
+    return 0;
+}
+
+void method_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    method_clear(self);
+    PyObject_GC_Del(self);
+}
+
+PyMemberDef method_members[] = {
+    {"__func__", T_OBJECT, offsetof(NativeMethod, function), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef method_getset[] = {
+    {"__doc__", method_doc, nullptr, nullptr, nullptr},
+    {"__qualname__", method_qualname, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject* native_method_type() {
+    static PyTypeObject type = [] {
+        PyTypeObject t{PyVarObject_HEAD_INIT(nullptr, 0)};
+        t.tp_name = "native_method";
+        t.tp_basicsize = sizeof(NativeMethod);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                     Py_TPFLAGS_METHOD_DESCRIPTOR;
+        t.tp_vectorcall_offset = offsetof(NativeMethod, vectorcall);
+        t.tp_call = PyVectorcall_Call;
+        t.tp_descr_get = method_get;
+        t.tp_getattro = method_getattro;
+        t.tp_repr = method_repr;
+        t.tp_traverse = method_traverse;
+        t.tp_clear = method_clear;
+        t.tp_dealloc = method_dealloc;
+        t.tp_members = method_members;
+        t.tp_getset = method_getset;
+        return t;
+    }();
+    if (!(type.tp_flags & Py_TPFLAGS_READY) && PyType_Ready(&type) < 0) throw PyError();
+    return &type;
+}
+
+}  // namespace
+
+Object wrap_method(Object function, const char* qualname) {
+    Object name = own(PyUnicode_FromString(qualname));
+    NativeMethod* m = PyObject_GC_New(NativeMethod, native_method_type());
+    if (!m) throw PyError();
+    m->function = function.release();
+    m->qualname = name.release();
+    m->vectorcall = method_vectorcall;
+    PyObject_GC_Track(m);
+    return own(reinterpret_cast<PyObject*>(m));
+}
 
 }  // namespace detail
 
-PyObject* method_function(PyObject* method) {
-    return PyInstanceMethod_Check(method) ? PyInstanceMethod_GET_FUNCTION(method) : method;
-}
-
-py::object make_class(const char* name, PyObject* bases, PyObject* module_name, const char* doc,
-                      const std::vector<Member>& members) {
+Object make_class(const char* name, Handle bases_handle, const ModuleFrame& frame, const char* doc,
+                  const std::vector<Member>& members) {
+    PyObject* bases = bases_handle.ptr();
     // The most derived metaclass among the bases, as a class statement picks it.
     PyTypeObject* winner = &PyType_Type;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases); ++i) {
@@ -165,49 +264,32 @@ py::object make_class(const char* name, PyObject* bases, PyObject* module_name, 
               "metaclass conflict: the metaclass of a derived class must be a (non-strict) subclass "
               "of the metaclasses of all its bases");
     }
-    py::object ns = own(PyDict_New());
-    py::object qualname = own(PyUnicode_FromString(name));
-    check(PyDict_SetItem(ns.ptr(), PYU_STR("__module__"), module_name));
+    Object ns = own(PyDict_New());
+    Object qualname = own(PyUnicode_FromString(name));
+    check(PyDict_SetItem(ns.ptr(), PYU_STR("__module__"), frame.name().ptr()));
     check(PyDict_SetItem(ns.ptr(), PYU_STR("__qualname__"), qualname.ptr()));
-    py::object doc_obj = doc ? own(PyUnicode_FromString(doc)) : borrow(Py_None);
+    Object doc_obj = doc ? own(PyUnicode_FromString(doc)) : borrow(Py_None);
     check(PyDict_SetItem(ns.ptr(), PYU_STR("__doc__"), doc_obj.ptr()));
     for (const auto& m : members) check(PyDict_SetItemString(ns.ptr(), m.first, m.second.ptr()));
     return own(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(winner), qualname.ptr(), bases,
                                             ns.ptr(), nullptr));
 }
 
-PyObject* lookup_global(PyObject* globals, PyObject* name) {
-    PyObject* v = PyDict_GetItemWithError(globals, name);
-    if (v) return v;
-    check_no_error();
-    PyObject* builtins = PyEval_GetBuiltins();
-    if (builtins) {
-        v = PyDict_GetItemWithError(builtins, name);
-        if (v) return v;
-        check_no_error();
-    }
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    throw PyError();
+Object import(const char* name) { return own(PyImport_ImportModule(name)); }
+
+Object call(Handle callable, std::initializer_list<Handle> args) {
+    detail::ArgVector v(args);
+    return own(PyObject_Vectorcall(callable.ptr(), v.data(), v.size(), nullptr));
 }
 
-py::object import(const char* name) { return own(PyImport_ImportModule(name)); }
-
-py::object call(PyObject* callable, std::initializer_list<PyObject*> args) {
-    return own(PyObject_Vectorcall(callable, const_cast<PyObject**>(args.begin()), args.size(), nullptr));
+Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args) {
+    detail::ArgVector v(obj, args);
+    return own(PyObject_VectorcallMethod(name.ptr(), v.data(), v.size(), nullptr));
 }
 
-py::object call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args) {
-    std::vector<PyObject*> v;
-    v.reserve(args.size() + 1);
-    v.push_back(obj);
-    v.insert(v.end(), args.begin(), args.end());
-    return own(PyObject_VectorcallMethod(name, v.data(), v.size(), nullptr));
-}
-
-py::object super_call(PyObject* cls, PyObject* self, PyObject* name, std::initializer_list<PyObject*> args) {
-    py::object sup = call(reinterpret_cast<PyObject*>(&PySuper_Type), {cls, self});
-    py::object method = getattr(sup.ptr(), name);
-    return own(PyObject_Vectorcall(method.ptr(), const_cast<PyObject**>(args.begin()), args.size(), nullptr));
+Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args) {
+    Object sup = call(reinterpret_cast<PyObject*>(&PySuper_Type), {cls, self});
+    return call(getattr(sup, name), args);
 }
 
 }  // namespace pyutil

@@ -3,12 +3,13 @@
 // A function is described by a FunctionSpec (name, parameters with their
 // defaults, the C++ body).  Arguments are bound by Python's rules (positional,
 // keyword, defaults, the interpreter's TypeError texts), so the body receives
-// one borrowed object per parameter.  Methods take `self` as their first
-// parameter and are wrapped so they bind to instances like Python functions.
+// one borrowed object per parameter, and the frame of the module the function
+// belongs to.  Methods take `self` as their first parameter and are wrapped so
+// they bind to instances like Python functions.
 //
 //   static pyutil::FunctionSpec extend_spec{"extend", "extend",
 //       {{"regex_ext", "None"}, {"show_cmds", "None"}, {"regex_tags", "None"}}, extend_body};
-//   py::object f = pyutil::make_function<extend_spec>(module, module_name);
+//   Object f = pyutil::make_function<extend_spec>(frame);
 #pragma once
 #include <Python.h>
 #include <initializer_list>
@@ -16,6 +17,8 @@
 #include <utility>
 #include <vector>
 #include "pyutil/errors.hpp"
+#include "pyutil/module.hpp"
+#include "pyutil/ops.hpp"
 
 namespace pyutil {
 
@@ -35,8 +38,24 @@ struct Param {
 inline Param var_positional(const char* name) { return Param{name, nullptr, Param::var_positional}; }
 inline Param var_keyword(const char* name) { return Param{name, nullptr, Param::var_keyword}; }
 
-// The body: bound arguments in parameter order (borrowed); returns a new object.
-using Body = py::object (*)(PyObject* const* args);
+// What a body receives: the bound arguments in parameter order (borrowed) and
+// the module its function belongs to.
+class Args {
+public:
+    Args(PyObject* const* items, PyObject* module) : items_(items), module_(module) {}
+    PyObject* operator[](size_t i) const { return items_[i]; }
+    PyObject* const* items() const { return items_; }
+    Handle module() const { return module_; }
+    // The frame of that module, for the module-level names the body reads.
+    ModuleFrame frame() const { return ModuleFrame(module_); }
+
+private:
+    PyObject* const* items_;
+    PyObject* module_;
+};
+
+// The body of a function; returns a new object.
+using Body = Object (*)(const Args& args);
 
 struct FunctionSpec {
     const char* name;      // __name__
@@ -57,80 +76,64 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
           PyObject** out);
 // As above; the tuple of *args and the dict of **kwargs are kept alive in `extra`.
 void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** out, py::object (&extra)[2]);
+          PyObject** out, Object (&extra)[2]);
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline);
-py::object new_function(FunctionSpec& fn, PyObject* self, PyObject* module_name);
-py::object wrap_method(py::object function);
+Object new_function(FunctionSpec& fn, const ModuleFrame& frame);
+Object wrap_method(Object function, const char* qualname);
 
 constexpr size_t max_params = 24;
 
+// `module` is the function's __self__: the module it was made for.
 template <FunctionSpec& S>
-PyObject* trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* trampoline(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return boundary([&] {
         PyObject* bound[max_params];
-        py::object extra[2];
+        Object extra[2];
         bind(S, args, PyVectorcall_NARGS(nargs), kwnames, bound, extra);
-        return S.body(bound);
+        return S.body(Args(bound, module));
     });
 }
 }  // namespace detail
 
-// A module-level function: __module__ is `module_name`, __self__ the module.
+// A module-level function of the frame's module: __module__ is its name, __self__ the module.
 template <FunctionSpec& S>
-py::object make_function(PyObject* module, PyObject* module_name) {
+Object make_function(const ModuleFrame& frame) {
     detail::prepare(S, false, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::trampoline<S>)));
-    return detail::new_function(S, module, module_name);
+    return detail::new_function(S, frame);
 }
 
-// A method for a class namespace: binds to instances; its first parameter is self.
+// A method for a class namespace of the frame's module: binds to instances;
+// its first parameter is self.
 template <FunctionSpec& S>
-py::object make_method(PyObject* module_name) {
+Object make_method(const ModuleFrame& frame) {
     detail::prepare(S, true, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::trampoline<S>)));
-    return detail::wrap_method(detail::new_function(S, nullptr, module_name));
+    return detail::wrap_method(detail::new_function(S, frame), S.qualname);
 }
 
-// The plain function object behind a method made by make_method: what the
-// class attribute reads as, and what a bound method's __func__ is.
-PyObject* method_function(PyObject* method);
 
-using Member = std::pair<const char*, py::object>;
+using Member = std::pair<const char*, Object>;
 
-// Creates a class by calling the winning metaclass of `bases` with a namespace
-// holding __module__, __qualname__, __doc__ and then `members` in order.
-py::object make_class(const char* name, PyObject* bases, PyObject* module_name, const char* doc,
-                      const std::vector<Member>& members);
-
-// Looks `name` up in a module's globals, then among the builtins; raises the
-// interpreter's NameError when it is in neither.  Returns a borrowed reference.
-PyObject* lookup_global(PyObject* globals, PyObject* name);
-
-// A module-level binding, held: user code that rebinds the name while the
-// object is in use (a key's __hash__, a hook) cannot free it.  A temporary
-// holds it to the end of its full expression.
-class Held {
-public:
-    explicit Held(PyObject* o) : ref_(borrow(o)) {}
-    operator PyObject*() const { return ref_.ptr(); }
-
-private:
-    py::object ref_;
-};
+// Creates a class of the frame's module by calling the winning metaclass of
+// `bases` with a namespace holding __module__, __qualname__, __doc__ and then
+// `members` in order.
+Object make_class(const char* name, Handle bases, const ModuleFrame& frame, const char* doc,
+                  const std::vector<Member>& members);
 
 // Imports a module by its dotted name.
-py::object import(const char* name);
+Object import(const char* name);
 
-// Calls `callable` with positional arguments (borrowed).
-py::object call(PyObject* callable, std::initializer_list<PyObject*> args);
+// Calls `callable` with positional arguments.
+Object call(Handle callable, std::initializer_list<Handle> args);
 // Calls `obj.<name>(args...)`, looking the method up on the object.
-py::object call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args);
+Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args);
 
 // super(cls, self).<name>(args...)
-py::object super_call(PyObject* cls, PyObject* self, PyObject* name, std::initializer_list<PyObject*> args);
+Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args);
 
 // getattr(obj, name) as a new reference.
-inline py::object getattr(PyObject* obj, PyObject* name) { return own(PyObject_GetAttr(obj, name)); }
-inline void setattr(PyObject* obj, PyObject* name, PyObject* value) {
-    check(PyObject_SetAttr(obj, name, value));
+inline Object getattr(Handle obj, Handle name) { return own(PyObject_GetAttr(obj.ptr(), name.ptr())); }
+inline void setattr(Handle obj, Handle name, Handle value) {
+    check(PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()));
 }
 
 }  // namespace pyutil

@@ -6,8 +6,8 @@
 
 namespace pyutil {
 
-py::object strip(PyObject* s, PyObject* chars) {
-    PyObject* args[] = {s, chars};
+Object strip(Handle s, Handle chars) {
+    PyObject* args[] = {s.ptr(), chars.ptr()};
     return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
 }
 
@@ -53,7 +53,8 @@ void copy_without_cr_before_lf(const Char* in, Py_ssize_t n, Char* out) {
 
 }  // namespace
 
-py::object crlf_to_lf_plus_lf(PyObject* s) {
+Object crlf_to_lf_plus_lf(Handle text) {
+    PyObject* s = text.ptr();
     const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     const int kind = PyUnicode_KIND(s);
     const void* data = PyUnicode_DATA(s);
@@ -61,7 +62,7 @@ py::object crlf_to_lf_plus_lf(PyObject* s) {
                        : kind == PyUnicode_2BYTE_KIND ? count_crlf(static_cast<const Py_UCS2*>(data), n)
                                                       : count_crlf(static_cast<const Py_UCS4*>(data), n);
     // only carriage returns go, so the widest character (and the kind) stays
-    py::object out = own(PyUnicode_New(n - pairs + 1, PyUnicode_MAX_CHAR_VALUE(s)));
+    Object out = own(PyUnicode_New(n - pairs + 1, PyUnicode_MAX_CHAR_VALUE(s)));
     void* dest = PyUnicode_DATA(out.ptr());
     if (kind == PyUnicode_1BYTE_KIND)
         copy_without_cr_before_lf(static_cast<const Py_UCS1*>(data), n, static_cast<Py_UCS1*>(dest));
@@ -97,8 +98,8 @@ Py_ssize_t RegexText::class_end(Py_ssize_t i) const {
     return i < n_ ? i : n_;
 }
 
-py::object hoist_global_flags(PyObject* pattern) {
-    if (!PyUnicode_Check(pattern)) return borrow(pattern);
+Object hoist_global_flags(Handle pattern) {
+    if (!PyUnicode_Check(pattern.ptr())) return borrow(pattern);
     const RegexText at(pattern);
     const Py_ssize_t n = at.size();
 

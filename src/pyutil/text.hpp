@@ -6,20 +6,20 @@
 namespace pyutil {
 
 // s.strip(chars) for a str `s` and a str of characters `chars`.
-py::object strip(PyObject* s, PyObject* chars);
+Object strip(Handle s, Handle chars);
 
 // The characters that output texts are stripped of at both ends before
 // parsing: tab, line feed, carriage return, form feed, vertical tab.
 PyObject* output_strip_chars();
 
 // s.replace("\r\n", "\n") + "\n" in one pass, for an exact str `s`.
-py::object crlf_to_lf_plus_lf(PyObject* s);
+Object crlf_to_lf_plus_lf(Handle s);
 
 // A pattern text read for its syntax, in code points.
 class RegexText {
 public:
-    explicit RegexText(PyObject* s)
-        : n_(PyUnicode_GET_LENGTH(s)), kind_(PyUnicode_KIND(s)), data_(PyUnicode_DATA(s)) {}
+    explicit RegexText(Handle s)
+        : n_(PyUnicode_GET_LENGTH(s.ptr())), kind_(PyUnicode_KIND(s.ptr())), data_(PyUnicode_DATA(s.ptr())) {}
     Py_ssize_t size() const { return n_; }
     // the code point at i; 0 past the end
     Py_UCS4 operator[](Py_ssize_t i) const { return i < n_ ? PyUnicode_READ(kind_, data_, i) : 0; }
@@ -38,6 +38,6 @@ private:
 // a pattern to its front, where Python 3.11 requires them (older series applied
 // them to the whole pattern wherever they stood).  Returns the pattern itself
 // (a new reference) when there is nothing to move.
-py::object hoist_global_flags(PyObject* pattern);
+Object hoist_global_flags(Handle pattern);
 
 }  // namespace pyutil

@@ -11,23 +11,19 @@ using namespace pyutil;
 
 PyObject* sort_key = nullptr;  // operator.itemgetter(0): diagnostics sort by line
 
-py::object concat(std::initializer_list<PyObject*> parts) {
-    py::object list = own(PyList_New(0));
+Object concat(std::initializer_list<PyObject*> parts) {
+    Object list = own(PyList_New(0));
     for (PyObject* p : parts) check(PyList_Append(list.ptr(), p));
     return own(PyUnicode_Join(PYU_STR(""), list.ptr()));
 }
 
 // pair[index]; an exact tuple is read directly, as its subscript would
-py::object item(PyObject* pair, Py_ssize_t index) {
+Object item(PyObject* pair, Py_ssize_t index) {
     if (PyTuple_CheckExact(pair) && index < PyTuple_GET_SIZE(pair)) return borrow(PyTuple_GET_ITEM(pair, index));
     return getitem(pair, own(PyLong_FromSsize_t(index)).ptr());
 }
 
-py::object device_name(PyObject* self) {
-    return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-}
-
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
     // device, show_command, attrvalpairs, refresh_cache, negate, device_conn_alias, device_output, device_os
     prepare_operation(self, a[2], a[3], a[4], a[7]);
@@ -35,7 +31,7 @@ py::object init_body(PyObject* const* a) {
     setattr(self, PYU_STR("_fill"), Py_False);
     setattr(self, PYU_STR("_skip"), Py_False);
     setattr(self, PYU_STR("_negate"), a[5]);
-    py::object os = getattr(self, PYU_STR("_device_os"));
+    Object os = getattr(self, PYU_STR("_device_os"));
     call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr()});
     return borrow(Py_None);
 }
@@ -45,22 +41,22 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                         {"device_output", "None"}, {"device_os", "None"}},
                        init_body};
 
-py::object process_attrvalpairs_body(PyObject* const* a) {
+Object process_attrvalpairs_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* attrvalpairs = a[1];
     PyObject* os = a[2];
-    py::object reordered = own(PyList_New(0));
+    Object reordered = own(PyList_New(0));
     if (truth(a[3])) {
-        pyutil::Held tag_table = global(PYU_STR("_glb_regex_tags"));
+        Object tag_table = global(PYU_STR("_glb_regex_tags"));
         if (truth(tag_table)) {
-            py::object tags = iter(getitem(tag_table, os).ptr());
-            py::object firsts;  // item 0 of every pair, taken once the first tag comes
-            std::vector<py::object> pairs;
-            while (py::object tag = next(tags.ptr())) {
+            Object tags = iter(getitem(tag_table, os).ptr());
+            Object firsts;  // item 0 of every pair, taken once the first tag comes
+            std::vector<Object> pairs;
+            while (Object tag = next(tags.ptr())) {
                 if (!firsts) {
                     firsts = own(PyList_New(0));
-                    py::object it = iter(attrvalpairs);
-                    while (py::object pair = next(it.ptr())) {
+                    Object it = iter(attrvalpairs);
+                    while (Object pair = next(it.ptr())) {
                         check(PyList_Append(firsts.ptr(), item(pair.ptr(), 0).ptr()));
                         pairs.push_back(std::move(pair));
                     }
@@ -75,10 +71,10 @@ py::object process_attrvalpairs_body(PyObject* const* a) {
     if (given < 0) throw PyError();
     PyObject* pairs = PyList_GET_SIZE(reordered.ptr()) == given ? reordered.ptr() : attrvalpairs;
     if (truth(pairs) && PyTuple_CheckExact(item(pairs, 0).ptr())) {
-        py::object attributes = own(PyList_New(0));
-        py::object values = own(PyList_New(0));
-        py::object it = iter(pairs);
-        while (py::object pair = next(it.ptr())) {
+        Object attributes = own(PyList_New(0));
+        Object values = own(PyList_New(0));
+        Object it = iter(pairs);
+        while (Object pair = next(it.ptr())) {
             check(PyList_Append(attributes.ptr(), item(pair.ptr(), 0).ptr()));
             check(PyList_Append(values.ptr(), item(pair.ptr(), 1).ptr()));
         }
@@ -96,50 +92,56 @@ FunctionSpec process_attrvalpairs_spec{"process_attrvalpairs", "oper_check.proce
                                        "Order the pairs by the OS's registered tags and split them into\n"
                                        "_attributes and _values, or record why they are invalid."};
 
-py::object result_body(PyObject* const* a) {
+Object result_body(const Args& a) {
     if (truth(getattr(a[0], PYU_STR("_negate")).ptr())) return borrow(truth(a[1]) ? Py_False : Py_True);
     return borrow(a[1]);
 }
 FunctionSpec result_spec{"result", "oper_check.result", {{"self"}, {"result"}}, result_body,
                          "The outcome, inverted while the check is negated."};
 
-// Records the diagnosis of a failed validation.
+// Records the diagnosis of a failed validation.  Each message reads what
+// its expression reads, in that order (self.error looked up first), so a
+// hook that changes the object's attributes is seen by the next message.
 void record_failure(PyObject* self, PyObject* dictio, PyObject* msg) {
-    auto error = [&](std::initializer_list<PyObject*> args) { call_method(self, PYU_STR("error"), args); };
-    error({msg});
-    py::object name = str(device_name(self).ptr());
-    py::object command = str(getattr(self, PYU_STR("_show_command")).ptr());
-    error({concat({PYU_STR("Node: "), name.ptr(), PYU_STR(", Show command: "), command.ptr()}).ptr()});
+    auto error = [&]() { return getattr(self, PYU_STR("error")); };
+    call(error(), {msg});
+    {
+        Object record = error();
+        Object name = str(device_name(self));
+        Object command = str(getattr(self, PYU_STR("_show_command")));
+        call(record, {concat({PYU_STR("Node: "), name.ptr(), PYU_STR(", Show command: "), command.ptr()})});
+    }
     setattr(self, PYU_STR("_refresh_cache"), Py_True);
-    py::object values = getattr(self, PYU_STR("_values"));
-    py::object tags = iter(getattr(self, PYU_STR("_attributes")).ptr());
+    Object tags = iter(getattr(self, PYU_STR("_attributes")));
     Py_ssize_t idx = 0;
-    for (py::object tag; (tag = next(tags.ptr())); ++idx) {
-        if (!contains(dictio, tag.ptr())) {
-            error({percent_format(
-                       PYU_STR("Attribute %s not found in the show command (or textloom stopped before at an error)"),
-                       {tag.ptr()}).ptr()});
+    for (Object tag; (tag = next(tags)); ++idx) {
+        if (!contains(dictio, tag)) {
+            Object record = error();
+            call(record, {percent_format(PYU_STR("Attribute %s not found in the show command (or textloom stopped "
+                                                 "before at an error)"),
+                                         {tag})});
             continue;
         }
-        py::object found = getitem(dictio, tag.ptr());
-        if (!not_equal(found.ptr(), Py_True)) continue;
-        py::object value = str(getitem(found.ptr(), PYU_STR("value")).ptr());
-        py::object expected = str(own(PySequence_GetItem(values.ptr(), idx)).ptr());
-        py::object text = concat({PYU_STR("Attribute "), str(tag.ptr()).ptr(), PYU_STR(" has value '"), value.ptr(),
-                                  PYU_STR("' (expected '"), expected.ptr(), PYU_STR("')")});
-        error({text.ptr(), getitem(found.ptr(), PYU_STR("line")).ptr()});
+        if (!not_equal(getitem(dictio, tag), Py_True)) continue;
+        Object record = error();
+        Object tag_text = str(tag);
+        Object value = str(getitem(getitem(dictio, tag), PYU_STR("value")));
+        Object expected = str(own(PySequence_GetItem(getattr(self, PYU_STR("_values")).ptr(), idx)));
+        Object text = concat({PYU_STR("Attribute "), tag_text.ptr(), PYU_STR(" has value '"), value.ptr(),
+                              PYU_STR("' (expected '"), expected.ptr(), PYU_STR("')")});
+        call(record, {text, getitem(getitem(dictio, tag), PYU_STR("line"))});
     }
 }
 
-py::object parse_body(PyObject* const* a) {
+Object parse_body(const Args& a) {
     PyObject* self = a[0];
     setattr(self, PYU_STR("_errors"), own(PyList_New(0)).ptr());
-    py::object attributes = getattr(self, PYU_STR("_attributes"));
-    py::object os = getattr(self, PYU_STR("_device_os"));
+    Object attributes = getattr(self, PYU_STR("_attributes"));
+    Object os = getattr(self, PYU_STR("_device_os"));
     {
-        py::object tags = iter(attributes.ptr());
-        while (py::object tag = next(tags.ptr())) {
-            py::object regex = call(core_attr(PYU_STR("_get_regex")).ptr(), {os.ptr(), tag.ptr()});
+        Object tags = iter(attributes.ptr());
+        while (Object tag = next(tags.ptr())) {
+            Object regex = call(core_attr(PYU_STR("_get_regex")).ptr(), {os.ptr(), tag.ptr()});
             if (!truth(regex.ptr())) {
                 log_warning(PYU_STR("No regular expression defined for attribute %s"), tag.ptr());
                 return borrow(Py_False);  // not negated
@@ -147,11 +149,11 @@ py::object parse_body(PyObject* const* a) {
         }
     }
     acquire_text(self, getattr(self, PYU_STR("raw_cli")).ptr());
-    py::object parser = call(core_attr(PYU_STR("_textloom_t")).ptr(),
-                             {getattr(self, PYU_STR("_device_os")).ptr(), getattr(self, PYU_STR("_attributes")).ptr(),
-                              getattr(self, PYU_STR("_values")).ptr(), getattr(self, PYU_STR("_fill")).ptr(),
-                              device_name(self).ptr(), getattr(self, PYU_STR("_skip")).ptr()});
-    py::object validate, dictio, msg;
+    Object parser_class = core_attr(PYU_STR("_textloom_t"));
+    Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
+                                        getattr(self, PYU_STR("_values")), getattr(self, PYU_STR("_fill")),
+                                        device_name(self), getattr(self, PYU_STR("_skip"))});
+    Object validate, dictio, msg;
     unpack(call_method(parser.ptr(), PYU_STR("_parser_validate"), {}).ptr(), {&validate, &dictio, &msg});
     if (truth(validate.ptr())) return call_method(self, PYU_STR("result"), {Py_True});
     record_failure(self, dictio.ptr(), msg.ptr());
@@ -161,14 +163,14 @@ FunctionSpec parse_spec{"parse", "oper_check.parse", {{"self"}}, parse_body,
                         "Take the output (given, fresh or cached), run the non-tabular parser on it and\n"
                         "return the outcome; after a failure str(self) holds the diagnosis."};
 
-py::object error_body(PyObject* const* a) {
-    py::object errors = getattr(a[0], PYU_STR("_errors"));
-    py::object entry = own(PyList_New(2));
+Object error_body(const Args& a) {
+    Object errors = getattr(a[0], PYU_STR("_errors"));
+    Object entry = own(PyList_New(2));
     PyList_SET_ITEM(entry.ptr(), 0, Py_NewRef(a[2]));
     PyList_SET_ITEM(entry.ptr(), 1, Py_NewRef(a[1]));
     call_method(errors.ptr(), PYU_STR("append"), {entry.ptr()});
     // list.sort is stable: equal lines keep the order of recording
-    static PyObject* const kwnames = own(Py_BuildValue("(O)", PYU_STR("key"))).release().ptr();
+    static PyObject* const kwnames = own(Py_BuildValue("(O)", PYU_STR("key"))).release();
     call_kw(getattr(errors.ptr(), PYU_STR("sort")).ptr(), {sort_key}, kwnames);
     return borrow(Py_None);
 }
@@ -176,10 +178,10 @@ py::object error_body(PyObject* const* a) {
 FunctionSpec error_spec{"error", "oper_check.error", {{"self"}, {"msg"}, {"line", nullptr}}, error_body,
                         "Record a diagnostic [line, msg]; the list stays sorted by line."};
 
-py::object test_body(PyObject* const* a) { return call_method(a[0], PYU_STR("parse"), {}); }
+Object test_body(const Args& a) { return call_method(a[0], PYU_STR("parse"), {}); }
 FunctionSpec test_spec{"test", "oper_check.test", {{"self"}}, test_body, "Same as parse()."};
 
-py::object dump_body(PyObject* const* a) { return str(a[0]); }
+Object dump_body(const Args& a) { return str(a[0]); }
 FunctionSpec dump_spec{"dump", "oper_check.dump", {{"self"}}, dump_body, "The text form, str(self)."};
 
 const char* const doc =
@@ -192,7 +194,7 @@ const char* const doc =
 }  // namespace
 
 [[noreturn]] void missing_device(PyObject* self) {
-    py::object identity = own(PyBaseObject_Type.tp_repr(self));
+    Object identity = own(PyBaseObject_Type.tp_repr(self));
     raise(PyExc_AttributeError,
           percent_format(PYU_STR("Neither 'device' nor 'device_output' has been passed when calling '%s'"),
                          {identity.ptr()}).ptr());
@@ -201,7 +203,7 @@ const char* const doc =
 void prepare_operation(PyObject* self, PyObject* show_command, PyObject* attrvalpairs, PyObject* refresh_cache,
                        PyObject* device_output) {
     if (attrvalpairs == Py_None) {
-        py::object identity = own(PyBaseObject_Type.tp_repr(self));
+        Object identity = own(PyBaseObject_Type.tp_repr(self));
         raise(PyExc_TypeError,
               percent_format(PYU_STR("'%s' missing 1 required positional argument: 'attrvalpairs'"),
                              {identity.ptr()}).ptr());
@@ -230,18 +232,18 @@ bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias
     return false;
 }
 
-py::object make_oper_check_class(PyObject* predicate) {
-    PyObject* n = module_name();
+Object make_oper_check_class(Handle predicate) {
+    const pyutil::ModuleFrame& n = frame();
     if (!sort_key) {
-        py::object itemgetter = getattr(pyutil::import("operator").ptr(), PYU_STR("itemgetter"));
-        sort_key = call(itemgetter.ptr(), {own(PyLong_FromLong(0)).ptr()}).release().ptr();
+        Object itemgetter = getattr(pyutil::import("operator").ptr(), PYU_STR("itemgetter"));
+        sort_key = call(itemgetter.ptr(), {own(PyLong_FromLong(0)).ptr()}).release();
     }
     // line=sys.maxsize, read now, as a def statement would
     static std::string maxsize_literal;
-    py::object maxsize = getattr(global(PYU_STR("sys")), PYU_STR("maxsize"));
+    Object maxsize = getattr(global(PYU_STR("sys")), PYU_STR("maxsize"));
     maxsize_literal = PyUnicode_AsUTF8(str(maxsize.ptr()).ptr());
     error_spec.params[2].default_literal = maxsize_literal.c_str();
-    py::object bases = own(PyTuple_Pack(1, predicate));
+    Object bases = own(PyTuple_Pack(1, predicate.ptr()));
     return make_class("oper_check", bases.ptr(), n, doc,
                       {{"__init__", make_method<init_spec>(n)},
                        {"process_attrvalpairs", make_method<process_attrvalpairs_spec>(n)},

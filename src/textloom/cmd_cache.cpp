@@ -7,25 +7,26 @@ namespace {
 
 using namespace pyutil;
 
-py::object device_name(PyObject* obj) { return getattr(getattr(obj, PYU_STR("_device")).ptr(), PYU_STR("name")); }
-
-py::object refresh_cache_body(PyObject* const* a) {
+// Each step reads what the statement it stands for reads, in that order:
+// module names, obj's attributes and the device's name afresh.
+Object refresh_cache_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* obj = a[1];
     PyObject* show_command = a[2];
-    py::object os = getattr(obj, PYU_STR("_device_os"));
-    py::object show_cmd = call(core_attr(PYU_STR("_get_show_command")).ptr(), {os.ptr(), show_command});
-    py::object alias = getattr(obj, PYU_STR("_device_conn_alias"));
-    py::object device = getattr(obj, PYU_STR("_device"));
-    py::object target = truth(alias.ptr()) ? resolve_connection(device.ptr(), alias.ptr()) : device;
-    py::object output = call_method(target.ptr(), PYU_STR("execute"), {show_cmd.ptr()});
+    Object get_show_command = core_attr(PYU_STR("_get_show_command"));
+    Object os = getattr(obj, PYU_STR("_device_os"));
+    Object show_cmd = call(get_show_command, {os, show_command});
+    Object alias = getattr(obj, PYU_STR("_device_conn_alias"));
+    Object device = getattr(obj, PYU_STR("_device"));
+    Object target = truth(alias.ptr()) ? resolve_connection(device.ptr(), alias.ptr()) : device;
+    Object output = call_method(target.ptr(), PYU_STR("execute"), {show_cmd.ptr()});
     // the name is read after the command has run
-    setitem(core_attr(PYU_STR("text_to_parse")).ptr(), device_name(obj).ptr(), output.ptr());
+    store_text(obj, output);
     setattr(obj, PYU_STR("_refresh_cache"), getattr(obj, PYU_STR("_refresh_cache_init")).ptr());
     // read back, so both tables hold the same object
-    py::object key = device_name(obj);
-    py::object stored = getitem(core_attr(PYU_STR("text_to_parse")).ptr(), device_name(obj).ptr());
-    setitem(getattr(self, PYU_STR("cache")).ptr(), key.ptr(), stored.ptr());
+    Object stored = stored_text(obj);
+    Object cache = getattr(self, PYU_STR("cache"));
+    setitem(cache, device_name(obj), stored);
     return borrow(Py_None);
 }
 FunctionSpec refresh_cache_spec{
@@ -37,34 +38,49 @@ const char* const doc = "The last output of every device, and the runs of show c
 
 }  // namespace
 
-py::object make_cmd_cache_class() {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
+Object make_cmd_cache_class() {
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class("CmdCache", bases.ptr(), n, doc,
                       {{"cache", own(PyDict_New())}, {"refresh_cache", make_method<refresh_cache_spec>(n)}});
 }
 
+Object device_name(Handle self) { return getattr(getattr(self, PYU_STR("_device")), PYU_STR("name")); }
+
+void store_text(Handle self, Handle text) {
+    Object table = core_attr(PYU_STR("text_to_parse"));
+    setitem(table, device_name(self), text);
+}
+
+Object stored_text(Handle self) {
+    Object table = core_attr(PYU_STR("text_to_parse"));
+    return getitem(table, device_name(self));
+}
+
 void acquire_text(PyObject* self, PyObject* supplied) {
     if (truth(supplied)) {
-        setitem(core_attr(PYU_STR("text_to_parse")).ptr(), device_name(self).ptr(), supplied);
+        store_text(self, supplied);
         return;
     }
     auto run = [&] {
-        py::object show_command = getattr(self, PYU_STR("_show_command"));
-        call_method(global(PYU_STR("showCmdCache")), PYU_STR("refresh_cache"), {self, show_command.ptr()});
+        Object refresh = getattr(global(PYU_STR("showCmdCache")), PYU_STR("refresh_cache"));
+        Object show_command = getattr(self, PYU_STR("_show_command"));
+        call(refresh, {self, show_command});
     };
     if (truth(getattr(self, PYU_STR("_refresh_cache")).ptr())) {
         run();
         return;
     }
-    py::object cache = getattr(global(PYU_STR("showCmdCache")), PYU_STR("cache"));
-    py::object name = device_name(self);
-    if (!contains(cache.ptr(), name.ptr())) {
-        log_warning(PYU_STR("refresh_cache = False but no output found for %s => collect output"), name.ptr());
+    Object name = device_name(self);
+    if (!contains(getattr(global(PYU_STR("showCmdCache")), PYU_STR("cache")), name)) {
+        Object warning = logger_warning();
+        call(warning, {PYU_STR("refresh_cache = False but no output found for %s => collect output"),
+                       device_name(self)});
         run();
         return;
     }
-    setitem(core_attr(PYU_STR("text_to_parse")).ptr(), device_name(self).ptr(), getitem(cache.ptr(), name.ptr()).ptr());
+    Object cached = getitem(getattr(global(PYU_STR("showCmdCache")), PYU_STR("cache")), device_name(self));
+    store_text(self, cached);
 }
 
 }  // namespace textloom

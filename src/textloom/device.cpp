@@ -12,18 +12,18 @@ using namespace pyutil;
     throw PyError();
 }
 
-py::object device_init_body(PyObject* const* a) {
+Object device_init_body(const Args& a) {
     setattr(a[0], PYU_STR("name"), a[1]);
     return borrow(Py_None);
 }
 FunctionSpec device_init_spec{"__init__", "Device.__init__",
                               {{"self"}, {"name"}, var_positional("args"), var_keyword("kwargs")}, device_init_body};
 
-py::object execute_body(PyObject* const*) { return borrow(Py_None); }
+Object execute_body(const Args&) { return borrow(Py_None); }
 FunctionSpec execute_spec{"execute", "Device.execute", {{"self"}, var_positional("args"), var_keyword("kwargs")},
                           execute_body, "Runs nothing: the output was given by the caller."};
 
-py::object is_connected_body(PyObject* const*) { return borrow(Py_True); }
+Object is_connected_body(const Args&) { return borrow(Py_True); }
 FunctionSpec is_connected_spec{"is_connected", "Device.is_connected",
                                {{"self"}, {"alias"}, var_positional("args"), var_keyword("kwargs")},
                                is_connected_body};
@@ -33,21 +33,21 @@ const char* const device_doc =
 
 }  // namespace
 
-py::object resolve_connection(PyObject* device, PyObject* alias) {
+Object resolve_connection(PyObject* device, PyObject* alias) {
     // only attribute names: the alias is never evaluated as text
     if (!PyUnicode_Check(alias)) bad_alias(alias);
-    py::object parts = own(PyUnicode_Split(alias, PYU_STR("."), -1));
+    Object parts = own(PyUnicode_Split(alias, PYU_STR("."), -1));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.ptr()); ++i)
         if (!PyUnicode_IsIdentifier(PyList_GET_ITEM(parts.ptr(), i))) bad_alias(alias);
-    py::object conn = borrow(device);
+    Object conn = borrow(device);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.ptr()); ++i)
         conn = getattr(conn.ptr(), PyList_GET_ITEM(parts.ptr(), i));
     return conn;
 }
 
-py::object make_device_class() {
-    PyObject* n = module_name();
-    py::object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
+Object make_device_class() {
+    const pyutil::ModuleFrame& n = frame();
+    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
     return make_class("Device", bases.ptr(), n, device_doc,
                       {{"__init__", make_method<device_init_spec>(n)},
                        {"execute", make_method<execute_spec>(n)},

@@ -29,12 +29,12 @@ Py_ssize_t leading_line_feeds(PyObject* text) {
 }
 
 // stored line index -> message of the first diagnostic naming it
-std::unordered_map<Py_ssize_t, py::object> markers(PyObject* errors, Py_ssize_t shift, Py_ssize_t nlines) {
-    std::unordered_map<Py_ssize_t, py::object> marks;
-    py::object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
-    py::object it = iter(errors);
-    while (py::object entry = next(it.ptr())) {
-        py::object line = getitem(entry.ptr(), zero.ptr());
+std::unordered_map<Py_ssize_t, Object> markers(PyObject* errors, Py_ssize_t shift, Py_ssize_t nlines) {
+    std::unordered_map<Py_ssize_t, Object> marks;
+    Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
+    Object it = iter(errors);
+    while (Object entry = next(it.ptr())) {
+        Object line = getitem(entry.ptr(), zero.ptr());
         // only integer lines name a stored line; sys.maxsize names none
         if (!PyLong_Check(line.ptr())) continue;
         int overflow = 0;
@@ -49,12 +49,12 @@ std::unordered_map<Py_ssize_t, py::object> markers(PyObject* errors, Py_ssize_t 
     return marks;
 }
 
-py::object str_body(PyObject* const* a) {
+Object str_body(const Args& a) {
     PyObject* self = a[0];
-    py::object pieces = own(PyList_New(0));
+    Object pieces = own(PyList_New(0));
     append(pieces.ptr(), PYU_STR("Textloom attributes : "));
-    py::object attributes = getattr(self, PYU_STR("_attributes"));
-    py::object values = getattr(self, PYU_STR("_values_debug"));
+    Object attributes = getattr(self, PYU_STR("_attributes"));
+    Object values = getattr(self, PYU_STR("_values_debug"));
     Py_ssize_t count = PyObject_Length(attributes.ptr());
     if (count < 0) throw PyError();
     for (Py_ssize_t i = 0; i < count; ++i) {
@@ -65,19 +65,18 @@ py::object str_body(PyObject* const* a) {
     }
     auto done = [&] { return own(PyUnicode_Join(PYU_STR(""), pieces.ptr())); };
 
-    py::object errors = getattr(self, PYU_STR("_errors"));
+    Object errors = getattr(self, PYU_STR("_errors"));
     if (!truth(errors.ptr())) return done();
     append(pieces.ptr(), PYU_STR("\n\n: Diagnosis : \n"));
     {
-        py::object messages = own(PyList_New(0));
-        py::object one = own(PyLong_FromLong(1));
-        py::object it = iter(errors.ptr());
-        while (py::object entry = next(it.ptr())) append(messages.ptr(), getitem(entry.ptr(), one.ptr()).ptr());
+        Object messages = own(PyList_New(0));
+        Object one = own(PyLong_FromLong(1));
+        Object it = iter(errors.ptr());
+        while (Object entry = next(it.ptr())) append(messages.ptr(), getitem(entry.ptr(), one.ptr()).ptr());
         append(pieces.ptr(), own(PyUnicode_Join(PYU_STR("\n"), messages.ptr())).ptr());
     }
 
-    py::object name = getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-    py::object output = getitem(core_attr(PYU_STR("text_to_parse")).ptr(), name.ptr());
+    Object output = stored_text(self);
     if (output.ptr() == Py_None) return done();
     if (!equal(getattr(self, PYU_STR("_refresh_cache")).ptr(), Py_True)) return done();
     if (!PyUnicode_Check(output.ptr())) {
@@ -85,10 +84,10 @@ py::object str_body(PyObject* const* a) {
         raise(PyExc_TypeError, "the stored output is not text");
     }
     append(pieces.ptr(), PYU_STR("\n"));
-    py::object lines = own(PyUnicode_Split(output.ptr(), PYU_STR("\n"), -1));
+    Object lines = own(PyUnicode_Split(output.ptr(), PYU_STR("\n"), -1));
     const Py_ssize_t nlines = PyList_GET_SIZE(lines.ptr());
     auto marks = markers(errors.ptr(), leading_line_feeds(output.ptr()), nlines);
-    py::object width = own(PyLong_FromSsize_t(pad_width));
+    Object width = own(PyLong_FromSsize_t(pad_width));
     for (Py_ssize_t i = 0; i < nlines; ++i) {
         PyObject* line = PyList_GET_ITEM(lines.ptr(), i);
         auto mark = marks.find(i);
@@ -106,6 +105,6 @@ FunctionSpec str_spec{"__str__", "oper_check.__str__", {{"self"}}, str_body};
 
 }  // namespace
 
-py::object make_diagnosis_method() { return make_method<str_spec>(module_name()); }
+Object make_diagnosis_method() { return make_method<str_spec>(frame()); }
 
 }  // namespace textloom

@@ -12,24 +12,24 @@ using namespace pyutil;
 // `os` that ".*" + pattern matches and the list lacks; nothing is appended
 // before all candidates are known.
 void expand(PyObject* attrvalpairs, PyObject* os, PyObject* pattern) {
-    py::object zero = own(PyLong_FromLong(0));
-    py::object caller_tags = own(PyList_New(0));
+    Object zero = own(PyLong_FromLong(0));
+    Object caller_tags = own(PyList_New(0));
     {
-        py::object it = iter(attrvalpairs);
-        while (py::object pair = next(it.ptr()))
+        Object it = iter(attrvalpairs);
+        while (Object pair = next(it.ptr()))
             check(PyList_Append(caller_tags.ptr(), getitem(pair.ptr(), zero.ptr()).ptr()));
     }
-    py::object registered = getitem(global(PYU_STR("_glb_regex_tags")), os);
-    py::object candidates = own(PyList_New(0));
-    py::object composed;  // made at the first tag, as the concatenation would be
-    py::object tags = iter(registered.ptr());
-    while (py::object tag = next(tags.ptr())) {
+    Object registered = getitem(global(PYU_STR("_glb_regex_tags")), os);
+    Object candidates = own(PyList_New(0));
+    Object composed;  // made at the first tag, as the concatenation would be
+    Object tags = iter(registered.ptr());
+    while (Object tag = next(tags.ptr())) {
         if (!composed) {
-            py::object joined = own(PyNumber_Add(PYU_STR(".*"), pattern));
+            Object joined = own(PyNumber_Add(PYU_STR(".*"), pattern));
             // "(?i)show" must stay a global flag group once ".*" stands before it
             composed = hoist_global_flags(joined.ptr());
         }
-        py::object match = getattr(global(PYU_STR("re")), PYU_STR("match"));
+        Object match = getattr(global(PYU_STR("re")), PYU_STR("match"));
         if (!truth(call(match.ptr(), {composed.ptr(), tag.ptr()}).ptr())) continue;
         check(PyList_Append(candidates.ptr(), own(PyTuple_Pack(2, tag.ptr(), Py_None)).ptr()));
     }
@@ -40,7 +40,7 @@ void expand(PyObject* attrvalpairs, PyObject* os, PyObject* pattern) {
     }
 }
 
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
     // device, show_command, attrvalpairs, refresh_cache, regex_tag_fill_pattern, skip,
     // device_conn_alias, device_output, device_os
@@ -49,7 +49,7 @@ py::object init_body(PyObject* const* a) {
     setattr(self, PYU_STR("_fill"), Py_True);
     setattr(self, PYU_STR("_skip"), a[6]);
     setattr(self, PYU_STR("_negate"), Py_False);
-    py::object os = getattr(self, PYU_STR("_device_os"));
+    Object os = getattr(self, PYU_STR("_device_os"));
     if (truth(a[5])) {
         expand(a[3], os.ptr(), a[5]);
         call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr(), Py_False});
@@ -74,8 +74,8 @@ const char* const doc =
 
 }  // namespace
 
-py::object make_oper_fill_class(PyObject* oper_check) {
-    return make_subclass("oper_fill", oper_check, doc, make_method<init_spec>(module_name()));
+Object make_oper_fill_class(Handle oper_check) {
+    return make_subclass("oper_fill", oper_check, doc, make_method<init_spec>(frame()));
 }
 
 }  // namespace textloom

@@ -9,17 +9,16 @@
 namespace textloom {
 namespace {
 
-pyutil::ModuleState state;
+// never destroyed: the module lives as long as the process
+pyutil::ModuleFrame& the_frame = *new pyutil::ModuleFrame();
 
-void bind(const char* name, const py::object& value) {
-    check(PyDict_SetItemString(state.globals, name, value.ptr()));
-}
+void bind(const char* name, Handle value) { the_frame.bind(name, value); }
 
 // `from <package> import <name>`, with the interpreter's errors.
-py::object from_import(const char* package, const char* name) {
-    py::object fromlist = own(Py_BuildValue("(s)", name));
-    py::object pkg_name = own(PyUnicode_FromString(package));
-    py::object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), state.globals, nullptr, fromlist.ptr(), 0));
+Object from_import(const char* package, const char* name) {
+    Object fromlist = own(Py_BuildValue("(s)", name));
+    Object pkg_name = own(PyUnicode_FromString(package));
+    Object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), the_frame.globals().ptr(), nullptr, fromlist.ptr(), 0));
     PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
     if (value) return own(value);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
@@ -31,8 +30,8 @@ py::object from_import(const char* package, const char* name) {
     pyutil::check_no_error();
     PyObject* raw_file = PyObject_GetAttrString(mod.ptr(), "__file__");
     if (!raw_file) PyErr_Clear();
-    py::object file = raw_file ? own(raw_file) : borrow(Py_None);
-    py::object msg = PyUnicode_Check(file.ptr())
+    Object file = raw_file ? own(raw_file) : borrow(Py_None);
+    Object msg = PyUnicode_Check(file.ptr())
         ? own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (%U)", name, package, file.ptr()))
         : own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (unknown location)", name, package));
     PyErr_SetImportError(msg.ptr(), pkg_name.ptr(), PyUnicode_Check(file.ptr()) ? file.ptr() : nullptr);
@@ -59,14 +58,14 @@ void load() {
     bind("Predicate", from_import("mirel.verdix", "Predicate"));
     // 6. one supported-OS list, shared with core from here on
     {
-        py::object list = own(PyList_New(0));
+        Object list = own(PyList_New(0));
         for (const char* os : oses) check(PyList_Append(list.ptr(), own(PyUnicode_InternFromString(os)).ptr()));
         pyutil::setattr(global(PYU_STR("core")), PYU_STR("supported_oses"), list.ptr());
         bind("supported_oses", core_attr(PYU_STR("supported_oses")));
     }
     // 7. the module's own logger; no level, no handler
     {
-        py::object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));
+        Object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));
         bind("logger", pyutil::call(getLogger.ptr(), {global(PYU_STR("__name__"))}));
     }
     // 8
@@ -94,21 +93,19 @@ PyModuleDef textloom_def = {
 
 }  // namespace
 
-PyObject* module() { return state.module; }
-PyObject* globals() { return state.globals; }
-PyObject* module_name() { return state.name; }
+const pyutil::ModuleFrame& frame() { return the_frame; }
 
-py::object make_subclass(const char* name, PyObject* base, const char* doc, py::object init) {
-    py::object bases = own(PyTuple_Pack(1, base));
-    return pyutil::make_class(name, bases.ptr(), state.name, doc, {{"__init__", std::move(init)}});
+Object make_subclass(const char* name, Handle base, const char* doc, Object init) {
+    Object bases = own(PyTuple_Pack(1, base.ptr()));
+    return pyutil::make_class(name, bases, the_frame, doc, {{"__init__", std::move(init)}});
 }
 
-void log_warning(PyObject* fmt, PyObject* arg) {
-    pyutil::call_method(global(PYU_STR("logger")), PYU_STR("warning"), {fmt, arg});
-}
+Object logger_warning() { return pyutil::getattr(global(PYU_STR("logger")), PYU_STR("warning")); }
+
+void log_warning(PyObject* fmt, PyObject* arg) { pyutil::call(logger_warning(), {fmt, arg}); }
 
 }  // namespace textloom
 
 extern "C" PyMODINIT_FUNC PyInit__textloom() {
-    return pyutil::init_once(textloom::textloom_def, textloom::state, textloom::load);
+    return pyutil::init_once(textloom::textloom_def, textloom::the_frame, textloom::load);
 }

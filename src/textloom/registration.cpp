@@ -7,14 +7,14 @@ namespace {
 using namespace pyutil;
 
 // The join character of inferred keys stays core's default, "-".
-py::object extend_markup_body(PyObject* const* a) {
+Object extend_markup_body(const Args& a) {
     call(core_attr(PYU_STR("extend_markup")).ptr(), {a[0]});
     return borrow(Py_None);
 }
 FunctionSpec extend_markup_spec{"extend_markup", "extend_markup", {{"marked_up_input"}}, extend_markup_body,
                                 "Compile marked-up sample output and register it in core's registry."};
 
-py::object extend_body(PyObject* const* a) {
+Object extend_body(const Args& a) {
     call(core_attr(PYU_STR("extend")).ptr(), {a[0], a[1], a[2]});
     return borrow(Py_None);
 }
@@ -23,13 +23,13 @@ FunctionSpec extend_spec{"extend", "extend",
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into core's registry."};
 
-py::object isstr_body(PyObject* const* a) { return borrow(PyUnicode_Check(a[0]) ? Py_True : Py_False); }
+Object isstr_body(const Args& a) { return borrow(PyUnicode_Check(a[0]) ? Py_True : Py_False); }
 FunctionSpec isstr_spec{"isstr", "isstr", {{"s"}}, isstr_body, "True when s is a str (or of a subclass of str)."};
 
 }  // namespace
 
-py::object make_extend_markup() { return make_function<extend_markup_spec>(module(), module_name()); }
-py::object make_extend() { return make_function<extend_spec>(module(), module_name()); }
-py::object make_isstr() { return make_function<isstr_spec>(module(), module_name()); }
+Object make_extend_markup() { return make_function<extend_markup_spec>(frame()); }
+Object make_extend() { return make_function<extend_spec>(frame()); }
+Object make_isstr() { return make_function<isstr_spec>(frame()); }
 
 }  // namespace textloom

@@ -8,33 +8,40 @@ namespace {
 
 using namespace pyutil;
 
-py::object device_name(PyObject* self) {
-    return getattr(getattr(self, PYU_STR("_device")).ptr(), PYU_STR("name"));
-}
-
 // An int (bool included) becomes a one-element list; a list stays the caller's object.
-py::object index_list(PyObject* index) {
+Object index_list(PyObject* index) {
     if (PyLong_Check(index)) return own(Py_BuildValue("[O]", index));
     if (PyList_Check(index)) return borrow(index);
-    py::object text = own(PyUnicode_Concat(str(index).ptr(), PYU_STR(" is not an int or list of ints")));
+    Object text = own(PyUnicode_Concat(str(index).ptr(), PYU_STR(" is not an int or list of ints")));
     raise(PyExc_ValueError, text.ptr());
 }
 
-// CRLF line ends become LF, and one LF is appended, in core.text_to_parse[name].
+// In core.text_to_parse, with name the device's name:
+//     text_to_parse[name] = text_to_parse[name].replace("\r\n", "\n")
+//     text_to_parse[name] += "\n"
+// each statement reading the table and the name afresh, in Python's order.
 void normalise_stored_text(PyObject* self) {
-    py::object table = core_attr(PYU_STR("text_to_parse"));
-    py::object text = getitem(table.ptr(), device_name(self).ptr());
-    if (PyUnicode_CheckExact(text.ptr())) {  // the common case, in one pass over the text
-        setitem(table.ptr(), device_name(self).ptr(), crlf_to_lf_plus_lf(text.ptr()).ptr());
-        return;
-    }
-    setitem(table.ptr(), device_name(self).ptr(),
-            call_method(text.ptr(), PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")}).ptr());
-    text = getitem(table.ptr(), device_name(self).ptr());
-    setitem(table.ptr(), device_name(self).ptr(), own(PyNumber_Add(text.ptr(), PYU_STR("\n"))).ptr());
+    Object text = stored_text(self);
+    const bool exact = PyUnicode_CheckExact(text.ptr());
+    Object replaced = exact ? Object() : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
+    Object table = core_attr(PYU_STR("text_to_parse"));
+    Object name = device_name(self);
+    // An exact str in an exact dict is seen by no one before the second
+    // statement reads it back, so both are done in one pass over the text;
+    // the line feed is added again only when the entry was replaced between.
+    const bool one_pass = exact && PyDict_CheckExact(table.ptr());
+    if (exact)
+        replaced = one_pass ? crlf_to_lf_plus_lf(text)
+                            : own(PyUnicode_Replace(text.ptr(), PYU_STR("\r\n"), PYU_STR("\n"), -1));
+    setitem(table, name, replaced);
+    table = core_attr(PYU_STR("text_to_parse"));
+    name = device_name(self);
+    Object stored = getitem(table, name);
+    if (!(one_pass && stored.is(replaced))) stored = own(PyNumber_InPlaceAdd(stored.ptr(), PYU_STR("\n")));
+    setitem(table, name, stored);
 }
 
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
     PyObject* self = a[0];
     PyObject *device = a[1], *show_command = a[2], *refresh_cache = a[3], *header_fields = a[4],
              *table_terminal_pattern = a[5], *index = a[6], *skip_header = a[7], *table_title_pattern = a[8],
@@ -46,7 +53,7 @@ py::object init_body(PyObject* const* a) {
     setattr(self, PYU_STR("_refresh_cache_init"), refresh_cache);
     setattr(self, PYU_STR("_show_command"), show_command);
     if (!choose_device(self, device, device_conn_alias, device_output, device_os)) {
-        py::object text = str(self);
+        Object text = str(self);
         raise(PyExc_AttributeError,
               percent_format(PYU_STR("Neither 'device' nor 'device_output' (device output might be empty) has "
                                      "been passed when calling '%s'"),
@@ -56,8 +63,8 @@ py::object init_body(PyObject* const* a) {
     acquire_text(self, device_output);
     normalise_stored_text(self);
     // core's constructor itself, not the next class in the MRO; the index as given
-    py::object base = core_attr(PYU_STR("column_table_result_core_t"));
-    py::object base_init = getattr(base.ptr(), PYU_STR("__init__"));
+    Object base = core_attr(PYU_STR("column_table_result_core_t"));
+    Object base_init = getattr(base.ptr(), PYU_STR("__init__"));
     call(base_init.ptr(), {self, header_fields, table_terminal_pattern, index, skip_header, table_title_pattern,
                            right_justified, label_fields, skip_line, device_name(self).ptr(), delimiter});
     return borrow(Py_None);
@@ -82,8 +89,8 @@ const char* const doc =
 
 }  // namespace
 
-py::object make_oper_fill_tabular_class(PyObject* table_core) {
-    return make_subclass("oper_fill_tabular", table_core, doc, make_method<init_spec>(module_name()));
+Object make_oper_fill_tabular_class(Handle table_core) {
+    return make_subclass("oper_fill_tabular", table_core, doc, make_method<init_spec>(frame()));
 }
 
 }  // namespace textloom

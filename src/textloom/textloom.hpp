@@ -7,38 +7,48 @@
 #pragma once
 #include <Python.h>
 #include "pyutil/errors.hpp"
+#include "pyutil/module.hpp"
 #include "pyutil/names.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/pyclass.hpp"
 
 namespace textloom {
 
-namespace py = pybind11;
+using pyutil::Handle;
+using pyutil::Object;
+using pyutil::Args;
 using pyutil::borrow;
 using pyutil::check;
 using pyutil::own;
 using pyutil::PyError;
 
-// The module and its dict, kept for the life of the process.
-PyObject* module();
-PyObject* globals();
-// "mirel.textloom._textloom": the __module__ of every class and function.
-PyObject* module_name();
+// The module's frame, kept for the life of the process.
+const pyutil::ModuleFrame& frame();
 
-// The current binding of a module-level name, held; NameError when unbound.
-inline pyutil::Held global(PyObject* name) { return pyutil::Held(pyutil::lookup_global(globals(), name)); }
+// The current binding of a module-level name, owned; NameError when unbound.
+inline Object global(Handle name) { return frame().global(name); }
 // core.<name>, read from the module bound as `core` now.
-inline py::object core_attr(PyObject* name) { return pyutil::getattr(global(PYU_STR("core")), name); }
+inline Object core_attr(Handle name) { return pyutil::getattr(global(PYU_STR("core")), name); }
 
 // logger.warning(fmt, arg) through the current `logger`.
 void log_warning(PyObject* fmt, PyObject* arg);
+// logger.warning of the current `logger`, for a call whose argument is read after it.
+Object logger_warning();
+
+// self._device.name, read now.
+Object device_name(Handle self);
+// core.text_to_parse[self._device.name] = text: the table is read before the
+// name, as for a subscript target.
+void store_text(Handle self, Handle text);
+// core.text_to_parse[self._device.name]
+Object stored_text(Handle self);
 
 // The connection that an alias names: the device's attribute, or for names
 // joined by dots the attributes in turn, from the device outward.
-py::object resolve_connection(PyObject* device, PyObject* alias);
+Object resolve_connection(PyObject* device, PyObject* alias);
 
 // get_os_type(device=device, alias=alias) through the current binding.
-py::object detect_os(PyObject* device, PyObject* alias);
+Object detect_os(PyObject* device, PyObject* alias);
 
 // Puts the text to parse for self._device into core.text_to_parse: the
 // supplied output when it is true, else a run through showCmdCache (when
@@ -60,20 +70,20 @@ bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias
                    PyObject* device_os);
 
 // A class of this module deriving from `base` that defines only __init__.
-py::object make_subclass(const char* name, PyObject* base, const char* doc, py::object init);
+Object make_subclass(const char* name, Handle base, const char* doc, Object init);
 
 // Builders, called by the module init in load order.
-py::object make_get_os_type();
-py::object make_extend_markup();
-py::object make_extend();
-py::object make_isstr();
-py::object make_cmd_cache_class();
-py::object make_oper_check_class(PyObject* predicate);
-py::object make_oper_fill_class(PyObject* oper_check);
-py::object make_oper_fill_tabular_class(PyObject* table_core);
-py::object make_device_class();
+Object make_get_os_type();
+Object make_extend_markup();
+Object make_extend();
+Object make_isstr();
+Object make_cmd_cache_class();
+Object make_oper_check_class(Handle predicate);
+Object make_oper_fill_class(Handle oper_check);
+Object make_oper_fill_tabular_class(Handle table_core);
+Object make_device_class();
 
 // The text form of check and fill operations (their __str__).
-py::object make_diagnosis_method();
+Object make_diagnosis_method();
 
 }  // namespace textloom

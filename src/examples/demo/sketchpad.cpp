@@ -61,10 +61,10 @@ admin state is XR<admin_state>Xup
 
 )text";
 
-void script() {
-    from_import("mirel.textloom", "extend_markup");
-    bind("marked_up_output", own(PyUnicode_FromString(marked_up_output)));
-    pyutil::call(global(PYU_STR("extend_markup")), {global(PYU_STR("marked_up_output"))});
+void script(const ModuleFrame& m) {
+    from_import(m, "mirel.textloom", "extend_markup");
+    m.bind("marked_up_output", own(PyUnicode_FromString(marked_up_output)));
+    pyutil::call(m.global(PYU_STR("extend_markup")), {m.global(PYU_STR("marked_up_output"))});
 }
 
 }  // namespace

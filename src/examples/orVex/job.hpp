@@ -8,7 +8,9 @@
 
 namespace job {
 
-namespace py = pybind11;
+using pyutil::Handle;
+using pyutil::ModuleFrame;
+using pyutil::Object;
 using pyutil::borrow;
 using pyutil::check;
 using pyutil::own;
@@ -23,43 +25,39 @@ struct DeviceKind {
     const char* title_pattern;  // nullptr stands for None
 };
 
-inline py::object text_list(const std::vector<const char*>& items) {
-    py::object list = own(PyList_New(0));
+inline Object text_list(const std::vector<const char*>& items) {
+    Object list = own(PyList_New(0));
     for (const char* item : items) check(PyList_Append(list.ptr(), own(PyUnicode_FromString(item)).ptr()));
     return list;
 }
 
-inline py::object int_list(const std::vector<long>& items) {
-    py::object list = own(PyList_New(0));
+inline Object int_list(const std::vector<long>& items) {
+    Object list = own(PyList_New(0));
     for (long item : items) check(PyList_Append(list.ptr(), own(PyLong_FromLong(item)).ptr()));
     return list;
 }
 
 // The body of main(): every name is read from the module's globals now, so
 // a rebinding of `run`, `os` or `__file__` takes effect at the next call.
-inline void run_job(PyObject* module, const DeviceKind& kind) {
-    PyObject* globals = PyModule_GetDict(module);
-    auto global = [&](PyObject* name) { return pyutil::lookup_global(globals, name); };
+inline void run_job(const ModuleFrame& m, const DeviceKind& kind) {
     // test_path = os.path.dirname(os.path.abspath(__file__))
-    py::object dirname = pyutil::getattr(pyutil::getattr(global(PYU_STR("os")), PYU_STR("path")).ptr(),
-                                         PYU_STR("dirname"));
-    py::object abspath = pyutil::getattr(pyutil::getattr(global(PYU_STR("os")), PYU_STR("path")).ptr(),
-                                         PYU_STR("abspath"));
-    py::object absolute = pyutil::call(abspath.ptr(), {global(PYU_STR("__file__"))});
-    py::object test_path = pyutil::call(dirname.ptr(), {absolute.ptr()});
+    Object dirname = pyutil::getattr(pyutil::getattr(m.global(PYU_STR("os")), PYU_STR("path")), PYU_STR("dirname"));
+    Object abspath = pyutil::getattr(pyutil::getattr(m.global(PYU_STR("os")), PYU_STR("path")), PYU_STR("abspath"));
+    Object absolute = pyutil::call(abspath, {m.global(PYU_STR("__file__"))});
+    Object test_path = pyutil::call(dirname, {absolute});
 
-    py::object chosen_uut_device = own(PyUnicode_FromString(kind.uut_name));
-    py::object stdby_device = own(PyUnicode_FromString("notreallyadevice"));
-    py::object if_name = own(PyUnicode_FromString(kind.if_name));
-    py::object mtu = own(PyLong_FromLong(kind.mtu));
-    py::object header_fields = text_list(kind.header_fields);
-    py::object show_arp_table_parse_index = int_list(kind.index);
-    py::object show_arp_table_title_pattern =
+    Object chosen_uut_device = own(PyUnicode_FromString(kind.uut_name));
+    Object stdby_device = own(PyUnicode_FromString("notreallyadevice"));
+    Object if_name = own(PyUnicode_FromString(kind.if_name));
+    Object mtu = own(PyLong_FromLong(kind.mtu));
+    Object header_fields = text_list(kind.header_fields);
+    Object show_arp_table_parse_index = int_list(kind.index);
+    Object show_arp_table_title_pattern =
         kind.title_pattern ? own(PyUnicode_FromString(kind.title_pattern)) : borrow(Py_None);
 
-    PyObject* run = global(PYU_STR("run"));
+    Object run = m.global(PYU_STR("run"));
     // plain concatenation, not a path join
-    py::object testscript = own(PyNumber_Add(test_path.ptr(), PYU_STR("/rehearsal.py")));
+    Object testscript = own(PyNumber_Add(test_path.ptr(), PYU_STR("/rehearsal.py")));
     static PyObject* const kwnames =
         example::keywords({PYU_STR("testscript"), PYU_STR("uut_name"), PYU_STR("stdby_name"), PYU_STR("if_name"),
                            PYU_STR("mtu"), PYU_STR("show_arp_header_fields"), PYU_STR("show_arp_table_parse_index"),
@@ -73,19 +71,19 @@ inline void run_job(PyObject* module, const DeviceKind& kind) {
 template <const DeviceKind& Kind>
 PyObject* main(PyObject* module, PyObject*) {
     return pyutil::boundary([&] {
-        run_job(module, Kind);
+        run_job(ModuleFrame(module), Kind);
         return borrow(Py_None);
     });
 }
 
 // The module body: `os`, `run` and `main`, in that order.
 template <const DeviceKind& Kind>
-void script() {
+void script(const ModuleFrame& m) {
     // the text signature lets inspect.signature() show main()
     static PyMethodDef main_def{"main", main<Kind>, METH_NOARGS, "main($module)\n--\n\n"};
-    example::import_module("os");
-    example::from_import("ryn.runlet", "run");
-    example::bind("main", own(PyCFunction_NewEx(&main_def, example::script_module, example::script_name)));
+    example::import_module(m, "os");
+    example::from_import(m, "ryn.runlet", "run");
+    m.bind("main", own(PyCFunction_NewEx(&main_def, m.module().ptr(), m.name().ptr())));
 }
 
 }  // namespace job

@@ -8,61 +8,62 @@ namespace {
 
 using namespace example;
 
-PyObject* dev1() { return global(PYU_STR("dev1")); }
+Object dev1(const ModuleFrame& m) { return m.global(PYU_STR("dev1")); }
 
-py::object executed_calls() {
-    py::object execute = pyutil::getattr(dev1(), PYU_STR("execute"));
-    return pyutil::getattr(execute.ptr(), PYU_STR("call_args"));
+Object executed_calls(const ModuleFrame& m) {
+    Object execute = pyutil::getattr(dev1(m), PYU_STR("execute"));
+    return pyutil::getattr(execute, PYU_STR("call_args"));
 }
 
-void reset_executed_calls() {
-    py::object execute = pyutil::getattr(dev1(), PYU_STR("execute"));
-    pyutil::call_method(execute.ptr(), PYU_STR("reset_mock"), {});
+void reset_executed_calls(const ModuleFrame& m) {
+    Object execute = pyutil::getattr(dev1(m), PYU_STR("execute"));
+    pyutil::call_method(execute, PYU_STR("reset_mock"), {});
 }
 
 // One run: the device's name and OS, what the run binds first, the fill and
 // its parse, then the separator, the heading and the command the device got.
 template <class BindFirst>
-void run(PyObject* name, PyObject* os, BindFirst&& bind_first, bool separated, PyObject* heading,
-         PyObject* device_line) {
-    pyutil::setattr(dev1(), PYU_STR("name"), name);
-    pyutil::setattr(dev1(), PYU_STR("os"), os);
+void run(const ModuleFrame& m, Handle name, Handle os, BindFirst&& bind_first, bool separated, Handle heading,
+         Handle device_line) {
+    pyutil::setattr(dev1(m), PYU_STR("name"), name);
+    pyutil::setattr(dev1(m), PYU_STR("os"), os);
     bind_first();
     static PyObject* const kw = keywords({PYU_STR("refresh_cache")});
-    bind("tlfill", pyutil::call_kw(global(PYU_STR("oper_fill")),
-                                   {dev1(), global(PYU_STR("args")), global(PYU_STR("attrValPairsToParse")), Py_True},
-                                   kw));
-    bind("result", pyutil::call_method(global(PYU_STR("tlfill")), PYU_STR("parse"), {}));
-    if (separated) print(PYU_STR("\n\n"));
-    print(heading);
-    print(pyutil::format(device_line, {executed_calls().ptr()}).ptr());
+    m.bind("tlfill", pyutil::call_kw(m.global(PYU_STR("oper_fill")),
+                                     {dev1(m), m.global(PYU_STR("args")), m.global(PYU_STR("attrValPairsToParse")),
+                                      Py_True},
+                                     kw));
+    m.bind("result", pyutil::call_method(m.global(PYU_STR("tlfill")), PYU_STR("parse"), {}));
+    if (separated) print(m, PYU_STR("\n\n"));
+    print(m, heading);
+    print(m, pyutil::format(device_line, {executed_calls(m)}));
 }
 
-void script() {
-    import_module("sys");
-    from_import("pprint", "pprint");
-    from_import("textwrap", "dedent");
-    mock_frame([] {
-        from_import("mirel", "textloom");
-        from_import("mirel.textloom", "oper_fill");
-        from_import("mirel.textloom.examples.textloom.orVex", "rehearsal_mktl");
+void script(const ModuleFrame& m) {
+    import_module(m, "sys");
+    from_import(m, "pprint", "pprint");
+    from_import(m, "textwrap", "dedent");
+    mock_frame(m, [&] {
+        from_import(m, "mirel", "textloom");
+        from_import(m, "mirel.textloom", "oper_fill");
+        from_import(m, "mirel.textloom.examples.textloom.orVex", "rehearsal_mktl");
     });
-    print(PYU_STR("\n\n*** OS Agnostic CLI command formatting examples. ***\n\n"));
+    print(m, PYU_STR("\n\n*** OS Agnostic CLI command formatting examples. ***\n\n"));
 
-    bind("device_kwargs", own(Py_BuildValue("{sOss}", "is_connected.return_value", Py_True, "execute.return_value",
-                                            "dummy output")));
-    bind("dev1", mock_configured(global(PYU_STR("device_kwargs"))));
-    bind("show_cmds", own(Py_BuildValue("{s{ssss}s{ssss}}",
-                                        "pellam", "SHOW_IP_INTF", "show {=ipv4} interface {}",
-                                                  "SHOW_IP_INTF2", "show {=ipv4} interface {if-name}",
-                                        "brume", "SHOW_IP_INTF", "show {=ip} interface {}",
-                                                 "SHOW_IP_INTF2", "show {=ip} interface {if-name}")));
-    bind("regex", own(Py_BuildValue("{s{ss}s{ss}}", "pellam", "dummy_regex_tag", "dummy_regex",
-                                    "brume", "dummy_regex_tag", "dummy_regex")));
+    m.bind("device_kwargs", own(Py_BuildValue("{sOss}", "is_connected.return_value", Py_True, "execute.return_value",
+                                              "dummy output")));
+    m.bind("dev1", mock_configured(m, m.global(PYU_STR("device_kwargs"))));
+    m.bind("show_cmds", own(Py_BuildValue("{s{ssss}s{ssss}}",
+                                          "pellam", "SHOW_IP_INTF", "show {=ipv4} interface {}",
+                                                    "SHOW_IP_INTF2", "show {=ipv4} interface {if-name}",
+                                          "brume", "SHOW_IP_INTF", "show {=ip} interface {}",
+                                                   "SHOW_IP_INTF2", "show {=ip} interface {if-name}")));
+    m.bind("regex", own(Py_BuildValue("{s{ss}s{ss}}", "pellam", "dummy_regex_tag", "dummy_regex",
+                                      "brume", "dummy_regex_tag", "dummy_regex")));
     {
         static PyObject* const kw = keywords({PYU_STR("show_cmds"), PYU_STR("regex_ext")});
-        py::object extend = pyutil::getattr(global(PYU_STR("textloom")), PYU_STR("extend"));
-        pyutil::call_kw(extend.ptr(), {global(PYU_STR("show_cmds")), global(PYU_STR("regex"))}, kw);
+        Object extend = pyutil::getattr(m.global(PYU_STR("textloom")), PYU_STR("extend"));
+        pyutil::call_kw(extend, {m.global(PYU_STR("show_cmds")), m.global(PYU_STR("regex"))}, kw);
     }
 
     PyObject* positional = PYU_STR("Using a positional argument to specify the CLI command:");
@@ -73,20 +74,20 @@ void script() {
     PyObject* router2 = PYU_STR("router2");
     auto nothing = [] {};
 
-    run(router1, PYU_STR("pellam"), [] {
+    run(m, router1, PYU_STR("pellam"), [&] {
         // None leaves the embedded default of the first field in place
-        bind("args", own(Py_BuildValue("(s[Os])", "SHOW_IP_INTF", Py_None, "GigabitEthernet0/0/0/1")));
-        bind("attrValPairsToParse", own(Py_BuildValue("[(ss)]", "dummy_regex_tag", "dummy_regex_value")));
+        m.bind("args", own(Py_BuildValue("(s[Os])", "SHOW_IP_INTF", Py_None, "GigabitEthernet0/0/0/1")));
+        m.bind("attrValPairsToParse", own(Py_BuildValue("[(ss)]", "dummy_regex_tag", "dummy_regex_value")));
     }, false, positional, on_pellam);
-    reset_executed_calls();
-    run(router2, PYU_STR("brume"), nothing, true, positional, on_brume);
-    print(PYU_STR("\n\n"));
-    reset_executed_calls();
-    run(router1, PYU_STR("pellam"), [] {
-        bind("args", own(Py_BuildValue("[s[]{ss}]", "SHOW_IP_INTF2", "if-name", "GigabitEthernet0/0/0/1")));
+    reset_executed_calls(m);
+    run(m, router2, PYU_STR("brume"), nothing, true, positional, on_brume);
+    print(m, PYU_STR("\n\n"));
+    reset_executed_calls(m);
+    run(m, router1, PYU_STR("pellam"), [&] {
+        m.bind("args", own(Py_BuildValue("[s[]{ss}]", "SHOW_IP_INTF2", "if-name", "GigabitEthernet0/0/0/1")));
     }, false, keyword, on_pellam);
-    reset_executed_calls();
-    run(router2, PYU_STR("brume"), nothing, true, keyword, on_brume);
+    reset_executed_calls(m);
+    run(m, router2, PYU_STR("brume"), nothing, true, keyword, on_brume);
 }
 
 }  // namespace

@@ -27,25 +27,26 @@ wend.01-00            0x00000002   0x0ead        922             0/0/0
 Total Level-2 LSP count: 4     Local Level-2 LSP count: 1
 )text";
 
-py::object hexint_body(PyObject* const* a) {
-    py::object base = own(PyLong_FromLong(16));
-    return pyutil::call(global(PYU_STR("int")), {a[0], base.ptr()});
+Object hexint_body(const Args& a) {
+    Object base = own(PyLong_FromLong(16));
+    return pyutil::call(a.frame().global(PYU_STR("int")), {a[0], base});
 }
 pyutil::FunctionSpec hexint_spec{"_hexint", "_hexint", {{"val"}}, hexint_body};
 
-py::object cleanup_lsp_id_body(PyObject* const* a) { return borrow(a[0]); }
+Object cleanup_lsp_id_body(const Args& a) { return borrow(a[0]); }
 pyutil::FunctionSpec cleanup_lsp_id_spec{"cleanupLspId", "cleanupLspId", {{"field"}}, cleanup_lsp_id_body};
 
 // The header, labels, terminal and title settings are fixed; everything else
 // keeps the default of oper_fill_tabular (the command runs on the device).
-py::object init_body(PyObject* const* a) {
+Object init_body(const Args& a) {
+    const ModuleFrame m = a.frame();
     PyObject *self = a[0], *device = a[1], *show_command = a[2];
-    py::object headers = own(Py_BuildValue("[sssss]", "LSPID", "LSP Seq Num", "LSP Checksum", "LSP Holdtime",
-                                           "ATT/P/OL"));
-    py::object labels = headers;
-    py::object parent = pyutil::call(global(PYU_STR("super")),
-                                     {global(PYU_STR("my_isis_database_column_parser_t")), self});
-    py::object parent_init = pyutil::getattr(parent.ptr(), PYU_STR("__init__"));
+    Object headers = own(Py_BuildValue("[sssss]", "LSPID", "LSP Seq Num", "LSP Checksum", "LSP Holdtime",
+                                       "ATT/P/OL"));
+    Object labels = headers;
+    Object parent =
+        pyutil::call(m.global(PYU_STR("super")), {m.global(PYU_STR("my_isis_database_column_parser_t")), self});
+    Object parent_init = pyutil::getattr(parent, PYU_STR("__init__"));
     static PyObject* const kw = keywords({PYU_STR("header_fields"), PYU_STR("table_terminal_pattern"),
                                           PYU_STR("table_title_pattern"), PYU_STR("label_fields")});
     pyutil::call_kw(parent_init.ptr(),
@@ -57,75 +58,74 @@ py::object init_body(PyObject* const* a) {
 pyutil::FunctionSpec init_spec{"__init__", "my_isis_database_column_parser_t.__init__",
                                {{"self"}, {"device"}, {"show_command"}}, init_body};
 
-py::object cleanup_entry_field_body(PyObject* const* a) {
+Object cleanup_entry_field_body(const Args& a) {
     PyObject *header = a[1], *field = a[2];
-    if (equals(header, PYU_STR("LSPID"))) return pyutil::call(global(PYU_STR("cleanupLspId")), {field});
+    if (equals(header, PYU_STR("LSPID"))) return pyutil::call(a.frame().global(PYU_STR("cleanupLspId")), {field});
     return borrow(field);
 }
 pyutil::FunctionSpec cleanup_entry_field_spec{"cleanup_entry_field",
                                               "my_isis_database_column_parser_t.cleanup_entry_field",
                                               {{"self"}, {"header"}, {"field"}}, cleanup_entry_field_body};
 
-py::object make_parser_class() {
-    py::object field_mapping = own(Py_BuildValue("{sOsOsOsO}", "LSPID", global(PYU_STR("str")), "LSP Seq Num",
-                                                 global(PYU_STR("_hexint")), "LSP Checksum",
-                                                 global(PYU_STR("_hexint")), "LSP Holdtime", Py_None));
-    py::object table_title_mapping = own(Py_BuildValue("[O]", global(PYU_STR("int"))));
-    py::object bases = own(PyTuple_Pack(1, global(PYU_STR("oper_fill_tabular"))));
-    return pyutil::make_class("my_isis_database_column_parser_t", bases.ptr(), script_name, nullptr,
+Object make_parser_class(const ModuleFrame& m) {
+    Object hexint = m.global(PYU_STR("_hexint"));
+    Object field_mapping = own(Py_BuildValue("{sOsOsOsO}", "LSPID", m.global(PYU_STR("str")).ptr(), "LSP Seq Num",
+                                             hexint.ptr(), "LSP Checksum", hexint.ptr(), "LSP Holdtime", Py_None));
+    Object table_title_mapping = own(Py_BuildValue("[O]", m.global(PYU_STR("int")).ptr()));
+    Object bases = own(PyTuple_Pack(1, m.global(PYU_STR("oper_fill_tabular")).ptr()));
+    return pyutil::make_class("my_isis_database_column_parser_t", bases, m, nullptr,
                               {{"field_mapping", field_mapping},
                                {"table_title_mapping", table_title_mapping},
-                               {"__init__", pyutil::make_method<init_spec>(script_name)},
-                               {"cleanup_entry_field", pyutil::make_method<cleanup_entry_field_spec>(script_name)}});
+                               {"__init__", pyutil::make_method<init_spec>(m)},
+                               {"cleanup_entry_field", pyutil::make_method<cleanup_entry_field_spec>(m)}});
 }
 
 // result.entries[2]["wend.01-00"]["LSP Holdtime"], or a null object when one
 // of the keys is missing: a parse that lost the row fails the test instead
 // of ending the import with KeyError.
-py::object holdtime_under_test() {
+Object holdtime_under_test(const ModuleFrame& m) {
     try {
-        py::object entries = pyutil::getattr(global(PYU_STR("result")), PYU_STR("entries"));
-        py::object level = own(PyLong_FromLong(2));
-        py::object table = pyutil::getitem(entries.ptr(), level.ptr());
-        py::object row = pyutil::getitem(table.ptr(), PYU_STR("wend.01-00"));
+        Object entries = pyutil::getattr(m.global(PYU_STR("result")), PYU_STR("entries"));
+        Object level = own(PyLong_FromLong(2));
+        Object table = pyutil::getitem(entries.ptr(), level.ptr());
+        Object row = pyutil::getitem(table.ptr(), PYU_STR("wend.01-00"));
         return pyutil::getitem(row.ptr(), PYU_STR("LSP Holdtime"));
     } catch (PyError&) {
         if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw;
         PyErr_Clear();
-        return py::object();
+        return Object();
     }
 }
 
-void script() {
-    import_module("sys");
-    from_import("pprint", "pprint");
-    mock_frame([] {
-        from_import("mirel", "textloom");
-        from_import("mirel.textloom", "oper_fill_tabular");
+void script(const ModuleFrame& m) {
+    import_module(m, "sys");
+    from_import(m, "pprint", "pprint");
+    mock_frame(m, [&] {
+        from_import(m, "mirel", "textloom");
+        from_import(m, "mirel.textloom", "oper_fill_tabular");
     });
-    bind("third_show_command_output_example", own(PyUnicode_FromString(third_show_command_output_example)));
-    bind("_hexint", pyutil::make_function<hexint_spec>(script_module, script_name));
-    bind("cleanupLspId", pyutil::make_function<cleanup_lsp_id_spec>(script_module, script_name));
-    bind("my_isis_database_column_parser_t", make_parser_class());
+    m.bind("third_show_command_output_example", own(PyUnicode_FromString(third_show_command_output_example)));
+    m.bind("_hexint", pyutil::make_function<hexint_spec>(m));
+    m.bind("cleanupLspId", pyutil::make_function<cleanup_lsp_id_spec>(m));
+    m.bind("my_isis_database_column_parser_t", make_parser_class(m));
 
-    bind("device_kwargs", own(Py_BuildValue("{sOsO}", "is_connected.return_value", Py_True, "execute.return_value",
-                                            global(PYU_STR("third_show_command_output_example")))));
-    bind("dev1", mock_configured(global(PYU_STR("device_kwargs"))));
-    bind("result", pyutil::call(global(PYU_STR("my_isis_database_column_parser_t")),
-                                {global(PYU_STR("dev1")), PYU_STR("show isis database")}));
+    m.bind("device_kwargs", own(Py_BuildValue("{sOsO}", "is_connected.return_value", Py_True, "execute.return_value",
+                                              m.global(PYU_STR("third_show_command_output_example")).ptr())));
+    m.bind("dev1", mock_configured(m, m.global(PYU_STR("device_kwargs"))));
+    m.bind("result", pyutil::call(m.global(PYU_STR("my_isis_database_column_parser_t")),
+                                  {m.global(PYU_STR("dev1")), PYU_STR("show isis database")}));
 
-    py::object execute = pyutil::getattr(global(PYU_STR("dev1")), PYU_STR("execute"));
-    py::object call_args = pyutil::getattr(execute.ptr(), PYU_STR("call_args"));
-    print(pyutil::format(PYU_STR("\nThe following commands were just executed on the device : {}\n"),
-                         {call_args.ptr()}).ptr());
+    Object execute = pyutil::getattr(m.global(PYU_STR("dev1")), PYU_STR("execute"));
+    Object call_args = pyutil::getattr(execute, PYU_STR("call_args"));
+    print(m, pyutil::format(PYU_STR("\nThe following commands were just executed on the device : {}\n"), {call_args}));
 
-    py::object holdtime = holdtime_under_test();
-    if (holdtime && equals(holdtime.ptr(), PYU_STR("922"))) {
-        print(PYU_STR("Test passed"));
-        py::object entries = pyutil::getattr(global(PYU_STR("result")), PYU_STR("entries"));
-        pyutil::call(global(PYU_STR("pprint")), {entries.ptr()});
+    Object holdtime = holdtime_under_test(m);
+    if (holdtime && equals(holdtime, PYU_STR("922"))) {
+        print(m, PYU_STR("Test passed"));
+        Object entries = pyutil::getattr(m.global(PYU_STR("result")), PYU_STR("entries"));
+        pyutil::call(m.global(PYU_STR("pprint")), {entries});
     } else {
-        print(PYU_STR("Test failed"));
+        print(m, PYU_STR("Test failed"));
     }
 }
 
