@@ -71,9 +71,11 @@ def test_real_tcl_bridge_is_bound(tl):
 
 
 def test_missing_predicate_library_fails_the_load():
-    # only the tree on the path: no mirel.verdix (and no ryn)
+    # only the tree on the path: no mirel.verdix (and no ryn), not even one
+    # installed in the environment
     out = run_python(textwrap.dedent("""
-        import sys
+        import site, sys
+        sys.path[:] = [p for p in sys.path if p not in site.getsitepackages()]
         try:
             import mirel.textloom
         except ImportError as e:

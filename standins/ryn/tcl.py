@@ -14,8 +14,9 @@ TclError = tkinter.TclError
 _tk = tkinter.Tcl().tk
 _tk.wantobjects(False)
 
-# "package require vorq" finds the stand-in package beside this one.
-_tk.call("lappend", "auto_path", str(pathlib.Path(__file__).resolve().parent.parent / "tcl"))
+# "package require vorq" finds the stand-in Tcl package inside this Python
+# package, wherever it is installed.
+_tk.call("lappend", "auto_path", str(pathlib.Path(__file__).resolve().parent / "vorq"))
 
 _handles = itertools.count(1)
 
