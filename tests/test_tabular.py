@@ -410,6 +410,18 @@ def test_title_seen_again_restarts_its_table_where_it_first_stood(core):
     assert t._text_to_parse.startswith("A: 1\nAddress Age\n9.9.9.9 7\nA: 2\n")
 
 
+@pytest.mark.parametrize("wide", ["\xe9", "\u0100", "\U0001f600"])
+@pytest.mark.parametrize("where", ["dropped line", "other table", "row"])
+def test_titled_tables_of_text_with_wider_characters(core, wide, where):
+    # a table is joined from its own lines, whatever characters the rest of the text holds
+    row = "1.1.1.1 " + (wide if where == "row" else "3")
+    text = ({"dropped line": wide + "---\n", "other table": "B: 2\nAddress Age\n%s 4\n" % wide}.get(where, "")
+            + "A: 1\nAddress Age\n" + row + "\n")
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^\w: (\d)")
+    assert t.entries["1"]["1.1.1.1"]["Age"] == row.split()[1]
+    assert "A: 1\nAddress Age\n%s\n" % row in t._text_to_parse
+
+
 def test_titles_with_several_groups_nest(core):
     text = "vrf red af ipv4\nAddress Age\n1.1.1.1 3\nvrf red af ipv6\nAddress Age\n::1     4\n"
     t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^vrf (\S+) af (\S+)")

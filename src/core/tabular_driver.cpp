@@ -1,5 +1,6 @@
 // The table-parsing driver: the constructor of column_result_t.
 #include <algorithm>
+#include <cstring>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/text.hpp"
@@ -86,10 +87,18 @@ Object joined_lines(const std::vector<LineRef>& lines) {
     const int kind = PyUnicode_KIND(out.ptr());
     void* data = PyUnicode_DATA(out.ptr());
     Py_ssize_t pos = 0;
+    // copied here: PyUnicode_CopyCharacters refuses ASCII characters of a latin-1
+    // str for an ASCII one when the str has other characters before them
     for (const LineRef& line : lines) {
-        if (PyUnicode_CopyCharacters(out.ptr(), pos, line.text, line.start, line.end - line.start) < 0)
-            throw PyError();
-        pos += line.end - line.start;
+        const Py_ssize_t n = line.end - line.start;
+        if (PyUnicode_KIND(line.text) == kind) {
+            memcpy(static_cast<char*>(data) + kind * pos,
+                   static_cast<const char*>(PyUnicode_DATA(line.text)) + kind * line.start, kind * n);
+        } else {
+            const Text t(line.text);
+            for (Py_ssize_t i = 0; i < n; ++i) PyUnicode_WRITE(kind, data, pos + i, t[line.start + i]);
+        }
+        pos += n;
         PyUnicode_WRITE(kind, data, pos++, '\n');
     }
     return out;
