@@ -410,6 +410,18 @@ def test_title_seen_again_restarts_its_table_where_it_first_stood(core):
     assert t._text_to_parse.startswith("A: 1\nAddress Age\n9.9.9.9 7\nA: 2\n")
 
 
+@pytest.mark.parametrize("wide", ["\xe9", "\u0100", "\U0001f600"])
+@pytest.mark.parametrize("where", ["dropped line", "other table", "row"])
+def test_titled_tables_of_text_with_wider_characters(core, wide, where):
+    # a table is joined from its own lines, whatever characters the rest of the text holds
+    row = "1.1.1.1 " + (wide if where == "row" else "3")
+    text = ({"dropped line": wide + "---\n", "other table": "B: 2\nAddress Age\n%s 4\n" % wide}.get(where, "")
+            + "A: 1\nAddress Age\n" + row + "\n")
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^\w: (\d)")
+    assert t.entries["1"]["1.1.1.1"]["Age"] == row.split()[1]
+    assert "A: 1\nAddress Age\n%s\n" % row in t._text_to_parse
+
+
 def test_titles_with_several_groups_nest(core):
     text = "vrf red af ipv4\nAddress Age\n1.1.1.1 3\nvrf red af ipv6\nAddress Age\n::1     4\n"
     t = parse(core, text, ["Address", "Age"], table_title_pattern=r"^vrf (\S+) af (\S+)")
@@ -621,7 +633,9 @@ def test_rebound_module_names_take_effect(core):
     core.search = search
     t = parse(core, "Address   Age\n1.1.1.1   3\nTotal 1\n", ["Address", "Age"], table_terminal_pattern="^Total")
     assert list(t.entries) == ["1.1.1.1"]
-    assert seen == [("^Total", "1.1.1.1   3\n"), ("[a-zA-Z0-9]+", "1.1.1.1   3\n"), ("^Total", "Total 1\n")]
+    # the alignment's test of each line without a delimiter for a wide gap, then the row walk's tests
+    assert seen == [("   +", "Address   Age"), ("   +", "1.1.1.1   3"), ("   +", "Total 1"), ("   +", ""),
+                    ("^Total", "1.1.1.1   3\n"), ("[a-zA-Z0-9]+", "1.1.1.1   3\n"), ("^Total", "Total 1\n")]
     core.search = re.search
     asked = []
 
@@ -630,6 +644,89 @@ def test_rebound_module_names_take_effect(core):
         return False
     core.isstr = isstr  # keys then fall back to the cleaned values: the same texts
     assert parse(core, ARP, ARP_HEADINGS).entries == ARP_ENTRIES and asked == ["10.0.0.1", "10.0.0.2"]
+
+
+@pytest.mark.parametrize("right_justified", [False, True])
+def test_rebound_sub_and_escape_are_called_as_the_steps_call_them(core, right_justified):
+    t = aligner(core)
+    align = lambda: t.align_table(PORTS, ["Port", "Status"], None, "", right_justified)
+    expected = align()
+    seen = []
+
+    def sub(pattern, repl, text):
+        seen.append(("sub", pattern, repl))
+        return re.sub(pattern, repl, text)
+
+    def escape(text):
+        seen.append(("escape", text))
+        return re.escape(text)
+    core.sub, core.escape = sub, escape
+    assert align() == expected
+    blanks = " " * 28
+    ends = ["(\\s)+new_line+", "(\\s)+new_line"] if right_justified else ["new_line(\\s)+"] * 2
+    missing = "(\\s)+header_missing" if right_justified else "header_missing(\\s)+"
+    assert seen == [("escape", "|"), ("escape", "|"), ("sub", "\\| +\\|", "|header_missing|"),
+                    ("sub", ends[0], "\n"), ("sub", ends[1], "\n"), ("sub", missing, blanks), ("sub", missing, blanks)]
+
+
+def test_rebound_sub_result_is_aligned(core):
+    # what the bound sub gives back is what the later steps work on
+    core.sub = lambda pattern, repl, text: re.sub(pattern, repl, text).replace("eth", "ETH")
+    t = parse(core, PORTS, ["Port", "Status"], delimiter="|")
+    assert sorted(t.entries) == ["ETH0", "ETH1"]
+    t = aligner(core)
+    core.sub = lambda pattern, repl, text: 7  # then int has no replace(), whatever the table
+    for table in ("no delimiter", PORTS):
+        with pytest.raises(AttributeError):
+            t.align_table(table, ["Port", "Status"], None, "", False)
+
+
+def test_hooks_changed_mid_parse_take_effect_at_their_next_call(core):
+    calls = []
+
+    def upper(self, header, field):
+        calls.append(field)
+        return field.upper()
+
+    class Changing(core.column_table_result_core_t):
+        def cleanup_entry_field(self, header, field):
+            # from the second cell on, as the object's own attribute
+            self.cleanup_entry_field = upper.__get__(self)
+            return field
+    t = parse(core, ARP, ARP_HEADINGS, cls=Changing)
+    assert t.entries["10.0.0.1"] == {"Address": "10.0.0.1", "Age": "5", "Hardware Addr": "0011.2233.4455".upper()}
+    assert len(calls) == 5
+
+    class Removed(core.column_table_result_core_t):
+        field_mapping = {"Age": str}
+
+        def _map_entry_field(self, header, field):
+            del type(self)._map_entry_field  # the base's from the next cell on
+            type(self).field_mapping = {"Age": lambda field: "<%s>" % field}
+            return "first"
+    assert parse(core, ARP, ARP_HEADINGS, cls=Removed).entries["10.0.0.2"]["Age"] == "<->"
+
+    class Other(core.column_table_result_core_t):
+        def cleanup_entry_field(self, header, field):
+            return "other"
+
+    class Switching(core.column_table_result_core_t):
+        def cleanup_entry_field(self, header, field):
+            self.__class__ = Other  # the object's class changes under the parse
+            return field
+    assert parse(core, ARP, ARP_HEADINGS, cls=Switching).entries == {
+        "10.0.0.1": {"Address": "10.0.0.1", "Age": "other", "Hardware Addr": "other"},
+        "other": {"Address": "other", "Age": "other", "Hardware Addr": "other"}}
+
+    class Looked(core.column_table_result_core_t):
+        # every lookup goes through user code
+        def __getattribute__(self, name):
+            if name == "index":
+                calls.append(name)
+            return super().__getattribute__(name)
+    calls.clear()
+    assert parse(core, ARP, ARP_HEADINGS, cls=Looked).entries == ARP_ENTRIES
+    assert len(calls) > 2 * len(ARP_HEADINGS)
 
 
 # ---- delimiter-table alignment ----------------------------------------------------------

@@ -19,19 +19,70 @@ PyObject* re_function(const char* name) {
 
 }  // namespace
 
-PyObject* re_compile() {
-    static PyObject* const f = re_function("compile");
-    return f;
-}
+PyObject* re_compile() { static PyObject* const f = re_function("compile"); return f; }
+PyObject* re_search() { static PyObject* const f = re_function("search"); return f; }
+PyObject* re_sub() { static PyObject* const f = re_function("sub"); return f; }
+PyObject* re_escape() { static PyObject* const f = re_function("escape"); return f; }
 
-PyObject* re_search() {
-    static PyObject* const f = re_function("search");
-    return f;
-}
-
-Object compile_user_pattern(PyObject* pattern) {
+Object compile_user_pattern(Handle compile, PyObject* pattern) {
     Object hoisted = hoist_global_flags(pattern);
-    return call(global(PYU_STR("compile")), {hoisted.ptr()});
+    return call(compile, {hoisted.ptr()});
+}
+
+Object compile_user_pattern(PyObject* pattern) { return compile_user_pattern(global(PYU_STR("compile")), pattern); }
+
+// ---- names read at each use -----------------------------------------------------
+
+Object GlobalName::lookup() {
+    version_ = 0;
+    PyObject* found = PyDict_GetItemWithError(globals_, name_);
+    if (!found) {
+        check_no_error();
+        value_ = global(name_);  // a built-in, or the interpreter's NameError
+        return value_;
+    }
+    value_ = borrow(found);
+    version_ = dict_version(globals_);
+    return value_;
+}
+
+uint64_t Attrs::restamp() {
+    PyTypeObject* type = Py_TYPE(self_);
+    type_ = nullptr;
+    // an object with its own attribute lookup, or a class without a version, gives no stamp
+    if (type->tp_getattro != PyObject_GenericGetAttr || !PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG))
+        return 0;
+    // (for an object whose attributes live in its inline values, this makes their dict, for good)
+    dict_slot_ = _PyObject_GetDictPtr(self_);
+    dict_ = dict_slot_ ? *dict_slot_ : nullptr;
+    dict_version_ = dict_ ? dict_version(dict_) : 0;
+    type_ = type;
+    type_version_ = type->tp_version_tag;
+    return ++stamp_;
+}
+
+bool Attrs::plain(PyObject* name) const {
+    PyObject* descriptor = _PyType_Lookup(Py_TYPE(self_), name);
+    if (descriptor && Py_TYPE(descriptor)->tp_descr_set) return false;  // a property and the like
+    if (dict_) {
+        if (PyDict_GetItemWithError(dict_, name)) return true;
+        check_no_error();
+    }
+    if (!descriptor) return false;
+    PyTypeObject* kind = Py_TYPE(descriptor);
+    return !kind->tp_descr_get || kind == &PyFunction_Type || kind == &PyInstanceMethod_Type ||
+           kind == &PyStaticMethod_Type || kind == &PyClassMethod_Type;
+}
+
+const Attrs::Slot& Attrs::lookup(Slot& slot) {
+    slot.value = getattr(self_, slot.name);
+    PyObject* v = slot.value.ptr();
+    slot.native = slot.base_function && PyMethod_Check(v) && PyMethod_GET_FUNCTION(v) == slot.base_function &&
+                  PyMethod_GET_SELF(v) == self_;
+    // as the lookup left the object and its class (it may have given the class its version)
+    slot.stamp = stamp();
+    if (slot.stamp && !plain(slot.name)) slot.stamp = 0;
+    return slot;
 }
 
 namespace {
@@ -196,12 +247,13 @@ Object method(Object m, PyObject*& function) {
 namespace {
 
 // ([ \t]*)(text) for every heading text of `line`, appended to `pattern`.
-Object ordering_header(PyObject* line, Object pattern) {
+Object ordering_header(PyObject* line, Object pattern, std::vector<Object>* texts) {
     Object it = iter(line);
     while (Object text = next(it.ptr())) {
         pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \t]*)(")));
         pattern = own(PyUnicode_Concat(pattern.ptr(), text.ptr()));
         pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR(")")));
+        if (texts) texts->push_back(text);
     }
     return pattern;
 }
@@ -215,23 +267,28 @@ bool all_lists(PyObject* header_fields) {
 
 }  // namespace
 
-Object compile_header_pattern_body(const Args& a) {
-    PyObject* self = a[0];
-    PyObject* header_fields = a[1];
+Object header_pattern_text(PyObject* self, PyObject* header_fields, std::vector<Object>* texts) {
     Object pattern = borrow(empty_str());
     setattr(self, PYU_STR("multi_line"), Py_True);
     if (all_lists(header_fields)) {
         Object lines = iter(header_fields);
+        bool first = true;
         while (Object line = next(lines.ptr())) {
-            pattern = ordering_header(line.ptr(), pattern);
+            pattern = ordering_header(line.ptr(), pattern, texts);
+            // an empty first line puts a line separator first
+            if (first && texts && texts->empty()) texts = nullptr;
+            first = false;
             pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \n]*)")));
         }
     } else {
         setattr(self, PYU_STR("multi_line"), Py_False);
-        pattern = ordering_header(header_fields, pattern);
+        pattern = ordering_header(header_fields, pattern, texts);
     }
-    pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("[ \t]*[\n\r]+")));
-    return compile_user_pattern(pattern.ptr());
+    return own(PyUnicode_Concat(pattern.ptr(), PYU_STR("[ \t]*[\n\r]+")));
+}
+
+Object compile_header_pattern_body(const Args& a) {
+    return compile_user_pattern(header_pattern_text(a[0], a[1], nullptr).ptr());
 }
 
 namespace {
@@ -287,18 +344,7 @@ bool is_meta(Py_UCS4 c) {
 
 }  // namespace
 
-Object heading_literal_prefix(PyObject* header_fields, bool multi_line) {
-    std::vector<Object> texts;
-    auto collect = [&](PyObject* line) {
-        Object it = iter(line);
-        while (Object text = next(it.ptr())) texts.push_back(text);
-    };
-    if (multi_line) {
-        Object lines = iter(header_fields);
-        while (Object line = next(lines.ptr())) collect(line.ptr());
-    } else {
-        collect(header_fields);
-    }
+Object heading_literal_prefix(const std::vector<Object>& texts) {
     // a text that could close its group early or set flags for the whole expression
     for (const Object& text : texts)
         if (!PyUnicode_Check(text.ptr()) || !groups_balance(text.ptr()) || has_flags(text.ptr())) return {};

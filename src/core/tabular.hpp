@@ -1,5 +1,6 @@
 // Shared by the files of the tabular parser (tabular*.cpp).
 #pragma once
+#include <cstdint>
 #include <utility>
 #include <vector>
 #include "core/core.hpp"
@@ -40,19 +41,113 @@ inline PyObject* empty_str() { return PYU_STR(""); }
 // re's own functions, to tell them from a rebinding of core's names.
 PyObject* re_compile();
 PyObject* re_search();
+PyObject* re_sub();
+PyObject* re_escape();
 
-// compile(pattern) through core's current `compile`, with global inline flags
-// moved to the front as the older series accepted them anywhere.
+// compile(pattern) through core's current `compile` (or the `compile` given),
+// with global inline flags moved to the front as the older series accepted
+// them anywhere.
 Object compile_user_pattern(PyObject* pattern);
+Object compile_user_pattern(Handle compile, PyObject* pattern);
+
+// ---- names read at each use -----------------------------------------------------
+//
+// A parse reads the module's names and the parser object's hooks and settings
+// at each use, as Python code does.  Per row and per cell that would be a dict
+// lookup (or a bound method made) each time, so the value is kept and looked
+// up again only when the dictionaries it came from may have changed: every
+// change of a dict gives it a new version tag, every change of a class or of
+// one of its bases drops the class's version tag (as the interpreter's own
+// caches rely on, in the 3.11 series).
+
+inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+
+// A module-level name of core.
+class GlobalName {
+public:
+    explicit GlobalName(PyObject* name) : globals_(frame().globals().ptr()), name_(name) {}
+    Object get() {
+        if (version_ && version_ == dict_version(globals_)) return value_;
+        return lookup();
+    }
+
+private:
+    Object lookup();
+
+    PyObject* globals_;  // the module's own dict, alive as long as the module
+    PyObject* name_;
+    Object value_;
+    uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
+};
+
+// Attributes of the parser object, read through it (a subclass or the object
+// itself may override them).
+class Attrs {
+public:
+    struct Slot {
+        PyObject* name;
+        PyObject* base_function = nullptr;  // for a hook: the base's own function
+        Object value;
+        bool native = false;  // the hook is the base's own, bound to the object
+        uint64_t stamp = 0;
+    };
+    explicit Attrs(PyObject* self) : self_(self) {}
+    // The current value of self.<slot.name>.
+    const Slot& get(Slot& slot) {
+        uint64_t now = stamp();
+        return get(slot, now);
+    }
+    // The same, `stamp` being what stamp() gave with no Python code run since;
+    // a lookup (which may run Python code) takes it again.
+    const Slot& get(Slot& slot, uint64_t& stamp) {
+        if (slot.stamp && slot.stamp == stamp) return slot;
+        const Slot& found = lookup(slot);
+        stamp = this->stamp();
+        return found;
+    }
+    // A number that stays the same while the lookups cannot change; 0 when that cannot be told.
+    uint64_t stamp() {
+        PyTypeObject* type = Py_TYPE(self_);
+        if (type == type_ && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) &&
+            type->tp_version_tag == type_version_) {
+            PyObject* dict = dict_slot_ ? *dict_slot_ : nullptr;
+            if (dict == dict_ && (!dict || dict_version(dict) == dict_version_)) return stamp_;
+        }
+        return restamp();
+    }
+
+private:
+    uint64_t restamp();
+    const Slot& lookup(Slot& slot);
+    // Whether the value just read for `name` is one the lookup would give again while the stamp stays.
+    bool plain(PyObject* name) const;
+
+    PyObject* self_;
+    PyTypeObject* type_ = nullptr;  // null: no stamp
+    unsigned int type_version_ = 0;
+    PyObject** dict_slot_ = nullptr;
+    PyObject* dict_ = nullptr;
+    uint64_t dict_version_ = 0;
+    uint64_t stamp_ = 0;
+};
+
+// f(args...) through the vectorcall protocol, leaving a bound method the slot
+// in front of the arguments for its object (no copy of them).
+template <class... A>
+Object call_hook(PyObject* f, A... args) {
+    PyObject* v[] = {nullptr, args...};
+    return own(PyObject_Vectorcall(f, v + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
 
 // Column bounds (start, end) of one heading, offsets from the start of a line.
 using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
 
 // Files rows into `entries` the way column_table_result_core_t.add_entry does,
-// with cleanup_entry_field and _map_entry_field resolved once.
+// calling the C++ bodies of cleanup_entry_field and _map_entry_field while the
+// object's are the base's own.
 class RowFiler {
 public:
-    explicit RowFiler(PyObject* self);
+    RowFiler(PyObject* self, Attrs& attrs);
     // The row text[start:end] (already stripped of trailing white space), cut at
     // the driver's own bounds.
     void file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds);
@@ -60,15 +155,19 @@ public:
     void file(PyObject* line, PyObject* names, PyObject* field_delims);
 
 private:
+    // `pure_cut`: cutting a cell runs no Python code.
     template <class Cut>
-    void file_cells(PyObject* names, Cut&& cut);
+    void file_cells(PyObject* names, bool pure_cut, Cut&& cut);
     Object key_of(PyObject* cleaned, PyObject* value);
-    Object new_leaf(PyObject* columns);
+    // Whether the leaf template holds `columns` (making it anew when it can).
+    bool use_template(PyObject* columns);
+    // A leaf of the first `count` template names with their values in `leaf`.
+    Object leaf_of_first(PyObject* leaf, size_t count) const;
     Object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
 
     PyObject* self_;
-    pyutil::Hook cleanup_;
-    pyutil::Hook map_;
+    Attrs& attrs_;
+    Attrs::Slot cleanup_, map_, field_mapping_, index_, entries_, index_objects_, index_mapped_string_;
     std::vector<Object> keys_;
     // A dict of the column names, copied for each leaf: one allocation, no resizing.
     Object leaf_template_;
@@ -83,8 +182,8 @@ private:
     std::vector<ColumnCache> cache_;
 };
 
-// _map_entry_field(header, field) of column_result_t.
-Object map_entry_field(PyObject* self, PyObject* header, PyObject* field);
+// _map_entry_field(header, field) of column_result_t, with its field_mapping.
+Object map_entry_field(PyObject* self, PyObject* mapping, PyObject* header, PyObject* field);
 
 // The bodies of the methods, for the class definitions.
 Object driver_body(const Args& a);
@@ -94,9 +193,15 @@ Object core_add_entry_body(const Args& a);
 Object map_entry_field_body(const Args& a);
 Object add_entries_to_results_body(const Args& a);
 
+// The text of the heading expression for `header_fields`, setting multi_line
+// on self as compile_header_pattern does.  `texts`, when given, receives the
+// heading texts in the order they went in, or stays empty when the expression
+// does not start with the first of them.
+Object header_pattern_text(PyObject* self, PyObject* header_fields, std::vector<Object>* texts);
+
 // The first heading text's literal start, when every match of the heading
-// expression compiled from `header_fields` must begin with blanks and then it;
-// a null object when that cannot be told from the texts.
-Object heading_literal_prefix(PyObject* header_fields, bool multi_line);
+// expression built from `texts` (as header_pattern_text gave them) must begin
+// with blanks and then it; a null object when that cannot be told from the texts.
+Object heading_literal_prefix(const std::vector<Object>& texts);
 
 }  // namespace core::tabular

@@ -133,6 +133,31 @@ U32 sub_spaces_then_word(View s, View word, bool repeat_last, View repl) {
     return out;
 }
 
+// A text of the alignment: its code points while re's own `sub` is the one
+// that works on it (done here), else the object the current `sub` returned.
+struct Piece {
+    U32 text;
+    Object other;
+    Object object() const { return other ? other : to_str(text); }
+};
+
+// piece = sub(pattern, repl, piece) through core's current `sub`; re's own is
+// done here by `native` on the code points.
+template <class Native>
+void sub_step(Piece& piece, PyObject* pattern, View repl, Native&& native) {
+    Object sub = global(PYU_STR("sub"));
+    if (sub.ptr() == re_sub() && piece.other && PyUnicode_Check(piece.other.ptr())) {
+        piece.text = code_points(piece.other.ptr());
+        piece.other = Object();
+    }
+    if (sub.ptr() == re_sub() && !piece.other) {
+        piece.text = native(piece.text, repl);
+        return;
+    }
+    Object text = piece.object();
+    piece.other = call(sub, {pattern, to_str(repl).ptr(), text.ptr()});
+}
+
 class Aligner {
 public:
     Aligner(PyObject* header_fields, bool multi_line, Py_ssize_t the_length, View delimiter, bool right_justified)
@@ -151,9 +176,10 @@ public:
         }
     }
 
-    // The aligned text, or a null object when no row is a header row.
-    Object align(PyObject* table) {
-        const U32 text = replace_all(mark_empty_cells(code_points(table), d_), d_, separator);
+    // The aligned text, or a null object when no row is a header row;
+    // `marked` is the table with its empty cells marked.
+    Object align(View marked) {
+        const U32 text = replace_all(marked, d_, separator);
         std::vector<Row> rows;
         for (View piece : split(text, U"\n")) {
             Row cells = split(stripped(piece), separator);
@@ -194,27 +220,45 @@ public:
                 for (View cell : *row) width = std::max(width, (right_ ? rstripped(cell) : lstripped(cell)).size());
 
         const U32 blanks(width, U' ');
-        U32 header = joined(header_rows, width);
-        U32 body = joined(data_rows, width);
-        header = right_ ? sub_spaces_then_word(header, row_end, true, U"\n") : sub_word_then_spaces(header, row_end, U"\n");
-        body = right_ ? sub_spaces_then_word(body, row_end, false, U"\n") : sub_word_then_spaces(body, row_end, U"\n");
-        for (U32* part : {&header, &body})
-            *part = right_ ? sub_spaces_then_word(*part, empty_marker, false, blanks)
-                           : sub_word_then_spaces(*part, empty_marker, blanks);
+        Piece header{joined(header_rows, width), {}};
+        Piece body{joined(data_rows, width), {}};
+        auto ends_right = [](bool repeat_last) {
+            return [repeat_last](View s, View repl) { return sub_spaces_then_word(s, row_end, repeat_last, repl); };
+        };
+        auto ends_left = [](View s, View repl) { return sub_word_then_spaces(s, row_end, repl); };
+        if (right_) {
+            sub_step(header, PYU_STR("(\\s)+new_line+"), U"\n", ends_right(true));
+            sub_step(body, PYU_STR("(\\s)+new_line"), U"\n", ends_right(false));
+        } else {
+            sub_step(header, PYU_STR("new_line(\\s)+"), U"\n", ends_left);
+            sub_step(body, PYU_STR("new_line(\\s)+"), U"\n", ends_left);
+        }
+        for (Piece* part : {&header, &body}) {
+            if (right_)
+                sub_step(*part, PYU_STR("(\\s)+header_missing"), blanks,
+                         [](View s, View repl) { return sub_spaces_then_word(s, empty_marker, false, repl); });
+            else
+                sub_step(*part, PYU_STR("header_missing(\\s)+"), blanks,
+                         [](View s, View repl) { return sub_word_then_spaces(s, empty_marker, repl); });
+        }
+        if (header.other || body.other) {
+            Object d = to_str(d_);
+            return format(PYU_STR("{}{}+----+\n{}{}\n"), {d.ptr(), header.object().ptr(), d.ptr(), body.object().ptr()});
+        }
         U32 out;
-        out.append(d_).append(header).append(U"+----+\n").append(d_).append(body).append(U"\n");
+        out.append(d_).append(header.text).append(U"+----+\n").append(d_).append(body.text).append(U"\n");
         return to_str(out);
     }
 
 private:
     struct Heading {
         Object text;
-        Object match;  // compiled when first needed
+        Object match;  // compiled by re's own `compile` when first needed
     };
 
     // search("   +", cell) through core's current `search`
-    static bool wide_gap(View cell) {
-        Object search = global(PYU_STR("search"));
+    bool wide_gap(View cell) {
+        Object search = search_.get();
         if (search.ptr() == re_search()) return cell.find(U"   ") != View::npos;
         return truth(call(search, {PYU_STR("   +"), to_str(cell).ptr()}).ptr());
     }
@@ -224,10 +268,16 @@ private:
         std::vector<PyObject*> matched;
         for (size_t k = 0; k < std::min(test.size(), line.size()); ++k) {
             Heading& h = line[k];
-            if (!h.match) h.match = getattr(compile_user_pattern(h.text.ptr()).ptr(), PYU_STR("match"));
+            // compiled for each cell through the current `compile`; re's own gives the same expression each time
+            Object compile = compile_.get();
+            Object match = compile.ptr() == re_compile() ? h.match : Object();
+            if (!match) {
+                match = getattr(compile_user_pattern(compile, h.text.ptr()).ptr(), PYU_STR("match"));
+                if (compile.ptr() == re_compile()) h.match = match;
+            }
             Object cell = to_str(stripped(test[k]));
             PyObject* arg = cell.ptr();
-            if (!truth(own(PyObject_Vectorcall(h.match.ptr(), &arg, 1, nullptr)).ptr())) continue;
+            if (!truth(own(PyObject_Vectorcall(match.ptr(), &arg, 1, nullptr)).ptr())) continue;
             bool seen = false;
             for (PyObject* other : matched)
                 if ((seen = check(PyObject_RichCompareBool(other, h.text.ptr(), Py_EQ)) != 0)) break;
@@ -263,6 +313,7 @@ private:
     View d_;
     bool right_;
     std::vector<std::vector<Heading>> headings_;
+    GlobalName search_{PYU_STR("search")}, compile_{PYU_STR("compile")};
 };
 
 // `needle in text`, scanning for its first character at memchr speed.
@@ -280,6 +331,27 @@ bool holds(PyObject* text, PyObject* needle) {
 [[noreturn]] void raise_unequal_heading_lines() {
     raise(PyExc_AttributeError,
           "Header fields are not of the same length. Please provide equal length header fields");
+}
+
+// The table with its empty cells marked: sub(escape(d) + " +" + escape(d),
+// d + "header_missing" + d, table) through core's current `sub` and `escape`,
+// done here while they are re's own.
+Object marked_table(PyObject* table, PyObject* delimiter, bool& native) {
+    Object sub = global(PYU_STR("sub"));
+    Object escape = global(PYU_STR("escape"));
+    native = sub.ptr() == re_sub() && escape.ptr() == re_escape() && PyUnicode_Check(table) &&
+             PyUnicode_Check(delimiter);
+    if (native) return Object();
+    Object pattern = own(PyNumber_Add(call(escape, {delimiter}).ptr(), PYU_STR(" +")));
+    pattern = own(PyNumber_Add(pattern.ptr(), call(global(PYU_STR("escape")), {delimiter}).ptr()));
+    Object marker = own(PyNumber_Add(own(PyNumber_Add(delimiter, PYU_STR("header_missing"))).ptr(), delimiter));
+    Object marked = call(sub, {pattern.ptr(), marker.ptr(), table});
+    if (!PyUnicode_Check(marked.ptr()) || !PyUnicode_Check(delimiter)) {
+        // what the next step, marked.replace(d, "#_D_#"), makes of other objects: their own error
+        call_method(marked, PYU_STR("replace"), {delimiter, PYU_STR("#_D_#")});
+        raise(PyExc_TypeError, "the table to align must be a str");
+    }
+    return marked;
 }
 
 }  // namespace
@@ -302,20 +374,16 @@ Object align_table_body(const Args& a) {
             if (n != the_length) raise_unequal_heading_lines();
         }
     }
-    if (!PyUnicode_Check(table) || !PyUnicode_Check(delimiter.ptr())) {
-        // what the substitution makes of other objects: their own error
-        Object re = pyutil::import("re");
-        Object escaped = call_method(re.ptr(), PYU_STR("escape"), {delimiter.ptr()});
-        Object pattern = own(PyNumber_Add(own(PyNumber_Add(escaped.ptr(), PYU_STR(" +"))).ptr(), escaped.ptr()));
-        Object marker = own(PyNumber_Add(own(PyNumber_Add(delimiter.ptr(), PYU_STR("header_missing"))).ptr(),
-                                             delimiter.ptr()));
-        call_method(re.ptr(), PYU_STR("sub"), {pattern.ptr(), marker.ptr(), table});
-        raise(PyExc_TypeError, "the table to align must be a str");
-    }
-    // no row has two cells without a delimiter (or a separator) in the text
-    if (!holds(table, delimiter.ptr()) && !holds(table, PYU_STR("#_D_#"))) return borrow(table);
+    bool native = false;
+    Object marked = marked_table(table, delimiter.ptr(), native);
+    // no row has two cells without a delimiter (or a separator) in the text; with
+    // re's own functions nobody sees the searches and compiles that would tell so
+    if (native && !holds(table, delimiter.ptr()) && !holds(table, PYU_STR("#_D_#")) &&
+        global(PYU_STR("search")).ptr() == re_search() && global(PYU_STR("compile")).ptr() == re_compile())
+        return borrow(table);
     const U32 d = code_points(delimiter.ptr());
-    Object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(table);
+    const U32 text = native ? mark_empty_cells(code_points(table), d) : code_points(marked.ptr());
+    Object aligned = Aligner(header_fields, multi_line, the_length, d, truth(a[5])).align(text);
     return aligned ? aligned : borrow(table);
 }
 

@@ -1,6 +1,6 @@
 // The table-parsing driver: the constructor of column_result_t.
 #include <algorithm>
-#include <optional>
+#include <cstring>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/text.hpp"
@@ -66,24 +66,39 @@ bool has_alnum(const Text& t, Py_ssize_t i, Py_ssize_t end) {
     return false;
 }
 
-// text[start:end] for a str, with its exact largest code point
-Object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, Py_ssize_t>>& lines) {
-    const Text t(text);
+// A line of the stored output: code points [start, end) of a str that the
+// cut keeps alive.
+struct LineRef {
+    PyObject* text;
+    Py_ssize_t start, end;
+};
+
+// The lines, each followed by a line feed, as one str with its exact largest code point.
+Object joined_lines(const std::vector<LineRef>& lines) {
     Py_ssize_t total = 0;
     Py_UCS4 maxchar = '\n';
-    const bool ascii = PyUnicode_IS_ASCII(text);
-    for (auto& [start, end] : lines) {
-        total += end - start + 1;
-        if (!ascii)
-            for (Py_ssize_t i = start; i < end; ++i) maxchar = std::max(maxchar, t[i]);
+    for (const LineRef& line : lines) {
+        total += line.end - line.start + 1;
+        if (PyUnicode_IS_ASCII(line.text)) continue;
+        const Text t(line.text);
+        for (Py_ssize_t i = line.start; i < line.end; ++i) maxchar = std::max(maxchar, t[i]);
     }
-    Object out = own(PyUnicode_New(total, ascii ? 127 : maxchar));
+    Object out = own(PyUnicode_New(total, maxchar));
     const int kind = PyUnicode_KIND(out.ptr());
     void* data = PyUnicode_DATA(out.ptr());
     Py_ssize_t pos = 0;
-    for (auto& [start, end] : lines) {
-        if (PyUnicode_CopyCharacters(out.ptr(), pos, text, start, end - start) < 0) throw PyError();
-        pos += end - start;
+    // copied here: PyUnicode_CopyCharacters refuses ASCII characters of a latin-1
+    // str for an ASCII one when the str has other characters before them
+    for (const LineRef& line : lines) {
+        const Py_ssize_t n = line.end - line.start;
+        if (PyUnicode_KIND(line.text) == kind) {
+            memcpy(static_cast<char*>(data) + kind * pos,
+                   static_cast<const char*>(PyUnicode_DATA(line.text)) + kind * line.start, kind * n);
+        } else {
+            const Text t(line.text);
+            for (Py_ssize_t i = 0; i < n; ++i) PyUnicode_WRITE(kind, data, pos + i, t[line.start + i]);
+        }
+        pos += n;
         PyUnicode_WRITE(kind, data, pos++, '\n');
     }
     return out;
@@ -91,61 +106,97 @@ Object joined_lines(PyObject* text, const std::vector<std::pair<Py_ssize_t, Py_s
 
 // ---- titled tables ---------------------------------------------------------------
 
+// Collects the lines of each titled table, titles in order of first appearance.
+class TitleCut {
+public:
+    explicit TitleCut(Object title_match) : match_(std::move(title_match)), titles_(own(PyDict_New())) {}
+
+    // One line of the output, `line` being the str text[start:end] or null.
+    void add(PyObject* text, Py_ssize_t start, Py_ssize_t end, Object line) {
+        const Text t(text);
+        if (end == start || is_prompt(t, start, end) || has_dashes(t, start, end)) return;
+        if (!line) line = own(PyUnicode_Substring(text, start, end));
+        PyObject* arg = line.ptr();
+        if (truth(own(PyObject_Vectorcall(match_.ptr(), &arg, 1, nullptr)).ptr())) {
+            // a title seen again starts its table afresh, where it first stood
+            PyObject* known = PyDict_GetItemWithError(titles_.ptr(), arg);
+            if (known) {
+                current_ = PyLong_AsSsize_t(known);
+                tables_[current_].clear();
+            } else {
+                check_no_error();
+                current_ = static_cast<Py_ssize_t>(tables_.size());
+                tables_.emplace_back();
+                check(PyDict_SetItem(titles_.ptr(), arg, index_object(current_).ptr()));
+            }
+            title_ = line;
+        }
+        if (title_ && differs(arg, title_.ptr())) tables_[current_].push_back({text, start, end});
+    }
+
+    // "{f}\n{z}" for each title f and its table z as align_table gives it back, joined.
+    Object text(PyObject* self, const Settings& s) const {
+        Object pieces = own(PyList_New(0));
+        Py_ssize_t pos = 0;
+        PyObject *key, *position;
+        while (PyDict_Next(titles_.ptr(), &pos, &key, &position)) {
+            Object title = borrow(key);
+            Object table = joined_lines(tables_[PyLong_AsSsize_t(position)]);
+            Object aligned = call_method(self, PYU_STR("align_table"),
+                                         {table.ptr(), s.header_fields.ptr(), s.label_fields.ptr(), s.delimiter,
+                                          s.right_justified.ptr()});
+            check(PyList_Append(pieces.ptr(), own(PyObject_Format(title.ptr(), empty_str())).ptr()));
+            check(PyList_Append(pieces.ptr(), PYU_STR("\n")));
+            check(PyList_Append(pieces.ptr(), own(PyObject_Format(aligned.ptr(), empty_str())).ptr()));
+        }
+        return own(PyUnicode_Join(empty_str(), pieces.ptr()));
+    }
+
+private:
+    // line != title, as Python's != says it
+    static bool differs(PyObject* line, PyObject* title) {
+        if (PyUnicode_CheckExact(line) && PyUnicode_CheckExact(title)) return PyUnicode_Compare(line, title) != 0;
+        return truth(own(PyObject_RichCompare(line, title, Py_NE)).ptr());
+    }
+
+    Object match_;
+    Object titles_;  // title line -> its table's position
+    std::vector<std::vector<LineRef>> tables_;
+    Py_ssize_t current_ = -1;
+    Object title_;  // the current title line
+};
+
 // The output cut into its titled tables, each aligned and put after its title line.
 Object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s) {
     setattr(self, PYU_STR("_text_to_parse"), empty_str());
-    Object title_match = getattr(compile_user_pattern(s.title.ptr()).ptr(), PYU_STR("match"));
-    if (!PyUnicode_Check(stored)) {
-        // what str-only work makes of another object: its own error
-        Object lines = call_method(stored, PYU_STR("splitlines"), {});
-        Object prompt = call(re_compile(), {PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$")});
-        Object it = iter(lines.ptr());
-        while (Object line = next(it.ptr())) call_method(prompt.ptr(), PYU_STR("match"), {line.ptr()});
-        return borrow(empty_str());
-    }
-    const Text t(stored);
-    Object titles = own(PyDict_New());  // title line -> its table, in order of first appearance
-    std::vector<std::vector<std::pair<Py_ssize_t, Py_ssize_t>>> tables;
-    Py_ssize_t current = -1;
-    for (Py_ssize_t start = 0; start < t.len;) {
-        Py_ssize_t end = start;
-        while (end < t.len && !Py_UNICODE_ISLINEBREAK(t[end])) ++end;
-        Py_ssize_t following = end < t.len ? end + 1 : end;
-        if (end < t.len && t[end] == '\r' && following < t.len && t[following] == '\n') ++following;
-        const Py_ssize_t line_start = start;
-        start = following;
-        if (end == line_start || is_prompt(t, line_start, end) || has_dashes(t, line_start, end)) continue;
-        Object line = own(PyUnicode_Substring(stored, line_start, end));
-        PyObject* arg = line.ptr();
-        if (truth(own(PyObject_Vectorcall(title_match.ptr(), &arg, 1, nullptr)).ptr())) {
-            // a title seen again starts its table afresh, where it first stood
-            PyObject* known = PyDict_GetItemWithError(titles.ptr(), arg);
-            if (known) {
-                current = PyLong_AsSsize_t(known);
-                tables[current].clear();
-            } else {
-                check_no_error();
-                current = static_cast<Py_ssize_t>(tables.size());
-                tables.emplace_back();
-                check(PyDict_SetItem(titles.ptr(), arg, index_object(current).ptr()));
+    TitleCut cut(getattr(compile_user_pattern(s.title.ptr()).ptr(), PYU_STR("match")));
+    std::vector<Object> given;  // the lines of another object's splitlines(), kept for the cut
+    if (PyUnicode_CheckExact(stored)) {
+        const Text t(stored);
+        for (Py_ssize_t start = 0; start < t.len;) {
+            Py_ssize_t end = start;
+            while (end < t.len && !Py_UNICODE_ISLINEBREAK(t[end])) ++end;
+            Py_ssize_t following = end < t.len ? end + 1 : end;
+            if (end < t.len && t[end] == '\r' && following < t.len && t[following] == '\n') ++following;
+            cut.add(stored, start, end, Object());
+            start = following;
+        }
+    } else {
+        // what the cut makes of another object: its own splitlines(), whose str lines join into the tables
+        Object it = iter(call_method(stored, PYU_STR("splitlines"), {}).ptr());
+        while (Object line = next(it.ptr())) {
+            given.push_back(line);
+            if (PyUnicode_Check(line.ptr())) {
+                cut.add(line.ptr(), 0, PyUnicode_GET_LENGTH(line.ptr()), line);
+            } else if (truth(line.ptr())) {
+                // the prompt match raises for anything but a str
+                Object prompt = call(re_compile(), {PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$")});
+                call_method(prompt.ptr(), PYU_STR("match"), {line.ptr()});
+                raise(PyExc_TypeError, "expected string or bytes-like object");
             }
-        } else if (current >= 0) {
-            tables[current].emplace_back(line_start, end);
         }
     }
-    Object pieces = own(PyList_New(0));
-    Py_ssize_t pos = 0;
-    PyObject *title, *position;
-    while (PyDict_Next(titles.ptr(), &pos, &title, &position)) {
-        Object table = joined_lines(stored, tables[PyLong_AsSsize_t(position)]);
-        Object aligned = call_method(self, PYU_STR("align_table"),
-                                         {table.ptr(), s.header_fields.ptr(), s.label_fields.ptr(), s.delimiter,
-                                          s.right_justified.ptr()});
-        check(PyList_Append(pieces.ptr(), title));
-        check(PyList_Append(pieces.ptr(), PYU_STR("\n")));
-        check(PyList_Append(pieces.ptr(), own(PyObject_Format(aligned.ptr(), empty_str())).ptr()));
-    }
-    Object text = own(PyUnicode_Join(empty_str(), pieces.ptr()));
+    Object text = cut.text(self, s);
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
     return text;
 }
@@ -292,13 +343,12 @@ public:
     Parse(PyObject* self, const Settings& s, PyObject* text, PyObject* names)
         : self_(self), s_(s), text_(text), t_(text), names_(names),
           terminal_(s.terminal.ptr()), title_(s.title.ptr()), skip_line_(s.skip_line.ptr()),
-          add_entry_(self, PYU_STR("add_entry"), base.core_add_entry) {
+          attrs_(self), filer_(self, attrs_) {
         has_terminal_ = truth(s.terminal.ptr());
         has_title_ = truth(s.title.ptr());
         has_skip_line_ = truth(s.skip_line.ptr());
         has_skip_header_ = truth(s.skip_header.ptr());
         right_justified_ = truth(s.right_justified.ptr());
-        if (add_entry_.native()) filer_.emplace(self);
     }
 
     // `own_expr`: the expression is the one compile_header_pattern builds, whose
@@ -326,12 +376,18 @@ public:
 
 private:
     // Moves rows_start past the line holding skip_header within the table; false when it is not there.
+    // The expression is compiled for each heading through the current `compile`;
+    // re's own gives the same expression every time, so that one is kept.
     bool skip_header(Py_ssize_t& rows_start, Py_ssize_t table_end) {
-        if (!skip_search_) {
+        Object compile = global(PYU_STR("compile"));
+        const bool by_re = compile.ptr() == re_compile() && PyUnicode_CheckExact(s_.skip_header.ptr());
+        Object search = by_re ? skip_search_ : Object();
+        if (!search) {
             Object composed = own(PyNumber_Add(s_.skip_header.ptr(), PYU_STR(".*\n")));
-            skip_search_ = getattr(compile_user_pattern(composed.ptr()).ptr(), PYU_STR("search"));
+            search = getattr(compile_user_pattern(compile, composed.ptr()).ptr(), PYU_STR("search"));
+            if (by_re) skip_search_ = search;
         }
-        Object found = call(skip_search_.ptr(), {text_, index_object(rows_start).ptr(), index_object(table_end).ptr()});
+        Object found = call(search, {text_, index_object(rows_start).ptr(), index_object(table_end).ptr()});
         if (found.ptr() == Py_None) return false;
         rows_start = match_end(found.ptr());
         return true;
@@ -349,26 +405,28 @@ private:
             } else if (end != t_.len) {
                 break;  // no complete line before the next heading
             }
-            Object search = global(PYU_STR("search"));
+            // each test uses `search` as it is bound at that moment
             Object line;
             auto line_text = [&] {
                 if (!line) line = own(PyUnicode_Substring(text_, p, line_end));
                 return line.ptr();
             };
-            if (has_terminal_ && terminal_.found(search, line_text())) return line_end;
-            if (has_title_ && title_.found(search, line_text())) return p;  // the title starts the next table
+            if (has_terminal_ && terminal_.found(search_.get(), line_text())) return line_end;
+            if (has_title_ && title_.found(search_.get(), line_text())) return p;  // the title starts the next table
+            Object search = search_.get();
             const bool content = search.ptr() == re_search()
                                      ? has_alnum(t_, p, line_end)
                                      : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}).ptr());
-            if (content && !(has_skip_line_ && skip_line_.found(search, line_text()))) {
+            if (content && !(has_skip_line_ && skip_line_.found(search_.get(), line_text()))) {
                 Py_ssize_t row_end = line_end;
                 while (row_end > p && is_space(t_[row_end - 1])) --row_end;
-                if (filer_) {
-                    filer_->file(text_, p, row_end, names_, bounds);
+                const Attrs::Slot& add_entry = attrs_.get(add_entry_);
+                if (add_entry.native) {
+                    filer_.file(text_, p, row_end, names_, bounds);
                 } else {
                     if (!delims) delims = bounds_list(bounds);
                     Object row = own(PyUnicode_Substring(text_, p, row_end));
-                    add_entry_({row.ptr(), names_, delims.ptr()});
+                    call_hook(Object(add_entry.value).ptr(), row.ptr(), names_, delims.ptr());
                 }
             }
             p = line_end;
@@ -389,8 +447,10 @@ private:
     Text t_;
     PyObject* names_;
     LinePattern terminal_, title_, skip_line_;
-    Hook add_entry_;
-    std::optional<RowFiler> filer_;
+    Attrs attrs_;
+    Attrs::Slot add_entry_{PYU_STR("add_entry"), base.core_add_entry};
+    RowFiler filer_;
+    GlobalName search_{PYU_STR("search")};
     Object skip_search_;
     bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
@@ -411,13 +471,21 @@ Object driver_body(const Args& a) {
                             &s.label_fields, &s.skip_line});
     }
 
+    // With the base's own method, the expression is built here: when re's own
+    // `compile` compiles it, its matches can be found by their literal start.
     Hook compile_header(self, PYU_STR("compile_header_pattern"), base.compile_header_pattern);
-    Object expr = compile_header({s.header_fields.ptr()});
-    // our own expression, compiled by re itself: its matches can be found by their literal start
-    const bool own_expr = compile_header.native() && global(PYU_STR("compile")).ptr() == re_compile();
-    Object prefix;
-    if (own_expr)
-        prefix = heading_literal_prefix(s.header_fields.ptr(), truth(getattr(self, PYU_STR("multi_line")).ptr()));
+    Object expr, prefix;
+    bool own_expr = false;
+    if (compile_header.native()) {
+        std::vector<Object> texts;
+        Object pattern = header_pattern_text(self, s.header_fields.ptr(), &texts);
+        Object compile = global(PYU_STR("compile"));
+        own_expr = compile.ptr() == re_compile();
+        expr = compile_user_pattern(compile, pattern.ptr());
+        if (own_expr) prefix = heading_literal_prefix(texts);
+    } else {
+        expr = compile_header({s.header_fields.ptr()});
+    }
 
     Object stored = stored_text(s);
     Object text;

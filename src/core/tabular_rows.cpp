@@ -28,8 +28,9 @@ bool ismethod(PyObject* o) {
     return truth(call(f.ptr(), {o}).ptr());
 }
 
-// The position of the first element of `index` equal to column i, or -1.
-Py_ssize_t index_position(PyObject* index, Py_ssize_t i) {
+// The position of the first element of `index` equal to column i, or -1;
+// `pure` is cleared when comparing may have run Python code.
+Py_ssize_t index_position(PyObject* index, Py_ssize_t i, bool& pure) {
     if (PyList_CheckExact(index)) {
         Object column;
         for (Py_ssize_t p = 0; p < PyList_GET_SIZE(index); ++p) {
@@ -40,12 +41,14 @@ Py_ssize_t index_position(PyObject* index, Py_ssize_t i) {
                 if (!overflow && v == i) return p;
                 continue;
             }
+            pure = false;
             if (!column) column = own(PyLong_FromSsize_t(i));
             Object held = borrow(item);
             if (check(PyObject_RichCompareBool(held.ptr(), column.ptr(), Py_EQ))) return p;
         }
         return -1;
     }
+    pure = false;
     Object column = own(PyLong_FromSsize_t(i));
     if (!contains(index, column.ptr())) return -1;
     Object p = call_method(index, PYU_STR("index"), {column.ptr()});
@@ -64,14 +67,20 @@ Object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
 
 }  // namespace
 
-RowFiler::RowFiler(PyObject* self)
+RowFiler::RowFiler(PyObject* self, Attrs& attrs)
     : self_(self),
-      cleanup_(self, PYU_STR("cleanup_entry_field"), base.cleanup_entry_field),
-      map_(self, PYU_STR("_map_entry_field"), base.map_entry_field) {}
+      attrs_(attrs),
+      cleanup_{PYU_STR("cleanup_entry_field"), base.cleanup_entry_field},
+      map_{PYU_STR("_map_entry_field"), base.map_entry_field},
+      field_mapping_{PYU_STR("field_mapping")},
+      index_{PYU_STR("index")},
+      entries_{PYU_STR("entries")},
+      index_objects_{PYU_STR("index_objects")},
+      index_mapped_string_{PYU_STR("index_mapped_string")} {}
 
 void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds) {
     const Py_ssize_t length = end - start;
-    file_cells(names, [&](Py_ssize_t i, bool last) {
+    file_cells(names, true, [&](Py_ssize_t i, bool last) {
         if (static_cast<size_t>(i) >= bounds.size()) raise(PyExc_IndexError, "list index out of range");
         Py_ssize_t a = std::min(bounds[i].first, length);
         Py_ssize_t b = last ? length : std::min(bounds[i].second, length);
@@ -104,33 +113,48 @@ Object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize
     return cached;
 }
 
-Object RowFiler::new_leaf(PyObject* columns) {
+bool RowFiler::use_template(PyObject* columns) {
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(columns);
     bool same = leaf_template_ && template_names_.size() == static_cast<size_t>(n);
     for (Py_ssize_t i = 0; same && i < n; ++i) same = PySequence_Fast_GET_ITEM(columns, i) == template_names_[i].ptr();
-    if (!same) {
-        leaf_template_ = Object();
-        template_names_.clear();
-        Object leaf = own(PyDict_New());
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
-            check(PyDict_SetItem(leaf.ptr(), name, Py_None));
-            template_names_.push_back(borrow(name));
+    if (same) return true;
+    leaf_template_ = Object();
+    template_names_.clear();
+    // only names whose hash and == run no code, so that nothing changes the list meanwhile
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
+        if (!PyUnicode_CheckExact(name)) {
+            template_names_.clear();
+            return false;
         }
-        leaf_template_ = leaf;
+        template_names_.push_back(borrow(name));
     }
-    return own(PyDict_Copy(leaf_template_.ptr()));
+    Object leaf = own(PyDict_New());
+    for (const Object& name : template_names_) check(PyDict_SetItem(leaf.ptr(), name.ptr(), Py_None));
+    leaf_template_ = leaf;
+    return true;
+}
+
+Object RowFiler::leaf_of_first(PyObject* leaf, size_t count) const {
+    Object out = own(PyDict_New());
+    for (size_t k = 0; k < count; ++k) {
+        PyObject* name = template_names_[k].ptr();
+        PyObject* value = PyDict_GetItemWithError(leaf, name);
+        if (!value) throw PyError();
+        check(PyDict_SetItem(out.ptr(), name, value));
+    }
+    return out;
 }
 
 void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
-    file_cells(names, [&](Py_ssize_t i, bool last) {
+    file_cells(names, false, [&](Py_ssize_t i, bool last) {
         Object column = own(PyLong_FromSsize_t(i));
         Object bounds = getitem(field_delims, column.ptr());
         Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
         Object first = getitem(bounds.ptr(), zero.ptr());
         Object stop = last ? borrow(Py_None) : getitem(bounds.ptr(), one.ptr());
         Object slice = own(PySlice_New(first.ptr(), stop.ptr(), nullptr));
-        if (!PyUnicode_Check(line)) return call_method(getitem(line, slice.ptr()).ptr(), PYU_STR("strip"), {});
+        if (!PyUnicode_CheckExact(line)) return call_method(getitem(line, slice.ptr()).ptr(), PYU_STR("strip"), {});
         Py_ssize_t a, b, step;
         check(PySlice_Unpack(slice.ptr(), &a, &b, &step));
         PySlice_AdjustIndices(PyUnicode_GET_LENGTH(line), &a, &b, step);
@@ -139,61 +163,86 @@ void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
 }
 
 template <class Cut>
-void RowFiler::file_cells(PyObject* names, Cut&& cut) {
+void RowFiler::file_cells(PyObject* names, bool pure_cut, Cut&& cut) {
     Object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
-    Object leaf = new_leaf(columns.ptr());
-    Object index = getattr(self_, PYU_STR("index"));
-    const Py_ssize_t nkeys = PyObject_Length(index.ptr());
+    // The leaf starts as a copy of one holding the column names, unless user code
+    // changes the names mid-row: then it is what the names seen so far give.
+    bool templated = use_template(columns.ptr());
+    Object leaf = own(templated ? PyDict_Copy(leaf_template_.ptr()) : PyDict_New());
+    const Py_ssize_t nkeys = PyObject_Length(Object(attrs_.get(index_).value).ptr());
     if (nkeys < 0) throw PyError();
     keys_.assign(static_cast<size_t>(nkeys), borrow(empty_str()));
-    // With nothing to convert, no Python code runs between the cells of the row.
-    Object mapping = getattr(self_, PYU_STR("field_mapping"));
-    const bool unmapped = map_.native() && PyDict_CheckExact(mapping.ptr()) && PyDict_GET_SIZE(mapping.ptr()) == 0;
 
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
+    // The list's length, the hooks and the settings are read again at each cell
+    // (user code may change them meanwhile); `stamp` tells whether they changed,
+    // taken again whenever Python code may have run since (`fresh`: none ran).
+    uint64_t stamp = 0;
+    bool fresh = false;
+    Py_ssize_t i = 0;
+    for (; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
         Object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
+        if (templated && (static_cast<size_t>(i) >= template_names_.size() || hdr.ptr() != template_names_[i].ptr())) {
+            leaf = leaf_of_first(leaf.ptr(), static_cast<size_t>(i));
+            templated = false;
+        }
         const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
         Object cell = cut(i, last);
-        Object cleaned = cleanup_.native() ? cell : cleanup_({hdr.ptr(), cell.ptr()});
-        Object value = unmapped           ? cleaned
-                           : map_.native()    ? map_entry_field(self_, hdr.ptr(), cleaned.ptr())
-                                              : map_({hdr.ptr(), cleaned.ptr()});
-        Py_ssize_t pos = index_position(index.ptr(), i);
+        if (!fresh || !pure_cut) stamp = attrs_.stamp();
+        fresh = PyUnicode_CheckExact(hdr.ptr());  // (the leaf's SetItem hashes it)
+        const Attrs::Slot& cleanup = attrs_.get(cleanup_, stamp);
+        Object cleaned = cell;
+        if (!cleanup.native) {
+            cleaned = call_hook(Object(cleanup.value).ptr(), hdr.ptr(), cell.ptr());
+            stamp = attrs_.stamp();
+        }
+        Object value = cleaned;
+        const Attrs::Slot& map = attrs_.get(map_, stamp);
+        if (!map.native) {
+            value = call_hook(Object(map.value).ptr(), hdr.ptr(), cleaned.ptr());
+            stamp = attrs_.stamp();
+        } else if (Object mapping = attrs_.get(field_mapping_, stamp).value;
+                   !PyDict_CheckExact(mapping.ptr()) || PyDict_GET_SIZE(mapping.ptr()) != 0) {
+            value = map_entry_field(self_, mapping.ptr(), hdr.ptr(), cleaned.ptr());
+            stamp = attrs_.stamp();
+        }
+        Py_ssize_t pos = index_position(Object(attrs_.get(index_, stamp).value).ptr(), i, fresh);
         if (pos >= 0) {
             if (pos >= nkeys) raise(PyExc_IndexError, "list assignment index out of range");
             keys_[pos] = key_of(cleaned.ptr(), value.ptr());
+            fresh = false;
         }
         check(PyDict_SetItem(leaf.ptr(), hdr.ptr(), value.ptr()));
     }
+    if (templated && static_cast<size_t>(i) != template_names_.size()) leaf = leaf_of_first(leaf.ptr(), static_cast<size_t>(i));
 
-    Object level = getattr(self_, PYU_STR("entries"));
+    Object level = attrs_.get(entries_).value;
     for (Py_ssize_t p = 0; p < nkeys; ++p) {
-        PyObject* key = keys_[p].ptr();
+        Object key = keys_[p];
         if (p == nkeys - 1) {
-            setitem(level.ptr(), key, leaf.ptr());
-        } else if (contains(level.ptr(), key)) {
-            level = getitem(level.ptr(), key);
+            setitem(level.ptr(), key.ptr(), leaf.ptr());
+        } else if (contains(level.ptr(), key.ptr())) {
+            level = getitem(level.ptr(), key.ptr());
         } else {
             Object inner = own(PyDict_New());
-            setitem(level.ptr(), key, inner.ptr());
-            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), key);
+            setitem(level.ptr(), key.ptr(), inner.ptr());
+            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), key.ptr());
         }
     }
 }
 
 Object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
     // no str has __cmp__, so the first rule never holds for one
-    if (!PyUnicode_CheckExact(value) && truth(getattr(self_, PYU_STR("index_objects")).ptr()) &&
+    if (!PyUnicode_CheckExact(value) && truth(Object(attrs_.get(index_objects_).value).ptr()) &&
         has_attr(value, PYU_STR("__cmp__")) && has_attr(value, PYU_STR("__hash__")))
         return borrow(value);
     if (isstr(value)) return borrow(value);
-    if (truth(getattr(self_, PYU_STR("index_mapped_string")).ptr()) && has_attr(value, PYU_STR("__str__")))
+    if (truth(Object(attrs_.get(index_mapped_string_).value).ptr()) && has_attr(value, PYU_STR("__str__")))
         return str(value);
     return borrow(cleaned);
 }
 
-Object map_entry_field(PyObject* self, PyObject* header, PyObject* field) {
-    Object mapping = getattr(self, PYU_STR("field_mapping"));
+Object map_entry_field(PyObject* self, PyObject* mapping_object, PyObject* header, PyObject* field) {
+    Object mapping = borrow(mapping_object);
     if (!contains(mapping.ptr(), header)) return borrow(field);
     if (getitem(mapping.ptr(), header).ptr() == Py_None) return borrow(field);
     Object converter = getitem(mapping.ptr(), header);
@@ -213,10 +262,13 @@ Object map_entry_field(PyObject* self, PyObject* header, PyObject* field) {
     return call(conv, {field});
 }
 
-Object map_entry_field_body(const Args& a) { return map_entry_field(a[0], a[1], a[2]); }
+Object map_entry_field_body(const Args& a) {
+    return map_entry_field(a[0], getattr(a[0], PYU_STR("field_mapping")).ptr(), a[1], a[2]);
+}
 
 Object core_add_entry_body(const Args& a) {
-    RowFiler(a[0]).file(a[1], a[2], a[3]);
+    Attrs attrs(a[0]);
+    RowFiler(a[0], attrs).file(a[1], a[2], a[3]);
     return borrow(Py_None);
 }
 
