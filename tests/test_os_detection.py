@@ -209,6 +209,19 @@ def test_older_path_errors_show_the_type_error_as_context(tl, tcl):
     assert isinstance(info.value.__context__, TypeError)
 
 
+def test_older_device_whose_query_fails_chains_both_errors(tl, tcl):
+    # as the except clauses of Python code chain them: the query's failure
+    # while the TypeError is handled, then the Exception while the failure is
+    tcl.answer = RuntimeError("bridge down")
+    with pytest.raises(Exception) as info:
+        tl.get_os_type(Old(is_connected=True, name="R1", handle="h1"))
+    assert type(info.value) is Exception and str(info.value) == NO_OS
+    failure = info.value.__context__
+    assert isinstance(failure, RuntimeError) and str(failure) == "bridge down"
+    assert isinstance(failure.__context__, TypeError)
+    assert failure.__context__.__context__ is None
+
+
 def test_framework_device_through_the_tcl_bridge(tl):
     device = testbed.Device("R1", tcl_os="BRUME")
     assert tl.get_os_type(device) == "unknown"        # not connected yet

@@ -32,7 +32,7 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "DefaultFormatter.__init__",
-                       {{"self"}, {"defidxval", "None"}, {"defkeyval", "None"}}, init_body};
+                       {{"self"}, {"defidxval", None}, {"defkeyval", None}}, init_body};
 
 Object vformat_body(const Args& a) {
     PyObject* self = a[0];
@@ -79,18 +79,12 @@ Object get_value_body(const Args& a) {
     } else if (!PyErr_ExceptionMatches(missing_error)) {
         throw PyError();
     }
-    // keep the lookup error, to raise it again unchanged when there is no default
-    PyObject *t, *v, *tb;
-    PyErr_Fetch(&t, &v, &tb);
-    Object type = Object::steal(t), exc = Object::steal(v),
-               trace = Object::steal(tb);
+    // kept, to raise it again unchanged when there is no default
+    CaughtError lookup_error = CaughtError::fetch();
     Object defval = getattr(self, PYU_STR("defval"));
     Object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
-    if (defval.ptr() == Py_None && wide.ptr() == Py_None) {
-        PyErr_Restore(type.release(), exc.release(), trace.release());
-        throw PyError();
-    }
-    return defval.ptr() != Py_None ? defval : wide;
+    if (defval.is_none() && wide.is_none()) lookup_error.raise_again();
+    return defval.is_none() ? wide : defval;
 }
 FunctionSpec get_value_spec{"get_value", "DefaultFormatter.get_value",
                             {{"self"}, {"key"}, {"args"}, {"kwargs"}}, get_value_body};

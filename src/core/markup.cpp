@@ -196,9 +196,9 @@ Object infer_key(PyObject* self, PyObject* s, Py_ssize_t from, Py_ssize_t start,
 // An address, interface or prefix value without any key text names its type.
 Object unknown_by_type(PyObject* type_char) {
     Object letter = call_method(type_char, PYU_STR("upper"), {});
-    if (equal(letter.ptr(), PYU_STR("A"))) return borrow(PYU_STR("addr"));
-    if (equal(letter.ptr(), PYU_STR("I"))) return borrow(PYU_STR("intf"));
-    if (equal(letter.ptr(), PYU_STR("P"))) return borrow(PYU_STR("prefix"));
+    if (same_or_equal(letter.ptr(), PYU_STR("A"))) return borrow(PYU_STR("addr"));
+    if (same_or_equal(letter.ptr(), PYU_STR("I"))) return borrow(PYU_STR("intf"));
+    if (same_or_equal(letter.ptr(), PYU_STR("P"))) return borrow(PYU_STR("prefix"));
     return borrow(PYU_STR("unknown"));
 }
 
@@ -251,7 +251,7 @@ Object convert_body(const Args& a) {
         } else {
             Object value_regex = getitem(getattr(self, PYU_STR("regex")).ptr(), type_char.ptr());
             s = concat(s.ptr(), value_regex.ptr());
-            if (equal(pdesc.ptr(), PYU_STR("unknown"))) pdesc = unknown_by_type(type_char.ptr());
+            if (same_or_equal(pdesc.ptr(), PYU_STR("unknown"))) pdesc = unknown_by_type(type_char.ptr());
         }
         if (target && !optional) s = concat(s.ptr(), PYU_STR(")"));
         if (truth(pdesc.ptr()) && measured) check(PyList_Append(desclist.ptr(), pdesc.ptr()));
@@ -402,9 +402,9 @@ std::vector<OsGroup> os_groups(PyObject* self) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(oses.ptr()); ++i) {
         Object os = borrow(PyList_GET_ITEM(oses.ptr(), i));
         Object name = call_method(os, PYU_STR("lower"), {});
-        const bool explicit_name = equal(name, os);
+        const bool explicit_name = same_or_equal(name, os);
         auto slot = merged.begin();
-        while (slot != merged.end() && !equal(slot->first.ptr(), name.ptr())) ++slot;
+        while (slot != merged.end() && !same_or_equal(slot->first.ptr(), name.ptr())) ++slot;
         if (slot == merged.end()) slot = merged.insert(merged.end(), {name, own(PyDict_New())});
         Object items = iter(call_method(getitem(commands.ptr(), os).ptr(), PYU_STR("items"), {}).ptr());
         while (Object item = next(items.ptr())) {
@@ -602,7 +602,7 @@ FunctionSpec convert_spec{"convert", "_mk_textloom_t.convert", {{"self"}, {"os"}
 FunctionSpec desc_max_spec{"_desc_max", "_mk_textloom_t._desc_max", {{"self"}, {"os"}, {"output"}},
                            desc_max_body, "The key width that lines up the entries of one MARKUP block."};
 FunctionSpec generate_output_spec{"generate_output", "_mk_textloom_t.generate_output",
-                                  {{"self"}, {"generate_regex_tags", "False"}, {"called_from_textloom", "False"}},
+                                  {{"self"}, {"generate_regex_tags", false}, {"called_from_textloom", false}},
                                   generate_output_body,
                                   "The registration text: show_commands, regex (and regex_tags) and the call "
                                   "of extend."};
@@ -610,12 +610,12 @@ FunctionSpec convert_output_spec{"convert_output", "_mk_textloom_t.convert_outpu
                                  {{"self"}, {"showcmd"}, {"prefix"}, {"output"}, {"os"}, {"cmd"}},
                                  convert_output_body, "Compile one MARKUP block into entries of the compiler."};
 FunctionSpec process_spec{"process_marked_up_input", "_mk_textloom_t.process_marked_up_input",
-                          {{"self"}, {"markup_iterator"}, {"auto_key_join_char", "'-'"}}, process_body,
+                          {{"self"}, {"markup_iterator"}, {"auto_key_join_char", "-"}}, process_body,
                           "Read marked-up input lines: the OS, CMD, SHOWCMD and PREFIX sections in any "
                           "order, the MARKUP section always last."};
 
 FunctionSpec extend_markup_spec{"extend_markup", "extend_markup",
-                                {{"marked_up_input"}, {"auto_key_join_char", "'-'"}}, extend_markup_body,
+                                {{"marked_up_input"}, {"auto_key_join_char", "-"}}, extend_markup_body,
                                 "Compile marked-up sample output and register its regexes, tags and commands."};
 
 const char* const doc =

@@ -40,7 +40,7 @@ Py_ssize_t size(PyObject* o) {
     if (n < 0) throw PyError();
     return n;
 }
-bool is_none(PyObject* o) { return o == Py_None || equal(o, Py_None); }
+bool is_none(PyObject* o) { return o == Py_None || same_or_equal(o, Py_None); }
 
 // s.replace("\r", "") for a line.
 Object without_cr(PyObject* s) {
@@ -308,10 +308,10 @@ bool current_matching(Regexes& rx, PyObject* value_to_match, PyObject* value_fou
     if (!isstr(value_to_match) && rx.is_iterable(value_to_match)) {
         Object it = iter(value_to_match);
         while (Object item = pyutil::next(it.ptr()))
-            if (equal(str(item.ptr()).ptr(), value_found)) return true;
+            if (same_or_equal(str(item.ptr()).ptr(), value_found)) return true;
         return false;
     }
-    return equal(str(value_to_match).ptr(), value_found);
+    return same_or_equal(str(value_to_match).ptr(), value_found);
 }
 
 // Whether any pattern of regex_done matches the piece (by truth value).
@@ -494,54 +494,44 @@ Object get_regex_def(Regexes& rx, PyObject* self, PyObject* attribute_n, PyObjec
 // the class's own method, once found, is called directly for the rest of the parse.
 class Hooks {
 public:
-    explicit Hooks(Parse& p) : p_(p) {}
+    explicit Hooks(Parse& p) : p_(p), attrs_(p.self) {}
 
     bool check_scope(PyObject* regex_done, PyObject* line) {
-        const Hook& h = get(check_scope_, PYU_STR("_parser_check_scope"), base.check_scope);
-        if (h.native()) return core::check_scope(regex_done, line);
-        PyObject* args[] = {regex_done, line};
-        return !equal(h(args).ptr(), Py_False);
+        if (check_scope_.native()) return core::check_scope(regex_done, line);
+        return !same_or_equal(check_scope_.call(regex_done, line), Py_False);
     }
     bool current_matching(PyObject* value_to_match, PyObject* value_found) {
-        const Hook& h = get(current_matching_, PYU_STR("_parser_current_matching"), base.current_matching);
-        if (h.native()) return core::current_matching(p_.regexes, value_to_match, value_found);
-        PyObject* args[] = {value_to_match, value_found};
-        return truth(h(args).ptr());
+        if (current_matching_.native()) return core::current_matching(p_.regexes, value_to_match, value_found);
+        return truth(current_matching_.call(value_to_match, value_found));
     }
     // Whether the future-match test answers something equal to False.
     bool future_fails(PyObject* regex, PyObject* regex_done, PyObject* line) {
-        const Hook& h = get(future_matching_, PYU_STR("_parser_future_matching"), base.future_matching);
         Object result;
-        if (h.native()) {
+        if (future_matching_.native()) {
             Context ctx(p_.self);
             result = core::future_matching(ctx, p_.self, regex, regex_done, line);
         } else {
-            PyObject* args[] = {regex, regex_done, line};
-            result = h(args);
+            result = future_matching_.call(regex, regex_done, line);
         }
-        return equal(result.ptr(), Py_False);
+        return same_or_equal(result, Py_False);
     }
     void delete_non_matching(PyObject* lines, PyObject* regex_tags) {
-        const Hook& h =
-            get(delete_non_matching_, PYU_STR("_parser_delete_non_matching"), base.delete_non_matching);
-        if (h.native()) return core::delete_non_matching(p_.regexes, p_.self, lines, regex_tags);
-        PyObject* args[] = {lines, regex_tags};
-        h(args);
+        if (delete_non_matching_.native()) return core::delete_non_matching(p_.regexes, p_.self, lines, regex_tags);
+        delete_non_matching_.call(lines, regex_tags);
     }
     Object get_regex_def(PyObject* attribute_n, PyObject* line) {
-        const Hook& h = get(get_regex_def_, PYU_STR("_textloom_t__get_regex_def"), base.get_regex_def);
-        if (h.native()) return core::get_regex_def(p_.regexes, p_.self, attribute_n, line);
-        PyObject* args[] = {attribute_n, line};
-        return h(args);
+        if (get_regex_def_.native()) return core::get_regex_def(p_.regexes, p_.self, attribute_n, line);
+        return get_regex_def_.call(attribute_n, line);
     }
 
 private:
-    const Hook& get(std::optional<Hook>& slot, PyObject* name, PyObject* function) {
-        if (!slot || !slot->native()) slot.emplace(p_.self, name, function);
-        return *slot;
-    }
     Parse& p_;
-    std::optional<Hook> check_scope_, current_matching_, future_matching_, delete_non_matching_, get_regex_def_;
+    AttrCache attrs_;
+    Hook check_scope_{attrs_, PYU_STR("_parser_check_scope"), base.check_scope};
+    Hook current_matching_{attrs_, PYU_STR("_parser_current_matching"), base.current_matching};
+    Hook future_matching_{attrs_, PYU_STR("_parser_future_matching"), base.future_matching};
+    Hook delete_non_matching_{attrs_, PYU_STR("_parser_delete_non_matching"), base.delete_non_matching};
+    Hook get_regex_def_{attrs_, PYU_STR("_textloom_t__get_regex_def"), base.get_regex_def};
 };
 
 // The lines of the stored text split at every line feed, each without its
@@ -635,7 +625,7 @@ Object expected_for(Regexes& rx, PyObject* value_n, Py_ssize_t k) {
 
 bool contains_equal(const std::vector<Object>& items, PyObject* value) {
     for (auto& item : items)
-        if (equal(item.ptr(), value)) return true;
+        if (same_or_equal(item.ptr(), value)) return true;
     return false;
 }
 
@@ -729,7 +719,7 @@ void run_parser(PyObject* self) {
                 }
                 regex_same_line.push_back(same);
                 Object fill = attr(self, PYU_STR("_fill"));
-                if (equal(fill.ptr(), Py_True) && is_none(value_to_match.ptr())) {
+                if (same_or_equal(fill.ptr(), Py_True) && is_none(value_to_match.ptr())) {
                     setitem(dictio.ptr(), attribute_n.ptr(), Py_True);
                 } else if (is_none(value_to_match.ptr())) {
                     none_wild_match.emplace_back();  // a wildcard opens a group
@@ -738,8 +728,8 @@ void run_parser(PyObject* self) {
                     setitem(dictio.ptr(), attribute_n.ptr(), Py_True);
                 } else {
                     setitem(dictio.ptr(), attribute_n.ptr(), mismatch_record(value_found.ptr(), lineno).ptr());
-                    const bool fatal = sequence_started && not_equal(regex_previous.ptr(), regex_n.ptr()) &&
-                                       equal(fill.ptr(), Py_False) &&
+                    const bool fatal = sequence_started && differs(regex_previous.ptr(), regex_n.ptr()) &&
+                                       same_or_equal(fill.ptr(), Py_False) &&
                                        hooks.future_fails(regex_def_n.ptr(), regex_done.ptr(), line.ptr());
                     if (fatal) {
                         if (none_wild_match.empty()) {
@@ -880,7 +870,7 @@ Object validate_body(const Args& a) {
     }
     Object it = iter(call_method(dictio.ptr(), PYU_STR("values"), {}).ptr());
     while (Object value = pyutil::next(it.ptr()))
-        if (not_equal(value.ptr(), Py_True)) return triple(false, empty_text());
+        if (differs(value.ptr(), Py_True)) return triple(false, empty_text());
     return triple(true, empty_text());
 }
 
@@ -894,8 +884,8 @@ Object str_body(const Args& a) {
 }
 
 FunctionSpec init_spec{"__init__", "_textloom_t.__init__",
-                       {{"self"}, {"routerOs"}, {"attributes"}, {"values"}, {"fill", "False"}, {"parse_key", "''"},
-                        {"skip", "False"}},
+                       {{"self"}, {"routerOs"}, {"attributes"}, {"values"}, {"fill", false}, {"parse_key", ""},
+                        {"skip", false}},
                        init_body};
 FunctionSpec check_scope_spec{"_parser_check_scope", "_textloom_t._parser_check_scope",
                               {{"self"}, {"regex_done"}, {"line"}}, check_scope_body};

@@ -1,4 +1,5 @@
 // The registry: warning, isstr, supported_oses, extend and _get_regex.
+#include "common/output.hpp"
 #include "core/core.hpp"
 #include "pyutil/ops.hpp"
 
@@ -25,7 +26,7 @@ bool is_supported_os(Handle key) { return contains(global(PYU_STR("supported_ose
 
 // Stores d under r unless rd holds a different value there; the first definition stays.
 void add(Handle rd, Handle r, Handle d) {
-    if (contains(rd, r) && not_equal(getitem(rd, r), d)) {
+    if (contains(rd, r) && differs(getitem(rd, r), d)) {
         warn(percent_format(PYU_STR("%s already exists, please change name"), {r}));
         return;
     }
@@ -87,7 +88,7 @@ Object extend_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec extend_spec{"extend", "extend",
-                         {{"regex_ext", "None"}, {"show_cmds", "None"}, {"regex_tags", "None"}},
+                         {{"regex_ext", None}, {"show_cmds", None}, {"regex_tags", None}},
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
 
@@ -103,9 +104,6 @@ Object get_regex_body(const Args& a) {
 }
 FunctionSpec get_regex_spec{"_get_regex", "_get_regex", {{"routerOs"}, {"attribute"}}, get_regex_body,
                             "The regex of a tag on an OS (per-OS entry first, then generic), or None."};
-
-const char* const oses[] = {"ketch", "pellam", "larch", "brume",   "morrow",  "wend",
-                            "dapple", "quint", "gorse", "tessel", "halvane", "fernet"};
 
 }  // namespace
 
@@ -138,9 +136,7 @@ Object make_isstr() {
 }
 
 Object make_supported_oses() {
-    Object list = own(PyList_New(0));
-    for (const char* os : oses) check(PyList_Append(list.ptr(), own(PyUnicode_InternFromString(os)).ptr()));
-    return list;
+    return common::new_supported_oses();
 }
 
 Object make_extend() { return make_function<extend_spec>(frame()); }

@@ -33,58 +33,6 @@ Object compile_user_pattern(PyObject* pattern) { return compile_user_pattern(glo
 
 // ---- names read at each use -----------------------------------------------------
 
-Object GlobalName::lookup() {
-    version_ = 0;
-    PyObject* found = PyDict_GetItemWithError(globals_, name_);
-    if (!found) {
-        check_no_error();
-        value_ = global(name_);  // a built-in, or the interpreter's NameError
-        return value_;
-    }
-    value_ = borrow(found);
-    version_ = dict_version(globals_);
-    return value_;
-}
-
-uint64_t Attrs::restamp() {
-    PyTypeObject* type = Py_TYPE(self_);
-    type_ = nullptr;
-    // an object with its own attribute lookup, or a class without a version, gives no stamp
-    if (type->tp_getattro != PyObject_GenericGetAttr || !PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG))
-        return 0;
-    // (for an object whose attributes live in its inline values, this makes their dict, for good)
-    dict_slot_ = _PyObject_GetDictPtr(self_);
-    dict_ = dict_slot_ ? *dict_slot_ : nullptr;
-    dict_version_ = dict_ ? dict_version(dict_) : 0;
-    type_ = type;
-    type_version_ = type->tp_version_tag;
-    return ++stamp_;
-}
-
-bool Attrs::plain(PyObject* name) const {
-    PyObject* descriptor = _PyType_Lookup(Py_TYPE(self_), name);
-    if (descriptor && Py_TYPE(descriptor)->tp_descr_set) return false;  // a property and the like
-    if (dict_) {
-        if (PyDict_GetItemWithError(dict_, name)) return true;
-        check_no_error();
-    }
-    if (!descriptor) return false;
-    PyTypeObject* kind = Py_TYPE(descriptor);
-    return !kind->tp_descr_get || kind == &PyFunction_Type || kind == &PyInstanceMethod_Type ||
-           kind == &PyStaticMethod_Type || kind == &PyClassMethod_Type;
-}
-
-const Attrs::Slot& Attrs::lookup(Slot& slot) {
-    slot.value = getattr(self_, slot.name);
-    PyObject* v = slot.value.ptr();
-    slot.native = slot.base_function && PyMethod_Check(v) && PyMethod_GET_FUNCTION(v) == slot.base_function &&
-                  PyMethod_GET_SELF(v) == self_;
-    // as the lookup left the object and its class (it may have given the class its version)
-    slot.stamp = stamp();
-    if (slot.stamp && !plain(slot.name)) slot.stamp = 0;
-    return slot;
-}
-
 namespace {
 
 // ---- column_result_t -------------------------------------------------------
@@ -171,9 +119,9 @@ FunctionSpec align_table_spec{"align_table", "column_result_t.align_table",
                               align_table_body, "A function to align all the table fields before parsing operation"};
 FunctionSpec init_spec{
     "__init__", "column_result_t.__init__",
-    {{"self"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"}, {"table_title_pattern", "None"},
-     {"right_justified", "False"}, {"label_fields", "None"}, {"skip_line", "None"}, {"parse_key", "''"},
-     {"delimiter", "''"}},
+    {{"self"}, {"header_fields"}, {"table_terminal_pattern"}, {"skip_header"}, {"table_title_pattern", None},
+     {"right_justified", false}, {"label_fields", None}, {"skip_line", None}, {"parse_key", ""},
+     {"delimiter", ""}},
     driver_body,
     "Parse every table of text_to_parse[parse_key].\n"
     "\n"
@@ -208,9 +156,9 @@ FunctionSpec find_entry_index_list_spec{"find_entry_index_list", "column_result_
 
 FunctionSpec core_init_spec{
     "__init__", "column_table_result_core_t.__init__",
-    {{"self"}, {"header_fields", "None"}, {"table_terminal_pattern", "None"}, {"index", "0"},
-     {"skip_header", "None"}, {"table_title_pattern", "None"}, {"right_justified", "False"},
-     {"label_fields", "None"}, {"skip_line", "None"}, {"parse_key", "''"}, {"delimiter", "''"}},
+    {{"self"}, {"header_fields", None}, {"table_terminal_pattern", None}, {"index", 0},
+     {"skip_header", None}, {"table_title_pattern", None}, {"right_justified", false},
+     {"label_fields", None}, {"skip_line", None}, {"parse_key", ""}, {"delimiter", ""}},
     core_init_body,
     "Parse text_to_parse[parse_key] into entries.\n"
     "\n"

@@ -50,94 +50,9 @@ PyObject* re_escape();
 Object compile_user_pattern(PyObject* pattern);
 Object compile_user_pattern(Handle compile, PyObject* pattern);
 
-// ---- names read at each use -----------------------------------------------------
-//
-// A parse reads the module's names and the parser object's hooks and settings
-// at each use, as Python code does.  Per row and per cell that would be a dict
-// lookup (or a bound method made) each time, so the value is kept and looked
-// up again only when the dictionaries it came from may have changed: every
-// change of a dict gives it a new version tag, every change of a class or of
-// one of its bases drops the class's version tag (as the interpreter's own
-// caches rely on, in the 3.11 series).
-
-inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
-
-// A module-level name of core.
-class GlobalName {
-public:
-    explicit GlobalName(PyObject* name) : globals_(frame().globals().ptr()), name_(name) {}
-    Object get() {
-        if (version_ && version_ == dict_version(globals_)) return value_;
-        return lookup();
-    }
-
-private:
-    Object lookup();
-
-    PyObject* globals_;  // the module's own dict, alive as long as the module
-    PyObject* name_;
-    Object value_;
-    uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
-};
-
-// Attributes of the parser object, read through it (a subclass or the object
-// itself may override them).
-class Attrs {
-public:
-    struct Slot {
-        PyObject* name;
-        PyObject* base_function = nullptr;  // for a hook: the base's own function
-        Object value;
-        bool native = false;  // the hook is the base's own, bound to the object
-        uint64_t stamp = 0;
-    };
-    explicit Attrs(PyObject* self) : self_(self) {}
-    // The current value of self.<slot.name>.
-    const Slot& get(Slot& slot) {
-        uint64_t now = stamp();
-        return get(slot, now);
-    }
-    // The same, `stamp` being what stamp() gave with no Python code run since;
-    // a lookup (which may run Python code) takes it again.
-    const Slot& get(Slot& slot, uint64_t& stamp) {
-        if (slot.stamp && slot.stamp == stamp) return slot;
-        const Slot& found = lookup(slot);
-        stamp = this->stamp();
-        return found;
-    }
-    // A number that stays the same while the lookups cannot change; 0 when that cannot be told.
-    uint64_t stamp() {
-        PyTypeObject* type = Py_TYPE(self_);
-        if (type == type_ && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) &&
-            type->tp_version_tag == type_version_) {
-            PyObject* dict = dict_slot_ ? *dict_slot_ : nullptr;
-            if (dict == dict_ && (!dict || dict_version(dict) == dict_version_)) return stamp_;
-        }
-        return restamp();
-    }
-
-private:
-    uint64_t restamp();
-    const Slot& lookup(Slot& slot);
-    // Whether the value just read for `name` is one the lookup would give again while the stamp stays.
-    bool plain(PyObject* name) const;
-
-    PyObject* self_;
-    PyTypeObject* type_ = nullptr;  // null: no stamp
-    unsigned int type_version_ = 0;
-    PyObject** dict_slot_ = nullptr;
-    PyObject* dict_ = nullptr;
-    uint64_t dict_version_ = 0;
-    uint64_t stamp_ = 0;
-};
-
-// f(args...) through the vectorcall protocol, leaving a bound method the slot
-// in front of the arguments for its object (no copy of them).
-template <class... A>
-Object call_hook(PyObject* f, A... args) {
-    PyObject* v[] = {nullptr, args...};
-    return own(PyObject_Vectorcall(f, v + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
+// The names read at each use (pyutil/hooks.hpp), under the names the tabular files use.
+using GlobalName = pyutil::CachedGlobal;
+using Attrs = pyutil::AttrCache;
 
 // Column bounds (start, end) of one heading, offsets from the start of a line.
 using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;

@@ -313,7 +313,7 @@ private:
     View d_;
     bool right_;
     std::vector<std::vector<Heading>> headings_;
-    GlobalName search_{PYU_STR("search")}, compile_{PYU_STR("compile")};
+    GlobalName search_{frame(), PYU_STR("search")}, compile_{frame(), PYU_STR("compile")};
 };
 
 // `needle in text`, scanning for its first character at memchr speed.

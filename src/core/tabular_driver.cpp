@@ -17,7 +17,6 @@ struct Settings {
     PyObject* delimiter;
 };
 
-bool equals(PyObject* a, PyObject* b) { return truth(own(PyObject_RichCompare(a, b, Py_EQ)).ptr()); }
 
 Object index_object(Py_ssize_t i) { return own(PyLong_FromSsize_t(i)); }
 
@@ -426,7 +425,7 @@ private:
                 } else {
                     if (!delims) delims = bounds_list(bounds);
                     Object row = own(PyUnicode_Substring(text_, p, row_end));
-                    call_hook(Object(add_entry.value).ptr(), row.ptr(), names_, delims.ptr());
+                    pyutil::invoke(Object(add_entry.value), row.ptr(), names_, delims.ptr());
                 }
             }
             p = line_end;
@@ -450,7 +449,7 @@ private:
     Attrs attrs_;
     Attrs::Slot add_entry_{PYU_STR("add_entry"), base.core_add_entry};
     RowFiler filer_;
-    GlobalName search_{PYU_STR("search")};
+    GlobalName search_{frame(), PYU_STR("search")};
     Object skip_search_;
     bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
@@ -462,7 +461,7 @@ Object driver_body(const Args& a) {
     Settings s{borrow(a[1]), borrow(a[2]), borrow(a[3]), borrow(a[4]), borrow(a[5]), borrow(a[6]), borrow(a[7]),
                a[8], a[9]};
     setattr(self, PYU_STR("entrydict"), own(PyDict_New()).ptr());
-    if (equals(s.header_fields.ptr(), Py_None)) {
+    if (equal(s.header_fields.ptr(), Py_None)) {
         Object info = call_method(self, PYU_STR("get_init_info"),
                                       {stored_text(s).ptr(), s.header_fields.ptr(), s.terminal.ptr(),
                                        s.skip_header.ptr(), s.title.ptr(), s.right_justified.ptr(),
@@ -473,7 +472,8 @@ Object driver_body(const Args& a) {
 
     // With the base's own method, the expression is built here: when re's own
     // `compile` compiles it, its matches can be found by their literal start.
-    Hook compile_header(self, PYU_STR("compile_header_pattern"), base.compile_header_pattern);
+    Attrs attrs(self);
+    Hook compile_header(attrs, PYU_STR("compile_header_pattern"), base.compile_header_pattern);
     Object expr, prefix;
     bool own_expr = false;
     if (compile_header.native()) {
@@ -484,7 +484,7 @@ Object driver_body(const Args& a) {
         expr = compile_user_pattern(compile, pattern.ptr());
         if (own_expr) prefix = heading_literal_prefix(texts);
     } else {
-        expr = compile_header({s.header_fields.ptr()});
+        expr = compile_header.call(s.header_fields);
     }
 
     Object stored = stored_text(s);
@@ -502,13 +502,13 @@ Object driver_body(const Args& a) {
         text = call_method(text.ptr(), PYU_STR("expandtabs"), {});
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
     Object delimiter = borrow(s.delimiter);
-    if (truth(getattr(self, PYU_STR("multi_line")).ptr()) && equals(delimiter.ptr(), empty_str()))
+    if (truth(getattr(self, PYU_STR("multi_line")).ptr()) && equal(delimiter.ptr(), empty_str()))
         delimiter = borrow(PYU_STR("|"));
     text = call_method(text.ptr(), PYU_STR("replace"), {delimiter.ptr(), empty_str()});
     setattr(self, PYU_STR("_text_to_parse"), text.ptr());
 
     Object names = s.label_fields;
-    if (equals(s.label_fields.ptr(), Py_None))
+    if (equal(s.label_fields.ptr(), Py_None))
         names = truth(getattr(self, PYU_STR("multi_line")).ptr()) ? multi_line_names(s.header_fields.ptr())
                                                                   : s.header_fields;
 

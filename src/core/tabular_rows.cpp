@@ -192,13 +192,13 @@ void RowFiler::file_cells(PyObject* names, bool pure_cut, Cut&& cut) {
         const Attrs::Slot& cleanup = attrs_.get(cleanup_, stamp);
         Object cleaned = cell;
         if (!cleanup.native) {
-            cleaned = call_hook(Object(cleanup.value).ptr(), hdr.ptr(), cell.ptr());
+            cleaned = pyutil::invoke(Object(cleanup.value), hdr.ptr(), cell.ptr());
             stamp = attrs_.stamp();
         }
         Object value = cleaned;
         const Attrs::Slot& map = attrs_.get(map_, stamp);
         if (!map.native) {
-            value = call_hook(Object(map.value).ptr(), hdr.ptr(), cleaned.ptr());
+            value = pyutil::invoke(Object(map.value), hdr.ptr(), cleaned.ptr());
             stamp = attrs_.stamp();
         } else if (Object mapping = attrs_.get(field_mapping_, stamp).value;
                    !PyDict_CheckExact(mapping.ptr()) || PyDict_GET_SIZE(mapping.ptr()) != 0) {

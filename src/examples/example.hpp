@@ -28,40 +28,7 @@ using pyutil::Object;
 using pyutil::own;
 using pyutil::PyError;
 
-// `import name` of a top-level module.
-inline void import_module(const ModuleFrame& m, const char* name) {
-    Object text = own(PyUnicode_FromString(name));
-    m.bind(name, own(PyImport_ImportModuleLevelObject(text.ptr(), m.globals().ptr(), nullptr, nullptr, 0)));
-}
-
-// `from package import name`: the attribute of the package, else its
-// submodule while that is still being imported, else ImportError.
-inline void from_import(const ModuleFrame& m, const char* package, const char* name) {
-    Object package_name = own(PyUnicode_FromString(package));
-    Object attribute = own(PyUnicode_FromString(name));
-    Object fromlist = own(PyTuple_Pack(1, attribute.ptr()));
-    Object from = own(PyImport_ImportModuleLevelObject(package_name.ptr(), m.globals().ptr(), nullptr,
-                                                       fromlist.ptr(), 0));
-    if (PyObject* value = PyObject_GetAttr(from.ptr(), attribute.ptr())) return m.bind(name, own(value));
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
-    PyErr_Clear();
-    Object submodule_name = own(PyUnicode_FromFormat("%U.%U", package_name.ptr(), attribute.ptr()));
-    if (PyObject* submodule = PyImport_GetModule(submodule_name.ptr())) return m.bind(name, own(submodule));
-    pyutil::check_no_error();
-    PyObject* file = PyModule_Check(from.ptr()) ? PyModule_GetFilenameObject(from.ptr()) : nullptr;
-    if (!file) PyErr_Clear();
-    Object path = file ? own(file) : Object();
-    Object message =
-        path ? own(PyUnicode_FromFormat("cannot import name %R from %R (%U)", attribute.ptr(), package_name.ptr(),
-                                        path.ptr()))
-             : own(PyUnicode_FromFormat("cannot import name %R from %R (unknown location)", attribute.ptr(),
-                                        package_name.ptr()));
-    PyErr_SetImportError(message.ptr(), package_name.ptr(), path ? path.ptr() : nullptr);
-    throw PyError();
-}
-
-// `a == b` as a truth value, by rich comparison alone (no identity shortcut).
-inline bool equals(Handle a, Handle b) { return pyutil::truth(own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ))); }
+using pyutil::equal;
 
 // print(value) through the module's current `print`, so sys.stdout is honoured.
 inline void print(const ModuleFrame& m, Handle value) { pyutil::call(m.global(PYU_STR("print")), {value}); }
@@ -75,22 +42,6 @@ inline PyObject* keywords(std::initializer_list<PyObject*> names) {
     for (PyObject* name : names) PyTuple_SET_ITEM(tuple, i++, Py_NewRef(name));
     return tuple;
 }
-
-// Makes `error` the exception being handled on this thread for the guard's
-// lifetime, then puts the thread's own entry back.
-class HandledError {
-public:
-    explicit HandledError(Handle error) : item_(PyThreadState_Get()->exc_info), outer_(item_->exc_value) {
-        item_->exc_value = Py_NewRef(error.ptr());
-    }
-    HandledError(const HandledError&) = delete;
-    HandledError& operator=(const HandledError&) = delete;
-    ~HandledError() { Py_XSETREF(item_->exc_value, outer_); }
-
-private:
-    _PyErr_StackItem* item_;
-    PyObject* outer_;  // the entry's reference, held while the error stands in
-};
 
 // `with manager: body()`, the entry value unbound.  An error of the body is
 // handed to __exit__ and propagates unless __exit__ answers true.
@@ -109,25 +60,17 @@ void with_block(PyObject* manager, Body&& body) {
         pyutil::call(exit.ptr(), {manager, Py_None, Py_None, Py_None});
         return;
     }
-    PyObject *raw_type, *raw_value, *raw_tb;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_tb);
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_tb);
-    if (raw_tb) PyException_SetTraceback(raw_value, raw_tb);
-    Object error_type = own(raw_type), error = own(raw_value);
-    Object tb = raw_tb ? own(raw_tb) : borrow(Py_None);
-    bool swallowed;
-    {
-        // while __exit__ runs and its answer is tested, the error is the one
-        // being handled (sys.exception()), so an error raised there gets it as
-        // its __context__; the thread's own entry is put back afterwards, as
-        // the interpreter does around a handler
-        HandledError handling(error);
-        Object answer = pyutil::call(exit.ptr(), {manager, error_type.ptr(), error.ptr(), tb.ptr()});
-        swallowed = pyutil::truth(answer.ptr());
-    }
-    if (swallowed) return;
-    PyErr_Restore(error_type.release(), error.release(), tb.is_none() ? nullptr : tb.release());
-    throw PyError();
+    // while __exit__ runs and its answer is tested, the error is the one being
+    // handled, so an error raised there gets it as its __context__
+    pyutil::CaughtError error = pyutil::CaughtError::fetch();
+    const bool swallowed = error.handle([&] {
+        Handle value = error.value();
+        PyObject* raw_tb = PyException_GetTraceback(value.ptr());
+        Object tb = raw_tb ? Object::steal(raw_tb) : borrow(Py_None);
+        Handle type = reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()));
+        return pyutil::truth(pyutil::call(exit, {manager, type, value, tb}));
+    });
+    if (!swallowed) error.raise_again();
 }
 
 // The frame of the examples that run against a mock device, after their
@@ -141,8 +84,8 @@ void mock_frame(const ModuleFrame& m, Imports&& imports) {
     Object three = own(Py_BuildValue("(ii)", 3, 0));
     m.bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
     const char* source = pyutil::truth(m.global(PYU_STR("python3"))) ? "unittest.mock" : "mock";
-    from_import(m, source, "Mock");
-    from_import(m, source, "patch");
+    m.from_import(source, "Mock");
+    m.from_import(source, "patch");
     m.bind("ryn_mock", pyutil::call(m.global(PYU_STR("Mock")), {}));
     Object modules = own(Py_BuildValue("{sO}", "ryn", m.global(PYU_STR("ryn_mock")).ptr()));
     Object patch_dict = pyutil::getattr(m.global(PYU_STR("patch")), PYU_STR("dict"));

@@ -22,6 +22,40 @@ void raise_bare(PyObject* type) {
     throw PyError();
 }
 
+CaughtError CaughtError::fetch() {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    CaughtError caught;
+    caught.value_ = Object::steal(value);
+    return caught;
+}
+
+CaughtError CaughtError::fetch_if(PyObject* type) {
+    if (!PyErr_ExceptionMatches(type)) return CaughtError();
+    return fetch();
+}
+
+void CaughtError::raise_again() const {
+    // Restore, not SetObject, which would chain the handled exception once more
+    PyObject* value = value_.ptr();
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), Py_NewRef(value),
+                  PyException_GetTraceback(value));
+    throw PyError();
+}
+
+CaughtError::Handling::Handling(Handle error) : outer_(PyErr_GetHandledException()) {
+    PyErr_SetHandledException(error.ptr());
+}
+
+CaughtError::Handling::~Handling() {
+    PyErr_SetHandledException(outer_);
+    Py_XDECREF(outer_);
+}
+
 bool assertions_disabled() { return Py_OptimizeFlag != 0; }
 
 void assert_that(bool cond, const char* message) {

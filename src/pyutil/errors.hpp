@@ -12,7 +12,6 @@
 
 namespace pyutil {
 
-
 // Thrown when the interpreter's error indicator is set.
 struct PyError {};
 
@@ -49,6 +48,46 @@ inline void assert_that(bool cond, Handle message) {
     if (!cond && !assertions_disabled()) raise(PyExc_AssertionError, message);
 }
 void assert_that(bool cond, const char* message);
+
+// An exception taken off the error indicator (normalised, its traceback set),
+// as an `except` clause receives it.
+class CaughtError {
+public:
+    // Takes the pending error; the indicator must be set.
+    static CaughtError fetch();
+    // The error pending now when it is an instance of `type` (taken off the
+    // indicator), else a null CaughtError and the indicator untouched.
+    static CaughtError fetch_if(PyObject* type);
+
+    explicit operator bool() const { return bool(value_); }
+    Handle value() const { return value_; }
+    // `raise` of the caught error as it was (traceback and context kept).
+    [[noreturn]] void raise_again() const;
+
+    // Runs `body` as this error's `except` block: meanwhile it is the error
+    // being handled (sys.exception()), so an error raised in the body gets it
+    // as its __context__, as in Python.  Returns what the body returns.
+    template <class Body>
+    auto handle(Body&& body) const {
+        Handling scope(value_);
+        return body();
+    }
+
+private:
+    // The thread's handled exception replaced for the scope's lifetime.
+    class Handling {
+    public:
+        explicit Handling(Handle error);
+        Handling(const Handling&) = delete;
+        Handling& operator=(const Handling&) = delete;
+        ~Handling();
+
+    private:
+        PyObject* outer_;
+    };
+
+    Object value_;
+};
 
 // Runs `body` (returning Object) and converts every C++ exception into a
 // Python error; returns a new reference, or nullptr with the error set.

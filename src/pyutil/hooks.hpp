@@ -1,38 +1,120 @@
-// Overridable methods resolved once per run.
+// Attributes, module names and overridable methods read at each use, as
+// Python code reads them, without a lookup per row.
 //
-// A parser calls its hooks through the object so that subclasses and instance
-// attributes can replace them.  Resolving `self.<hook>` once and comparing it
-// with the base's own function lets the common case call the C++ body
-// directly, with no Python call per row.
+// A parse reads the module's names and its object's hooks and settings at
+// each use.  Per row and per cell that would be a dict lookup (or a bound
+// method made) each time, so a value is kept and looked up again only when
+// the dicts it came from may have changed: every change of a dict gives it a
+// new version tag, every change of a class or of one of its bases drops the
+// class's version tag (as the interpreter's own caches rely on, in the 3.11
+// series).  While a hook is the base class's own method the caller runs its
+// C++ body directly.
 #pragma once
 #include <Python.h>
+#include <cstdint>
 #include "pyutil/errors.hpp"
+#include "pyutil/module.hpp"
 
 namespace pyutil {
 
-class Hook {
+inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+
+// A module-level name of a module (long-lived, as the frame's module is).
+class CachedGlobal {
 public:
-    Hook() = default;
-    // `base_function` is the base class's method as make_method made it:
-    // what the class attribute reads as, and what a bound method's __func__ is.
-    Hook(Handle self, Handle name, PyObject* base_function) {
-        bound_ = own(PyObject_GetAttr(self.ptr(), name.ptr()));
-        PyObject* b = bound_.ptr();
-        native_ = PyMethod_Check(b) && PyMethod_GET_FUNCTION(b) == base_function && PyMethod_GET_SELF(b) == self.ptr();
+    CachedGlobal(const ModuleFrame& frame, PyObject* name) : frame_(frame), name_(name) {}
+    // The name's current binding.
+    Object get() {
+        if (version_ && version_ == dict_version(frame_.globals().ptr())) return value_;
+        return lookup();
     }
-    // True when the base's C++ body may be called directly.
-    bool native() const { return native_; }
-    // Calls the resolved attribute with positional arguments (borrowed).
-    template <size_t N>
-    Object operator()(PyObject* const (&args)[N]) const {
-        return own(PyObject_Vectorcall(bound_.ptr(), const_cast<PyObject**>(args), N, nullptr));
-    }
-    Object operator()() const { return own(PyObject_CallNoArgs(bound_.ptr())); }
-    PyObject* bound() const { return bound_.ptr(); }
 
 private:
-    Object bound_;
-    bool native_ = false;
+    Object lookup();
+
+    const ModuleFrame& frame_;
+    PyObject* name_;
+    Object value_;
+    uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
+};
+
+// Attributes of one object, read through it (a subclass or the object itself
+// may override them).
+class AttrCache {
+public:
+    struct Slot {
+        PyObject* name;
+        PyObject* base_method = nullptr;  // for a hook: the base class's own method
+        Object value;
+        bool native = false;  // the hook is the base's own method, bound to the object
+        uint64_t stamp = 0;
+    };
+    explicit AttrCache(Handle self) : self_(self.ptr()) {}
+    // The current value of self.<slot.name>.
+    const Slot& get(Slot& slot) {
+        uint64_t now = stamp();
+        return get(slot, now);
+    }
+    // The same, `stamp` being what stamp() gave with no Python code run since;
+    // a lookup (which may run Python code) takes it again.
+    const Slot& get(Slot& slot, uint64_t& stamp) {
+        if (slot.stamp && slot.stamp == stamp) return slot;
+        const Slot& found = lookup(slot);
+        stamp = this->stamp();
+        return found;
+    }
+    // A number that stays the same while the lookups cannot change; 0 when that cannot be told.
+    uint64_t stamp() {
+        PyTypeObject* type = Py_TYPE(self_);
+        if (type == type_ && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) &&
+            type->tp_version_tag == type_version_) {
+            PyObject* dict = dict_slot_ ? *dict_slot_ : nullptr;
+            if (dict == dict_ && (!dict || dict_version(dict) == dict_version_)) return stamp_;
+        }
+        return restamp();
+    }
+    Handle self() const { return self_; }
+
+private:
+    uint64_t restamp();
+    const Slot& lookup(Slot& slot);
+    // Whether the value just read for `name` is one the lookup would give again while the stamp stays.
+    bool plain(PyObject* name) const;
+
+    PyObject* self_;  // the object of the running call, alive through it
+    PyTypeObject* type_ = nullptr;  // null: no stamp
+    unsigned int type_version_ = 0;
+    PyObject** dict_slot_ = nullptr;
+    PyObject* dict_ = nullptr;
+    uint64_t dict_version_ = 0;
+    uint64_t stamp_ = 0;
+};
+
+// f(args...) through the vectorcall protocol, with room in front of the
+// arguments for the object of a bound method (no copy of them).
+template <class... A>
+Object invoke(Handle f, A... args) {
+    PyObject* v[] = {nullptr, Handle(args).ptr()...};
+    return own(PyObject_Vectorcall(f.ptr(), v + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// An overridable method of an object, self.<name>:
+//   if (hook.native()) return base_body(...);  return hook.call(a, b);
+class Hook {
+public:
+    Hook(AttrCache& attrs, PyObject* name, PyObject* base_method) : attrs_(attrs), slot_{name, base_method} {}
+    // Whether self.<name> is the base class's own method now.
+    bool native() { return attrs_.get(slot_).native; }
+    // self.<name>(args...), the method as it is found now.
+    template <class... A>
+    Object call(A... args) {
+        Object method = attrs_.get(slot_).value;  // held through the call, which may rebind it
+        return invoke(method, args...);
+    }
+
+private:
+    AttrCache& attrs_;
+    AttrCache::Slot slot_;
 };
 
 }  // namespace pyutil

@@ -26,6 +26,11 @@ public:
     Object global(Handle name) const { return lookup_global(globals_, name); }
     // `name = value` at module level.
     void bind(const char* name, Handle value) const;
+    // The statement `import name` of a top-level module, run in this module: binds and returns it.
+    Object import_module(const char* name) const;
+    // The statement `from package import name` run in this module, with the
+    // interpreter's errors: binds and returns the value.
+    Object from_import(const char* package, const char* name) const;
 
 private:
     Object module_;

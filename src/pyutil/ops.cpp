@@ -21,6 +21,50 @@ ArgVector::ArgVector(Handle first, std::initializer_list<Handle> rest) : n_(rest
 
 }  // namespace detail
 
+bool equal(Handle a, Handle b) { return truth(own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ))); }
+bool not_equal(Handle a, Handle b) { return truth(own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE))); }
+
+Py_ssize_t as_index(Handle o) {
+    Py_ssize_t v = PyNumber_AsSsize_t(o.ptr(), PyExc_OverflowError);
+    if (v == -1) check_no_error();
+    return v;
+}
+
+Py_ssize_t length(Handle o) {
+    Py_ssize_t n = PyObject_Length(o.ptr());
+    if (n < 0) throw PyError();
+    return n;
+}
+
+Handle empty_str() { return PYU_STR(""); }
+
+TextBuilder::TextBuilder() : pieces_(new_list()) {}
+
+TextBuilder& TextBuilder::operator<<(Handle piece) {
+    append(pieces_, piece);
+    return *this;
+}
+
+Object TextBuilder::joined() const { return own(PyUnicode_Join(PYU_STR(""), pieces_.ptr())); }
+
+Object tuple(std::initializer_list<Handle> items) {
+    Object t = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    Py_ssize_t i = 0;
+    for (Handle item : items) PyTuple_SET_ITEM(t.ptr(), i++, Py_NewRef(item.ptr()));
+    return t;
+}
+
+Object attr_if_present(Handle obj, Handle name, Absent absent) {
+    PyObject* value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value) return Object::steal(value);
+    PyObject* counted = absent == Absent::on_attribute_error ? PyExc_AttributeError
+                        : absent == Absent::on_exception     ? PyExc_Exception
+                                                             : PyExc_BaseException;
+    if (!PyErr_ExceptionMatches(counted)) throw PyError();
+    PyErr_Clear();
+    return Object();
+}
+
 void unpack2(Handle item, Object& a, Object& b) {
     PyObject* t = item.ptr();
     if (PyTuple_CheckExact(t) && PyTuple_GET_SIZE(t) == 2) {
@@ -74,10 +118,24 @@ Object format(Handle fmt, std::initializer_list<Handle> args) {
 }
 
 Object percent_format(Handle fmt, std::initializer_list<Handle> args) {
-    Object tuple = own(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
-    Py_ssize_t i = 0;
-    for (Handle a : args) PyTuple_SET_ITEM(tuple.ptr(), i++, Py_NewRef(a.ptr()));
-    return own(PyUnicode_Format(fmt.ptr(), tuple.ptr()));
+    return own(PyUnicode_Format(fmt.ptr(), tuple(args).ptr()));
 }
+
+Object call(Handle callable, std::initializer_list<Handle> args) {
+    detail::ArgVector v(args);
+    return own(PyObject_Vectorcall(callable.ptr(), v.data(), v.size(), nullptr));
+}
+
+Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args) {
+    detail::ArgVector v(obj, args);
+    return own(PyObject_VectorcallMethod(name.ptr(), v.data(), v.size(), nullptr));
+}
+
+Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args) {
+    Object sup = call(reinterpret_cast<PyObject*>(&PySuper_Type), {cls, self});
+    return call(getattr(sup, name), args);
+}
+
+Object import(const char* name) { return own(PyImport_ImportModule(name)); }
 
 }  // namespace pyutil

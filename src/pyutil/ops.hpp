@@ -1,7 +1,8 @@
 // The interpreter's generic operations, throwing PyError on failure.
 //
-// Every helper takes Handle, so a call site passes a Object it owns,
-// or a borrowed PyObject*, as it stands.
+// Every helper takes Handle, so a call site passes an Object it owns, or a
+// borrowed PyObject*, as it stands, and reads like the Python it mirrors:
+// `contains(table, key)` is `key in table`, `call(f, {a, b})` is `f(a, b)`.
 #pragma once
 #include <Python.h>
 #include <initializer_list>
@@ -9,20 +10,74 @@
 
 namespace pyutil {
 
+// ---- truth and comparison ------------------------------------------------------
+
+// bool(o)
 inline bool truth(Handle o) { return check(PyObject_IsTrue(o.ptr())) != 0; }
+// bool(a == b) and bool(a != b): the comparison alone, as the expression does it.
+bool equal(Handle a, Handle b);
+bool not_equal(Handle a, Handle b);
+// `a is b or a == b`: how `in`, list.index and dict keys compare.
+inline bool same_or_equal(Handle a, Handle b) {
+    return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ)) != 0;
+}
+// `a is not b and a != b`: the inequality containers use.
+inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0; }
+
+// ---- numbers, sizes, texts -------------------------------------------------------
+
+// int(n)
+inline Object integer(Py_ssize_t n) { return own(PyLong_FromSsize_t(n)); }
+// operator.index(o) as a C++ integer; OverflowError beyond its range.
+Py_ssize_t as_index(Handle o);
+// len(o)
+Py_ssize_t length(Handle o);
+// a + b, a - b, a * b
+inline Object add(Handle a, Handle b) { return own(PyNumber_Add(a.ptr(), b.ptr())); }
+inline Object subtract(Handle a, Handle b) { return own(PyNumber_Subtract(a.ptr(), b.ptr())); }
+inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(), b.ptr())); }
+// str(o), repr(o)
+inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
+inline Object repr(Handle o) { return own(PyObject_Repr(o.ptr())); }
+// The empty str.
+Handle empty_str();
+// fmt.format(*args) for a format text `fmt` (a str).
+Object format(Handle fmt, std::initializer_list<Handle> args);
+// fmt % args, args being a tuple (so a tuple value is formatted as one item).
+Object percent_format(Handle fmt, std::initializer_list<Handle> args);
+
+// A text built from pieces and joined once (no quadratic growth).
+class TextBuilder {
+public:
+    TextBuilder();
+    TextBuilder& operator<<(Handle piece);
+    // "".join(pieces)
+    Object joined() const;
+
+private:
+    Object pieces_;
+};
+
+// ---- items ------------------------------------------------------------------------
+
+inline Object getitem(Handle o, Handle key) { return own(PyObject_GetItem(o.ptr(), key.ptr())); }
+inline Object getitem(Handle o, Py_ssize_t i) { return own(PySequence_GetItem(o.ptr(), i)); }
+inline void setitem(Handle o, Handle key, Handle value) { check(PyObject_SetItem(o.ptr(), key.ptr(), value.ptr())); }
+inline void delitem(Handle o, Handle key) { check(PyObject_DelItem(o.ptr(), key.ptr())); }
 // `item in container`
 inline bool contains(Handle container, Handle item) {
     return check(PySequence_Contains(container.ptr(), item.ptr())) != 0;
 }
-inline Object getitem(Handle o, Handle key) { return own(PyObject_GetItem(o.ptr(), key.ptr())); }
-inline void setitem(Handle o, Handle key, Handle value) {
-    check(PyObject_SetItem(o.ptr(), key.ptr(), value.ptr()));
-}
-// `a != b` / `a == b`, as truth values
-inline bool not_equal(Handle a, Handle b) {
-    return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0;
-}
-inline bool equal(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ)) != 0; }
+// list.append(item) of an exact list
+inline void append(Handle list, Handle item) { check(PyList_Append(list.ptr(), item.ptr())); }
+// A new list or dict.
+inline Object new_list() { return own(PyList_New(0)); }
+inline Object new_dict() { return own(PyDict_New()); }
+// (items...) as a tuple
+Object tuple(std::initializer_list<Handle> items);
+
+// ---- iteration -----------------------------------------------------------------------
+
 inline Object iter(Handle o) { return own(PyObject_GetIter(o.ptr())); }
 // The next item of an iterator, or a null object at its end.
 inline Object next(Handle it) {
@@ -33,21 +88,40 @@ inline Object next(Handle it) {
     }
     return Object::steal(item);
 }
-inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
-
 // `a, b = item`, with the interpreter's errors for items of another length.
 void unpack2(Handle item, Object& a, Object& b);
 // `a, b, c, ... = item` for any number of targets, with the same errors.
 void unpack(Handle item, std::initializer_list<Object*> targets);
 
-// callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
-// naming the last len(kwnames) items of `args`.
-Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnames);
+// ---- attributes ----------------------------------------------------------------------------
 
-// fmt.format(*args) for a format text `fmt` (a str).
-Object format(Handle fmt, std::initializer_list<Handle> args);
-// fmt % args, args being a tuple (so a tuple value is formatted as one item).
-Object percent_format(Handle fmt, std::initializer_list<Handle> args);
+inline Object getattr(Handle obj, Handle name) { return own(PyObject_GetAttr(obj.ptr(), name.ptr())); }
+inline void setattr(Handle obj, Handle name, Handle value) {
+    check(PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()));
+}
+// Which failures of an attribute read count as the attribute's absence.
+enum class Absent {
+    on_attribute_error,  // as hasattr() and getattr(o, n, default)
+    on_exception,        // any Exception; other BaseExceptions propagate
+    on_any_error,        // any error at all
+};
+// getattr(obj, name), or a null object when the read fails in a way that
+// `absent` counts as absence (the error is then cleared).
+Object attr_if_present(Handle obj, Handle name, Absent absent = Absent::on_attribute_error);
+
+// ---- calls -----------------------------------------------------------------------------------
+
+// callable(*args)
+Object call(Handle callable, std::initializer_list<Handle> args);
+// callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
+// (PYU_KWNAMES) naming the last len(kwnames) items of `args`.
+Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnames);
+// obj.<name>(*args), looking the method up on the object.
+Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args);
+// super(cls, self).<name>(*args)
+Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args);
+// `import name`: the module of a dotted name.
+Object import(const char* name);
 
 namespace detail {
 // The pointers of an argument list, for the vectorcall protocol, with an

@@ -7,16 +7,6 @@
 namespace pyutil {
 namespace {
 
-PyObject* make_default(const char* literal) {
-    if (!std::strcmp(literal, "None")) return Py_NewRef(Py_None);
-    if (!std::strcmp(literal, "False")) return Py_NewRef(Py_False);
-    if (!std::strcmp(literal, "True")) return Py_NewRef(Py_True);
-    size_t n = std::strlen(literal);
-    if (n >= 2 && literal[0] == '\'' && literal[n - 1] == '\'')
-        return PyUnicode_InternFromString(std::string(literal + 1, n - 2).c_str());
-    return PyLong_FromString(literal, nullptr, 10);
-}
-
 // 'a'  /  'a' and 'b'  /  'a', 'b', and 'c'
 std::string quoted_names(const std::vector<const char*>& names) {
     std::string out;
@@ -32,6 +22,18 @@ std::string quoted_names(const std::vector<const char*>& names) {
 [[noreturn]] void type_error(const std::string& text) { raise(PyExc_TypeError, text.c_str()); }
 
 }  // namespace
+
+Object Default::value() const {
+    switch (kind) {
+        case required: return Object();
+        case none: return borrow(Py_None);
+        case boolean: return borrow(number ? Py_True : Py_False);
+        case integer: return own(PyLong_FromLongLong(number));
+        case text: return own(PyUnicode_InternFromString(chars));
+        case computed: return make();
+    }
+    return Object();
+}
 
 namespace detail {
 
@@ -109,34 +111,38 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
+    // once: the functions made from the spec share its defaults and its documentation text
+    if (fn.prepared) return;
     if (fn.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
-    fn.defaults.clear();
-    fn.interned_names.clear();
-    for (const Param& p : fn.params) fn.interned_names.push_back(intern_forever(p.name));
+    std::vector<PyObject*> names, defaults;
     // A text signature lets inspect.signature() report names and defaults.
     std::string sig = std::string(fn.name) + (is_method ? "(" : "($module");
     for (size_t i = 0; i < fn.params.size(); ++i) {
         const Param& p = fn.params[i];
+        names.push_back(intern_forever(p.name));
         if (i || !is_method) sig += ", ";
         if (p.kind == Param::var_positional) sig += "*";
         if (p.kind == Param::var_keyword) sig += "**";
         sig += p.name;
-        if (p.default_literal) {
+        Object value = p.default_value.value();
+        if (value) {
+            Object text = repr(value);
+            const char* utf8 = PyUnicode_AsUTF8(text.ptr());
+            if (!utf8) throw PyError();
             sig += "=";
-            sig += p.default_literal;
-            PyObject* d = make_default(p.default_literal);
-            if (!d) throw PyError();
-            fn.defaults.push_back(d);  // made once, kept for the life of the process
-        } else {
-            fn.defaults.push_back(nullptr);
+            sig += utf8;
         }
+        defaults.push_back(value.release());  // kept for the life of the process
     }
     sig += ")\n--\n\n";
+    fn.interned_names = std::move(names);
+    fn.defaults = std::move(defaults);
     fn.doc_with_signature = sig + (fn.doc ? fn.doc : "");
     fn.def.ml_name = fn.name;
     fn.def.ml_meth = trampoline;
     fn.def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     fn.def.ml_doc = fn.doc_with_signature.c_str();
+    fn.prepared = true;
 }
 
 Object new_function(FunctionSpec& fn, const ModuleFrame& frame) {
@@ -210,6 +216,8 @@ PyGetSetDef method_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+}  // namespace
+
 PyTypeObject* native_method_type() {
     static PyTypeObject type = [] {
         PyTypeObject t{PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -232,8 +240,6 @@ PyTypeObject* native_method_type() {
     if (!(type.tp_flags & Py_TPFLAGS_READY) && PyType_Ready(&type) < 0) throw PyError();
     return &type;
 }
-
-}  // namespace
 
 Object wrap_method(Object function, const char* qualname) {
     Object name = own(PyUnicode_FromString(qualname));
@@ -273,23 +279,6 @@ Object make_class(const char* name, Handle bases_handle, const ModuleFrame& fram
     for (const auto& m : members) check(PyDict_SetItemString(ns.ptr(), m.first, m.second.ptr()));
     return own(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(winner), qualname.ptr(), bases,
                                             ns.ptr(), nullptr));
-}
-
-Object import(const char* name) { return own(PyImport_ImportModule(name)); }
-
-Object call(Handle callable, std::initializer_list<Handle> args) {
-    detail::ArgVector v(args);
-    return own(PyObject_Vectorcall(callable.ptr(), v.data(), v.size(), nullptr));
-}
-
-Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args) {
-    detail::ArgVector v(obj, args);
-    return own(PyObject_VectorcallMethod(name.ptr(), v.data(), v.size(), nullptr));
-}
-
-Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args) {
-    Object sup = call(reinterpret_cast<PyObject*>(&PySuper_Type), {cls, self});
-    return call(getattr(sup, name), args);
 }
 
 }  // namespace pyutil

@@ -8,7 +8,7 @@
 // they bind to instances like Python functions.
 //
 //   static pyutil::FunctionSpec extend_spec{"extend", "extend",
-//       {{"regex_ext", "None"}, {"show_cmds", "None"}, {"regex_tags", "None"}}, extend_body};
+//       {{"regex_ext", None}, {"show_cmds", None}, {"regex_tags", None}}, extend_body};
 //   Object f = pyutil::make_function<extend_spec>(frame);
 #pragma once
 #include <Python.h>
@@ -22,12 +22,33 @@
 
 namespace pyutil {
 
+// The default of a parameter, as a def statement gives it: None, False or
+// True, an int, a str, or an object made when the function is made (as a
+// def evaluates its defaults then).
+struct NoneDefault {};
+inline constexpr NoneDefault None{};
+
+struct Default {
+    enum Kind { required, none, boolean, integer, text, computed };
+    Kind kind = required;
+    long long number = 0;
+    const char* chars = nullptr;
+    Object (*make)() = nullptr;
+
+    constexpr Default() = default;
+    constexpr Default(NoneDefault) : kind(none) {}
+    constexpr Default(bool b) : kind(boolean), number(b) {}
+    constexpr Default(int n) : kind(integer), number(n) {}
+    constexpr Default(const char* s) : kind(text), chars(s) {}
+    constexpr Default(Object (*f)()) : kind(computed), make(f) {}
+    // The default object; a null Object for a required parameter.
+    Object value() const;
+};
+
 struct Param {
     enum Kind { positional_or_keyword, var_positional, var_keyword };
     const char* name;
-    // Python literal of the default (None, False, True, an integer, or a
-    // text in single quotes); nullptr for a required parameter.
-    const char* default_literal = nullptr;
+    Default default_value = {};
     // *name collects the further positional arguments in a tuple, **name the
     // further keyword arguments in a dict; both stand after the named
     // parameters, in that order.
@@ -35,8 +56,8 @@ struct Param {
 };
 
 // `*name` and `**name` entries of a parameter list.
-inline Param var_positional(const char* name) { return Param{name, nullptr, Param::var_positional}; }
-inline Param var_keyword(const char* name) { return Param{name, nullptr, Param::var_keyword}; }
+inline Param var_positional(const char* name) { return Param{name, {}, Param::var_positional}; }
+inline Param var_keyword(const char* name) { return Param{name, {}, Param::var_keyword}; }
 
 // What a body receives: the bound arguments in parameter order (borrowed) and
 // the module its function belongs to.
@@ -63,7 +84,8 @@ struct FunctionSpec {
     std::vector<Param> params;
     Body body;
     const char* doc = nullptr;
-    // filled in when the function object is made
+    // filled in when the first function object is made, and kept for the process
+    bool prepared = false;
     std::vector<PyObject*> defaults;  // one per parameter, nullptr when required
     std::string doc_with_signature;
     PyMethodDef def{};
@@ -80,6 +102,8 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline);
 Object new_function(FunctionSpec& fn, const ModuleFrame& frame);
 Object wrap_method(Object function, const char* qualname);
+// The type of what make_method makes.
+PyTypeObject* native_method_type();
 
 constexpr size_t max_params = 24;
 
@@ -118,22 +142,5 @@ using Member = std::pair<const char*, Object>;
 // `members` in order.
 Object make_class(const char* name, Handle bases, const ModuleFrame& frame, const char* doc,
                   const std::vector<Member>& members);
-
-// Imports a module by its dotted name.
-Object import(const char* name);
-
-// Calls `callable` with positional arguments.
-Object call(Handle callable, std::initializer_list<Handle> args);
-// Calls `obj.<name>(args...)`, looking the method up on the object.
-Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args);
-
-// super(cls, self).<name>(args...)
-Object super_call(Handle cls, Handle self, Handle name, std::initializer_list<Handle> args);
-
-// getattr(obj, name) as a new reference.
-inline Object getattr(Handle obj, Handle name) { return own(PyObject_GetAttr(obj.ptr(), name.ptr())); }
-inline void setattr(Handle obj, Handle name, Handle value) {
-    check(PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()));
-}
 
 }  // namespace pyutil

@@ -36,9 +36,9 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "oper_check.__init__",
-                       {{"self"}, {"device", "None"}, {"show_command", "None"}, {"attrvalpairs", "None"},
-                        {"refresh_cache", "False"}, {"negate", "False"}, {"device_conn_alias", "None"},
-                        {"device_output", "None"}, {"device_os", "None"}},
+                       {{"self"}, {"device", None}, {"show_command", None}, {"attrvalpairs", None},
+                        {"refresh_cache", false}, {"negate", false}, {"device_conn_alias", None},
+                        {"device_output", None}, {"device_os", None}},
                        init_body};
 
 Object process_attrvalpairs_body(const Args& a) {
@@ -62,7 +62,7 @@ Object process_attrvalpairs_body(const Args& a) {
                     }
                 }
                 for (size_t i = 0; i < pairs.size(); ++i)
-                    if (equal(PyList_GET_ITEM(firsts.ptr(), i), tag.ptr()))
+                    if (same_or_equal(PyList_GET_ITEM(firsts.ptr(), i), tag.ptr()))
                         check(PyList_Append(reordered.ptr(), pairs[i].ptr()));
             }
         }
@@ -87,7 +87,7 @@ Object process_attrvalpairs_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec process_attrvalpairs_spec{"process_attrvalpairs", "oper_check.process_attrvalpairs",
-                                       {{"self"}, {"attrvalpairs"}, {"os"}, {"reorder", "True"}},
+                                       {{"self"}, {"attrvalpairs"}, {"os"}, {"reorder", true}},
                                        process_attrvalpairs_body,
                                        "Order the pairs by the OS's registered tags and split them into\n"
                                        "_attributes and _values, or record why they are invalid."};
@@ -122,7 +122,7 @@ void record_failure(PyObject* self, PyObject* dictio, PyObject* msg) {
                                          {tag})});
             continue;
         }
-        if (!not_equal(getitem(dictio, tag), Py_True)) continue;
+        if (!differs(getitem(dictio, tag), Py_True)) continue;
         Object record = error();
         Object tag_text = str(tag);
         Object value = str(getitem(getitem(dictio, tag), PYU_STR("value")));
@@ -174,8 +174,9 @@ Object error_body(const Args& a) {
     call_kw(getattr(errors.ptr(), PYU_STR("sort")).ptr(), {sort_key}, kwnames);
     return borrow(Py_None);
 }
-// the default line is filled in from sys.maxsize when the class is made
-FunctionSpec error_spec{"error", "oper_check.error", {{"self"}, {"msg"}, {"line", nullptr}}, error_body,
+// line=sys.maxsize, read when the class is made, as a def statement would
+Object sys_maxsize() { return getattr(global(PYU_STR("sys")), PYU_STR("maxsize")); }
+FunctionSpec error_spec{"error", "oper_check.error", {{"self"}, {"msg"}, {"line", sys_maxsize}}, error_body,
                         "Record a diagnostic [line, msg]; the list stays sorted by line."};
 
 Object test_body(const Args& a) { return call_method(a[0], PYU_STR("parse"), {}); }
@@ -238,11 +239,6 @@ Object make_oper_check_class(Handle predicate) {
         Object itemgetter = getattr(pyutil::import("operator").ptr(), PYU_STR("itemgetter"));
         sort_key = call(itemgetter.ptr(), {own(PyLong_FromLong(0)).ptr()}).release();
     }
-    // line=sys.maxsize, read now, as a def statement would
-    static std::string maxsize_literal;
-    Object maxsize = getattr(global(PYU_STR("sys")), PYU_STR("maxsize"));
-    maxsize_literal = PyUnicode_AsUTF8(str(maxsize.ptr()).ptr());
-    error_spec.params[2].default_literal = maxsize_literal.c_str();
     Object bases = own(PyTuple_Pack(1, predicate.ptr()));
     return make_class("oper_check", bases.ptr(), n, doc,
                       {{"__init__", make_method<init_spec>(n)},

@@ -2,6 +2,7 @@
 // a failed parse, the diagnosis and the stored output with each named line
 // marked.
 #include <unordered_map>
+#include "common/output.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -23,7 +24,7 @@ Py_ssize_t leading_line_feeds(PyObject* text) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         Py_UCS4 c = PyUnicode_READ(kind, data, i);
         if (c == '\n') ++feeds;
-        else if (c != '\t' && c != '\r' && c != '\f' && c != '\v') break;
+        else if (!common::is_output_strip_char(c)) break;
     }
     return feeds;
 }
@@ -78,7 +79,7 @@ Object str_body(const Args& a) {
 
     Object output = stored_text(self);
     if (output.ptr() == Py_None) return done();
-    if (!equal(getattr(self, PYU_STR("_refresh_cache")).ptr(), Py_True)) return done();
+    if (!same_or_equal(getattr(self, PYU_STR("_refresh_cache")).ptr(), Py_True)) return done();
     if (!PyUnicode_Check(output.ptr())) {
         call_method(output.ptr(), PYU_STR("split"), {PYU_STR("\n")});  // the interpreter's own error
         raise(PyExc_TypeError, "the stored output is not text");

@@ -59,9 +59,9 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "oper_fill.__init__",
-                       {{"self"}, {"device", "None"}, {"show_command", "None"}, {"attrvalpairs", "None"},
-                        {"refresh_cache", "False"}, {"regex_tag_fill_pattern", "''"}, {"skip", "False"},
-                        {"device_conn_alias", "None"}, {"device_output", "None"}, {"device_os", "None"}},
+                       {{"self"}, {"device", None}, {"show_command", None}, {"attrvalpairs", None},
+                        {"refresh_cache", false}, {"regex_tag_fill_pattern", ""}, {"skip", false},
+                        {"device_conn_alias", None}, {"device_output", None}, {"device_os", None}},
                        init_body};
 
 const char* const doc =

@@ -3,6 +3,7 @@
 // Built once per process like core: a second initialisation returns the
 // module already built, so the command cache survives.
 #include <string>
+#include "common/output.hpp"
 #include "pyutil/module.hpp"
 #include "textloom/textloom.hpp"
 
@@ -14,55 +15,24 @@ pyutil::ModuleFrame& the_frame = *new pyutil::ModuleFrame();
 
 void bind(const char* name, Handle value) { the_frame.bind(name, value); }
 
-// `from <package> import <name>`, with the interpreter's errors.
-Object from_import(const char* package, const char* name) {
-    Object fromlist = own(Py_BuildValue("(s)", name));
-    Object pkg_name = own(PyUnicode_FromString(package));
-    Object mod = own(PyImport_ImportModuleLevelObject(pkg_name.ptr(), the_frame.globals().ptr(), nullptr, fromlist.ptr(), 0));
-    PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
-    if (value) return own(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
-    PyErr_Clear();
-    // a submodule whose import is still under way is only in sys.modules
-    std::string full = std::string(package) + "." + name;
-    PyObject* sub = PyImport_GetModule(own(PyUnicode_FromString(full.c_str())).ptr());
-    if (sub) return own(sub);
-    pyutil::check_no_error();
-    PyObject* raw_file = PyObject_GetAttrString(mod.ptr(), "__file__");
-    if (!raw_file) PyErr_Clear();
-    Object file = raw_file ? own(raw_file) : borrow(Py_None);
-    Object msg = PyUnicode_Check(file.ptr())
-        ? own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (%U)", name, package, file.ptr()))
-        : own(PyUnicode_FromFormat("cannot import name '%s' from '%s' (unknown location)", name, package));
-    PyErr_SetImportError(msg.ptr(), pkg_name.ptr(), PyUnicode_Check(file.ptr()) ? file.ptr() : nullptr);
-    throw PyError();
-}
-
-const char* const oses[] = {"ketch", "pellam", "larch", "brume",   "morrow",  "wend",
-                            "dapple", "quint", "gorse", "tessel", "halvane", "fernet"};
-
 void load() {
     // 1. standard modules
     for (const char* mod : {"logging", "re", "sys"}) bind(mod, pyutil::import(mod));
     // 2. the Tcl bridge is optional: any failure, interrupts included, leaves `tcl` unbound
     try {
-        bind("tcl", from_import("ryn", "tcl"));
+        the_frame.from_import("ryn", "tcl");
     } catch (PyError&) {
         PyErr_Clear();
     }
     // 3-4. core and its tables, the very same objects
-    bind("core", from_import("mirel.textloom", "core"));
+    the_frame.from_import("mirel.textloom", "core");
     for (const char* table : {"ext_dictio", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"})
         bind(table, core_attr(own(PyUnicode_InternFromString(table)).ptr()));
     // 5. a missing predicate library ends the load
-    bind("Predicate", from_import("mirel.verdix", "Predicate"));
+    the_frame.from_import("mirel.verdix", "Predicate");
     // 6. one supported-OS list, shared with core from here on
-    {
-        Object list = own(PyList_New(0));
-        for (const char* os : oses) check(PyList_Append(list.ptr(), own(PyUnicode_InternFromString(os)).ptr()));
-        pyutil::setattr(global(PYU_STR("core")), PYU_STR("supported_oses"), list.ptr());
-        bind("supported_oses", core_attr(PYU_STR("supported_oses")));
-    }
+    pyutil::setattr(global(PYU_STR("core")), PYU_STR("supported_oses"), common::new_supported_oses());
+    bind("supported_oses", core_attr(PYU_STR("supported_oses")));
     // 7. the module's own logger; no level, no handler
     {
         Object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));

@@ -19,7 +19,7 @@ Object extend_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec extend_spec{"extend", "extend",
-                         {{"regex_ext", "None"}, {"show_cmds", "None"}, {"regex_tags", "None"}},
+                         {{"regex_ext", None}, {"show_cmds", None}, {"regex_tags", None}},
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into core's registry."};
 

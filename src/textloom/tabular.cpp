@@ -70,12 +70,12 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "oper_fill_tabular.__init__",
-                       {{"self"}, {"device", "None"}, {"show_command", "None"}, {"refresh_cache", "True"},
-                        {"header_fields", "None"}, {"table_terminal_pattern", "None"}, {"index", "0"},
-                        {"skip_header", "None"}, {"table_title_pattern", "None"}, {"right_justified", "False"},
-                        {"label_fields", "None"}, {"is_run_command", "False"}, {"skip_line", "None"},
-                        {"device_conn_alias", "None"}, {"device_output", "None"}, {"device_os", "None"},
-                        {"delimiter", "''"}},
+                       {{"self"}, {"device", None}, {"show_command", None}, {"refresh_cache", true},
+                        {"header_fields", None}, {"table_terminal_pattern", None}, {"index", 0},
+                        {"skip_header", None}, {"table_title_pattern", None}, {"right_justified", false},
+                        {"label_fields", None}, {"is_run_command", false}, {"skip_line", None},
+                        {"device_conn_alias", None}, {"device_output", None}, {"device_os", None},
+                        {"delimiter", ""}},
                        init_body};
 
 const char* const doc =

@@ -81,8 +81,8 @@ template <const DeviceKind& Kind>
 void script(const ModuleFrame& m) {
     // the text signature lets inspect.signature() show main()
     static PyMethodDef main_def{"main", main<Kind>, METH_NOARGS, "main($module)\n--\n\n"};
-    example::import_module(m, "os");
-    example::from_import(m, "ryn.runlet", "run");
+    m.import_module("os");
+    m.from_import("ryn.runlet", "run");
     m.bind("main", own(PyCFunction_NewEx(&main_def, m.module().ptr(), m.name().ptr())));
 }
 

@@ -40,13 +40,13 @@ void run(const ModuleFrame& m, Handle name, Handle os, BindFirst&& bind_first, b
 }
 
 void script(const ModuleFrame& m) {
-    import_module(m, "sys");
-    from_import(m, "pprint", "pprint");
-    from_import(m, "textwrap", "dedent");
+    m.import_module("sys");
+    m.from_import("pprint", "pprint");
+    m.from_import("textwrap", "dedent");
     mock_frame(m, [&] {
-        from_import(m, "mirel", "textloom");
-        from_import(m, "mirel.textloom", "oper_fill");
-        from_import(m, "mirel.textloom.examples.textloom.orVex", "rehearsal_mktl");
+        m.from_import("mirel", "textloom");
+        m.from_import("mirel.textloom", "oper_fill");
+        m.from_import("mirel.textloom.examples.textloom.orVex", "rehearsal_mktl");
     });
     print(m, PYU_STR("\n\n*** OS Agnostic CLI command formatting examples. ***\n\n"));
 

@@ -60,7 +60,7 @@ pyutil::FunctionSpec init_spec{"__init__", "my_isis_database_column_parser_t.__i
 
 Object cleanup_entry_field_body(const Args& a) {
     PyObject *header = a[1], *field = a[2];
-    if (equals(header, PYU_STR("LSPID"))) return pyutil::call(a.frame().global(PYU_STR("cleanupLspId")), {field});
+    if (equal(header, PYU_STR("LSPID"))) return pyutil::call(a.frame().global(PYU_STR("cleanupLspId")), {field});
     return borrow(field);
 }
 pyutil::FunctionSpec cleanup_entry_field_spec{"cleanup_entry_field",
@@ -98,11 +98,11 @@ Object holdtime_under_test(const ModuleFrame& m) {
 }
 
 void script(const ModuleFrame& m) {
-    import_module(m, "sys");
-    from_import(m, "pprint", "pprint");
+    m.import_module("sys");
+    m.from_import("pprint", "pprint");
     mock_frame(m, [&] {
-        from_import(m, "mirel", "textloom");
-        from_import(m, "mirel.textloom", "oper_fill_tabular");
+        m.from_import("mirel", "textloom");
+        m.from_import("mirel.textloom", "oper_fill_tabular");
     });
     m.bind("third_show_command_output_example", own(PyUnicode_FromString(third_show_command_output_example)));
     m.bind("_hexint", pyutil::make_function<hexint_spec>(m));
@@ -120,7 +120,7 @@ void script(const ModuleFrame& m) {
     print(m, pyutil::format(PYU_STR("\nThe following commands were just executed on the device : {}\n"), {call_args}));
 
     Object holdtime = holdtime_under_test(m);
-    if (holdtime && equals(holdtime, PYU_STR("922"))) {
+    if (holdtime && equal(holdtime, PYU_STR("922"))) {
         print(m, PYU_STR("Test passed"));
         Object entries = pyutil::getattr(m.global(PYU_STR("result")), PYU_STR("entries"));
         pyutil::call(m.global(PYU_STR("pprint")), {entries});
