@@ -5,7 +5,7 @@
 // registration text written from that runs in core and registers through extend.
 #include "core/core.hpp"
 #include "pyutil/ops.hpp"
-#include "pyutil/text.hpp"
+#include "pyutil/regex.hpp"
 #include <algorithm>
 #include <vector>
 

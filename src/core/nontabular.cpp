@@ -10,6 +10,7 @@
 #include "core/core.hpp"
 #include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
+#include "pyutil/regex.hpp"
 #include "pyutil/text.hpp"
 
 namespace core {
@@ -64,41 +65,6 @@ Object clean_slice(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
 // ---------------------------------------------------------------------------
 // Regexes, compiled through core's `compile` once per text.
 
-// What a future-match regex allows: the lazy twin of the composed pattern
-// keeps the same match/no-match answer unless the regex refers to group
-// numbers (the prefix holds group 1) or starts with a quantifier (it would
-// quantify the prefix); matching from an offset of the whole text instead of a
-// copy of its rest is the same unless the regex looks behind its start.
-struct Traits {
-    bool lazy_ok = true;
-    bool from_offset = true;
-};
-
-Traits traits_of(PyObject* regex) {
-    Traits t;
-    const pyutil::RegexText at(regex);
-    Py_ssize_t first = 0;  // skip the global flag groups, which move to the front
-    while (at.flag_group_end(first) != first) first = at.flag_group_end(first);
-    Py_UCS4 c0 = at[first];
-    if (c0 == '*' || c0 == '+' || c0 == '?' || c0 == '{') t.lazy_ok = false;
-    for (Py_ssize_t i = 0; i < at.size(); ++i) {
-        Py_UCS4 c = at[i];
-        if (c == '\\') {
-            Py_UCS4 d = at[++i];
-            if (d >= '1' && d <= '9') t.lazy_ok = false;
-            if (d == 'A' || d == 'b' || d == 'B') t.from_offset = false;
-        } else if (c == '[') {
-            i = at.class_end(i);  // escapes in a class are characters: no group numbers, no anchors
-        } else if (c == '^') {
-            t.from_offset = false;
-        } else if (c == '(' && at[i + 1] == '?') {
-            if (at[i + 2] == '(') t.lazy_ok = false;
-            if (at[i + 2] == '<') t.from_offset = false;
-        }
-    }
-    return t;
-}
-
 // pattern.match(line); an re.Pattern through its method descriptor.
 Object match(PyObject* pattern, PyObject* line) {
     if (Py_TYPE(pattern) == pattern_type) {
@@ -148,7 +114,8 @@ public:
         c.literal = compile(own(PyNumber_Add(PYU_STR("(.*[\n])*.*"), regex)).ptr());
         if (!fn.is(fn_)) return c;  // compiled by a `compile` rebound meanwhile: not kept
         if (fn_.ptr() == re_compile && Py_TYPE(c.literal.ptr()) == pattern_type && PyUnicode_Check(regex)) {
-            Traits t = traits_of(regex);
+            // where its syntax allows, the lazy twin and a match from an offset answer as the literal does
+            PatternTraits t = pattern_traits(regex);
             c.fast = true;
             c.from_offset = t.from_offset;
             if (t.lazy_ok) {

@@ -3,7 +3,7 @@
 #include <vector>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
-#include "pyutil/text.hpp"
+#include "pyutil/regex.hpp"
 
 namespace core::tabular {
 
@@ -243,68 +243,16 @@ namespace {
 
 bool is_blank(Py_UCS4 c) { return c == ' ' || c == '\t'; }
 
-// Whether the parentheses of a regex text balance, so that put between the
-// parentheses of its column piece it cannot end that group early.
-bool groups_balance(PyObject* text) {
-    Text t(text);
-    long depth = 0;
-    for (Py_ssize_t i = 0; i < t.len; ++i) {
-        Py_UCS4 c = t[i];
-        if (c == '\\') {
-            ++i;
-        } else if (c == '[') {
-            // a ']' right after '[' or '[^' is a member
-            if (i + 1 < t.len && t[i + 1] == '^') ++i;
-            if (i + 1 < t.len && t[i + 1] == ']') ++i;
-            while (++i < t.len && t[i] != ']')
-                if (t[i] == '\\') ++i;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (--depth < 0) return false;
-        }
-    }
-    return depth == 0;
-}
-
-// Whether a regex text holds an inline flag group, which may apply to the whole expression.
-bool has_flags(PyObject* text) {
-    Text t(text);
-    for (Py_ssize_t i = 0; i + 2 < t.len; ++i) {
-        if (t[i] != '(' || t[i + 1] != '?') continue;
-        switch (t[i + 2]) {
-            case 'a': case 'i': case 'L': case 'm': case 's': case 'u': case 'x': case '-':
-                return true;
-        }
-    }
-    return false;
-}
-
-bool is_meta(Py_UCS4 c) {
-    switch (c) {
-        case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
-        case '{': case '}': case '[': case ']': case '|': case '(': case ')':
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 Object heading_literal_prefix(const std::vector<Object>& texts) {
     // a text that could close its group early or set flags for the whole expression
     for (const Object& text : texts)
-        if (!PyUnicode_Check(text.ptr()) || !groups_balance(text.ptr()) || has_flags(text.ptr())) return {};
+        if (!PyUnicode_Check(text.ptr()) || !groups_balance(text) || has_inline_flags(text)) return {};
     if (texts.empty()) return {};
     const Object& first = texts.front();
-    Text t(first.ptr());
-    Py_ssize_t n = 0;
-    while (n < t.len && !is_meta(t[n])) ++n;
-    for (Py_ssize_t i = n; i < t.len; ++i)
-        if (t[i] == '|') return {};  // an alternative need not start with the prefix
-    if (n < t.len && (t[n] == '*' || t[n] == '+' || t[n] == '?' || t[n] == '{')) --n;  // quantified
-    if (n <= 0 || is_blank(t[0])) return {};
+    const Py_ssize_t n = literal_prefix_length(first);
+    if (n <= 0 || is_blank(CodePoints(first)[0])) return {};
     return own(PyUnicode_Substring(first.ptr(), 0, n));
 }
 

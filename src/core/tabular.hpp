@@ -5,6 +5,7 @@
 #include <vector>
 #include "core/core.hpp"
 #include "pyutil/hooks.hpp"
+#include "pyutil/regex.hpp"
 
 namespace core::tabular {
 
@@ -18,19 +19,12 @@ struct BaseMethods {
 };
 extern BaseMethods base;
 
-// Read-only view of the code points of a str.
-struct Text {
-    int kind;
-    const void* data;
-    Py_ssize_t len;
-    explicit Text(PyObject* s) : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), len(PyUnicode_GET_LENGTH(s)) {}
-    Py_UCS4 operator[](Py_ssize_t i) const { return PyUnicode_READ(kind, data, i); }
-};
+using pyutil::CodePoints;
 
 inline bool is_space(Py_UCS4 c) { return Py_UNICODE_ISSPACE(c); }
 
 // Shrinks [start, end) by white space at both ends, as str.strip() does.
-inline void strip_range(const Text& t, Py_ssize_t& start, Py_ssize_t& end) {
+inline void strip_range(const CodePoints& t, Py_ssize_t& start, Py_ssize_t& end) {
     while (start < end && is_space(t[start])) ++start;
     while (end > start && is_space(t[end - 1])) --end;
 }

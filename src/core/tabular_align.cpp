@@ -22,9 +22,9 @@ const U32 empty_marker = U"header_missing";
 const U32 row_end = U"new_line";
 
 U32 code_points(PyObject* s) {
-    const Text t(s);
-    U32 out(static_cast<size_t>(t.len), U'\0');
-    for (Py_ssize_t i = 0; i < t.len; ++i) out[i] = t[i];
+    const CodePoints t(s);
+    U32 out(static_cast<size_t>(t.size()), U'\0');
+    for (Py_ssize_t i = 0; i < t.size(); ++i) out[i] = t[i];
     return out;
 }
 

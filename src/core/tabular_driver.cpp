@@ -3,7 +3,7 @@
 #include <cstring>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
-#include "pyutil/text.hpp"
+#include "pyutil/regex.hpp"
 
 namespace core::tabular {
 
@@ -37,7 +37,7 @@ bool is_blank(Py_UCS4 c) { return c == ' ' || c == '\t'; }
 
 // "(?P<Title>[^/\s]+/[^/\s]+/[^/\s]+/\S+)\s*#$" matched at the start of a line
 // (a device prompt); lines hold no line feed here.
-bool is_prompt(const Text& t, Py_ssize_t i, Py_ssize_t end) {
+bool is_prompt(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
     for (int part = 0; part < 3; ++part) {
         const Py_ssize_t from = i;
         while (i < end && t[i] != '/' && !is_space(t[i])) ++i;
@@ -50,14 +50,14 @@ bool is_prompt(const Text& t, Py_ssize_t i, Py_ssize_t end) {
     return i == end - 1;
 }
 
-bool has_dashes(const Text& t, Py_ssize_t i, Py_ssize_t end) {
+bool has_dashes(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
     for (; i + 2 < end; ++i)
         if (t[i] == '-' && t[i + 1] == '-' && t[i + 2] == '-') return true;
     return false;
 }
 
 // "[a-zA-Z0-9]+" found in the line
-bool has_alnum(const Text& t, Py_ssize_t i, Py_ssize_t end) {
+bool has_alnum(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
     for (; i < end; ++i) {
         Py_UCS4 c = t[i];
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
@@ -79,7 +79,7 @@ Object joined_lines(const std::vector<LineRef>& lines) {
     for (const LineRef& line : lines) {
         total += line.end - line.start + 1;
         if (PyUnicode_IS_ASCII(line.text)) continue;
-        const Text t(line.text);
+        const CodePoints t(line.text);
         for (Py_ssize_t i = line.start; i < line.end; ++i) maxchar = std::max(maxchar, t[i]);
     }
     Object out = own(PyUnicode_New(total, maxchar));
@@ -94,7 +94,7 @@ Object joined_lines(const std::vector<LineRef>& lines) {
             memcpy(static_cast<char*>(data) + kind * pos,
                    static_cast<const char*>(PyUnicode_DATA(line.text)) + kind * line.start, kind * n);
         } else {
-            const Text t(line.text);
+            const CodePoints t(line.text);
             for (Py_ssize_t i = 0; i < n; ++i) PyUnicode_WRITE(kind, data, pos + i, t[line.start + i]);
         }
         pos += n;
@@ -112,7 +112,7 @@ public:
 
     // One line of the output, `line` being the str text[start:end] or null.
     void add(PyObject* text, Py_ssize_t start, Py_ssize_t end, Object line) {
-        const Text t(text);
+        const CodePoints t(text);
         if (end == start || is_prompt(t, start, end) || has_dashes(t, start, end)) return;
         if (!line) line = own(PyUnicode_Substring(text, start, end));
         PyObject* arg = line.ptr();
@@ -171,12 +171,12 @@ Object cut_titled_tables(PyObject* self, PyObject* stored, const Settings& s) {
     TitleCut cut(getattr(compile_user_pattern(s.title.ptr()).ptr(), PYU_STR("match")));
     std::vector<Object> given;  // the lines of another object's splitlines(), kept for the cut
     if (PyUnicode_CheckExact(stored)) {
-        const Text t(stored);
-        for (Py_ssize_t start = 0; start < t.len;) {
+        const CodePoints t(stored);
+        for (Py_ssize_t start = 0; start < t.size();) {
             Py_ssize_t end = start;
-            while (end < t.len && !Py_UNICODE_ISLINEBREAK(t[end])) ++end;
-            Py_ssize_t following = end < t.len ? end + 1 : end;
-            if (end < t.len && t[end] == '\r' && following < t.len && t[following] == '\n') ++following;
+            while (end < t.size() && !Py_UNICODE_ISLINEBREAK(t[end])) ++end;
+            Py_ssize_t following = end < t.size() ? end + 1 : end;
+            if (end < t.size() && t[end] == '\r' && following < t.size() && t[following] == '\n') ++following;
             cut.add(stored, start, end, Object());
             start = following;
         }
@@ -244,7 +244,7 @@ public:
     Object next(Py_ssize_t pos) const {
         if (!prefix_) return some(call(search_.ptr(), {text_, index_object(pos).ptr()}));
         for (Py_ssize_t from = pos;;) {
-            Py_ssize_t at = PyUnicode_Find(text_, prefix_.ptr(), from, t_.len, 1);
+            Py_ssize_t at = PyUnicode_Find(text_, prefix_.ptr(), from, t_.size(), 1);
             if (at == -2) throw PyError();
             if (at < 0) return {};
             Py_ssize_t s = at;
@@ -259,7 +259,7 @@ private:
     static Object some(Object m) { return m.ptr() == Py_None ? Object() : m; }
 
     PyObject* text_;
-    Text t_;
+    CodePoints t_;
     Object prefix_, search_, match_;
 };
 
@@ -362,7 +362,7 @@ public:
         while (m) {
             Py_ssize_t rows_start = match_end(m.ptr());
             Object following = finder.next(rows_start);
-            Py_ssize_t table_end = following ? match_start(following.ptr()) : t_.len;
+            Py_ssize_t table_end = following ? match_start(following.ptr()) : t_.size();
             Bounds bounds = column_bounds(self_, m.ptr(), s_.header_fields.ptr(), right_justified_);
             if (!has_skip_header_ || skip_header(rows_start, table_end)) {
                 table_end = walk(rows_start, table_end, bounds);
@@ -401,7 +401,7 @@ private:
             if (line_end < 0) line_end = end;
             if (line_end < end) {
                 ++line_end;  // with its line feed
-            } else if (end != t_.len) {
+            } else if (end != t_.size()) {
                 break;  // no complete line before the next heading
             }
             // each test uses `search` as it is bound at that moment
@@ -443,7 +443,7 @@ private:
     PyObject* self_;
     const Settings& s_;
     PyObject* text_;
-    Text t_;
+    CodePoints t_;
     PyObject* names_;
     LinePattern terminal_, title_, skip_line_;
     Attrs attrs_;

@@ -59,7 +59,7 @@ Py_ssize_t index_position(PyObject* index, Py_ssize_t i, bool& pure) {
 
 // A str cut from a row: text[start:end] stripped, with Python's slicing bounds.
 Object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
-    Text t(text);
+    CodePoints t(text);
     strip_range(t, start, end);
     if (start >= end) return borrow(empty_str());
     return own(PyUnicode_Substring(text, start, end));
@@ -89,7 +89,7 @@ void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* 
 }
 
 Object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
-    const Text t(text);
+    const CodePoints t(text);
     strip_range(t, start, end);
     const Py_ssize_t n = end - start;
     if (n <= 0) return borrow(empty_str());
@@ -101,7 +101,7 @@ Object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize
     Object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
     ++c.lookups;
     if (cached && PyUnicode_GET_LENGTH(cached.ptr()) == n) {
-        const Text k(cached.ptr());
+        const CodePoints k(cached.ptr());
         Py_ssize_t i = 0;
         while (i < n && k[i] == t[start + i]) ++i;
         if (i == n) {

@@ -1,7 +1,5 @@
 #include "pyutil/text.hpp"
 #include <cstring>
-#include <string>
-#include <vector>
 #include "pyutil/names.hpp"
 
 namespace pyutil {
@@ -71,65 +69,6 @@ Object crlf_to_lf_plus_lf(Handle text) {
     else
         copy_without_cr_before_lf(static_cast<const Py_UCS4*>(data), n, static_cast<Py_UCS4*>(dest));
     return out;
-}
-
-namespace {
-bool is_global_flag(Py_UCS4 c) {
-    return c == 'a' || c == 'i' || c == 'L' || c == 'm' || c == 's' || c == 'u' || c == 'x';
-}
-}  // namespace
-
-Py_ssize_t RegexText::flag_group_end(Py_ssize_t i) const {
-    const RegexText& at = *this;
-    if (at[i] != '(' || at[i + 1] != '?' || !is_global_flag(at[i + 2])) return i;
-    Py_ssize_t j = i + 2;
-    while (is_global_flag(at[j])) ++j;
-    return at[j] == ')' ? j + 1 : i;
-}
-
-Py_ssize_t RegexText::class_end(Py_ssize_t i) const {
-    const RegexText& at = *this;
-    ++i;
-    // a ']' right after '[' or '[^' is a literal member
-    if (at[i] == '^') ++i;
-    if (at[i] == ']') ++i;
-    for (; i < n_ && at[i] != ']'; ++i)
-        if (at[i] == '\\') ++i;
-    return i < n_ ? i : n_;
-}
-
-Object hoist_global_flags(Handle pattern) {
-    if (!PyUnicode_Check(pattern.ptr())) return borrow(pattern);
-    const RegexText at(pattern);
-    const Py_ssize_t n = at.size();
-
-    // Spans [start, end) of "(?flags)" groups after the leading run, and their flag letters.
-    std::vector<std::pair<Py_ssize_t, Py_ssize_t>> groups;
-    std::u32string flags;
-    Py_ssize_t i = 0;
-    while (at.flag_group_end(i) != i) i = at.flag_group_end(i);  // already at the front
-    for (; i < n; ++i) {
-        Py_UCS4 c = at[i];
-        if (c == '\\') {
-            ++i;
-        } else if (c == '[') {
-            i = at.class_end(i);
-        } else if (Py_ssize_t end = at.flag_group_end(i); end != i) {
-            groups.emplace_back(i, end);
-            for (Py_ssize_t k = i + 2; k < end - 1; ++k) flags.push_back(at[k]);
-            i = end - 1;
-        }
-    }
-    if (groups.empty()) return borrow(pattern);
-
-    std::u32string out = U"(?" + flags + U")";
-    Py_ssize_t pos = 0;
-    for (auto& g : groups) {
-        for (Py_ssize_t k = pos; k < g.first; ++k) out.push_back(at[k]);
-        pos = g.second;
-    }
-    for (Py_ssize_t k = pos; k < n; ++k) out.push_back(at[k]);
-    return own(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size())));
 }
 
 }  // namespace pyutil

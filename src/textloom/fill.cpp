@@ -1,7 +1,7 @@
 // oper_fill: the check operation in fill mode, with the optional fill
 // pattern that adds registered tags to the caller's pairs.
 #include "textloom/textloom.hpp"
-#include "pyutil/text.hpp"
+#include "pyutil/regex.hpp"
 
 namespace textloom {
 namespace {
