@@ -71,4 +71,12 @@ Object crlf_to_lf_plus_lf(Handle text) {
     return out;
 }
 
+bool str_contains(Handle s, Handle part) { return check(PyUnicode_Contains(s.ptr(), part.ptr())) != 0; }
+
+Py_ssize_t rfind(Handle s, Handle part) {
+    Py_ssize_t at = PyUnicode_Find(s.ptr(), part.ptr(), 0, PY_SSIZE_T_MAX, -1);
+    if (at == -2) throw PyError();
+    return at;
+}
+
 }  // namespace pyutil

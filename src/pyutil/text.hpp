@@ -15,4 +15,20 @@ PyObject* output_strip_chars();
 // s.replace("\r\n", "\n") + "\n" in one pass, for an exact str `s`.
 Object crlf_to_lf_plus_lf(Handle s);
 
+// The str methods' C twins, for a str `s` (subclasses too, their overrides
+// passed by); another `s`, or a part that is not a str, is the interpreter's
+// TypeError.
+// a + b for str a and b
+inline Object concat(Handle a, Handle b) { return own(PyUnicode_Concat(a.ptr(), b.ptr())); }
+// `part in s`
+bool str_contains(Handle s, Handle part);
+// s.rfind(part): the last offset of `part` in `s`, or -1
+Py_ssize_t rfind(Handle s, Handle part);
+// s.replace(old, replacement)
+inline Object replace(Handle s, Handle old, Handle replacement) {
+    return own(PyUnicode_Replace(s.ptr(), old.ptr(), replacement.ptr(), -1));
+}
+// separator.join(items)
+inline Object join(Handle separator, Handle items) { return own(PyUnicode_Join(separator.ptr(), items.ptr())); }
+
 }  // namespace pyutil
