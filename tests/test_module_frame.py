@@ -6,7 +6,7 @@ import string
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 OSES = ["ketch", "pellam", "larch", "brume", "morrow", "wend",
         "dapple", "quint", "gorse", "tessel", "halvane", "fernet"]

@@ -11,7 +11,7 @@ import textwrap
 import pytest
 
 import mirel.textloom as package
-from conftest import ROOT, run_python
+from helpers import ROOT, run_python
 
 OSES = ["ketch", "pellam", "larch", "brume", "morrow", "wend",
         "dapple", "quint", "gorse", "tessel", "halvane", "fernet"]

@@ -14,7 +14,7 @@ import textwrap
 
 import pytest
 
-import conftest
+from helpers import run_python
 
 # Helpers every snippet can use.
 PRELUDE = '''
@@ -1548,6 +1548,6 @@ OPERATION_CASES = [
 @pytest.mark.parametrize("snippet", CORE_CASES + TABULAR_CASES + OPERATION_CASES)
 def test_user_code_mid_call(snippet):
     env = {} if os.environ.get("PYTHONMALLOC") == "malloc" else {"PYTHONMALLOC": "debug"}
-    done = conftest.run_python(PRELUDE + textwrap.dedent(snippet), env_extra=env)
+    done = run_python(PRELUDE + textwrap.dedent(snippet), env_extra=env)
     assert done.returncode == 0, done.stderr
     assert "SystemError" not in done.stderr and "Fatal Python error" not in done.stderr, done.stderr

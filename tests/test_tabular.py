@@ -5,7 +5,7 @@ import re
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 ARP = ("Address         Age  Hardware Addr\n"
        "10.0.0.1        5    0011.2233.4455\n"
