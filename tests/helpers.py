@@ -16,11 +16,13 @@ TABLES = ("ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_g
 
 
 def run_python(code, *args, optimize=False, env_extra=None):
-    """Run code in a fresh interpreter with the source tree on the path."""
+    """Run code (a text, or the path of a script) in a fresh interpreter with
+    the source tree on the path."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join([ROOT, os.path.join(ROOT, "standins")])
     env.update(env_extra or {})
-    cmd = [sys.executable] + (["-O"] if optimize else []) + ["-c", code, *args]
+    program = [os.fspath(code)] if isinstance(code, os.PathLike) else ["-c", code]
+    cmd = [sys.executable] + (["-O"] if optimize else []) + program + list(args)
     return subprocess.run(cmd, capture_output=True, text=True, env=env, cwd=ROOT)
 
 
