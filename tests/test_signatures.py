@@ -16,6 +16,8 @@ CORE = "mirel.textloom.core"
 TEXTLOOM = "mirel.textloom._textloom"
 REHEARSAL = "mirel.textloom.examples.textloom.orVex.rehearsal"
 SPECIMEN = "mirel.textloom.examples.textloom.orVexStandaloneUt.specimen"
+ERRAND = "mirel.textloom.examples.textloom.orVex.errand"
+COURIER = "mirel.textloom.examples.textloom.orVex.courier"
 
 # module -> function -> parameters
 FUNCTIONS = {
@@ -38,6 +40,8 @@ FUNCTIONS = {
         "_hexint": "val",
         "cleanupLspId": "field",
     },
+    ERRAND: {"main": ""},
+    COURIER: {"main": ""},
 }
 
 # module -> class -> method -> parameters (the methods the class itself defines)
@@ -251,7 +255,7 @@ def compared(module, name, native):
     return rows
 
 
-@pytest.mark.parametrize("module, name", [(module, name) for module in (CORE, TEXTLOOM, REHEARSAL)
+@pytest.mark.parametrize("module, name", [(module, name) for module in (CORE, TEXTLOOM, REHEARSAL, ERRAND, COURIER)
                                           for name in equivalents(module)])
 def test_binds_as_the_equivalent_def(module, name):
     for description, native, python in compared(module, name, getattr(importlib.import_module(module), name)):
