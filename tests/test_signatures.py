@@ -172,6 +172,7 @@ def wrong_calls(signature):
     params = list(signature.parameters.values())
     named = [p.name for p in params if p.kind is p.POSITIONAL_OR_KEYWORD]
     required = [p.name for p in params if p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty]
+    # no callable of the package has positional-only or keyword-only parameters
     assert all(p.kind in (p.POSITIONAL_OR_KEYWORD, p.VAR_POSITIONAL, p.VAR_KEYWORD) for p in params)
     open_positional = any(p.kind is p.VAR_POSITIONAL for p in params)
     open_keywords = any(p.kind is p.VAR_KEYWORD for p in params)
@@ -243,7 +244,7 @@ def described(form, calls):
 
 
 def compared(module, name, native):
-    """For each form: (description, native's, Python's) description."""
+    """[form, what the native callable shows, what the def shows] for each form."""
     rows = []
     for native_form, python_form, description in forms(name, native, equivalents(module)[name]):
         calls = wrong_calls(inspect.signature(python_form))
@@ -265,9 +266,9 @@ def test_binds_as_the_equivalent_def(module, name):
 def test_specimen_binds_as_the_equivalent_defs():
     # the example does its work at import: compare in a fresh interpreter
     program = ("import contextlib, io, json, sys; sys.path.insert(0, 'tests')\n"
-               "import test_signatures as t\n"
                "with contextlib.redirect_stdout(io.StringIO()):\n"
                "    import {0} as m\n"
+               "import test_signatures as t\n"
                "print(json.dumps([t.compared({0!r}, n, getattr(m, n)) for n in t.equivalents({0!r})]))\n"
                ).format(SPECIMEN)
     done = run_python(program)
