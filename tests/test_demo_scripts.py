@@ -12,7 +12,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from conftest import ROOT, SAMPLES, run_python
+from helpers import ROOT, SAMPLES, run_python
 from ryn import testbed, vettle
 from ryn.log.utils import banner
 

@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 PACKAGE = "mirel.textloom.examples.textloom"
 MODULES = {

@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from conftest import ROOT, SAMPLES
+from helpers import ROOT, SAMPLES
 
 pytestmark = [
     pytest.mark.slow,

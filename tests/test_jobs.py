@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-from conftest import ROOT, SAMPLES, run_python
+from helpers import ROOT, SAMPLES, run_python
 from mirel.textloom.examples.textloom.orVex import courier, errand
 from ryn import runlet, testbed
 

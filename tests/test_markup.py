@@ -5,7 +5,7 @@ import re
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 LOGGER = "mirel.textloom.core"
 

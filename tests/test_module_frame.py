@@ -6,7 +6,7 @@ import string
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 OSES = ["ketch", "pellam", "larch", "brume", "morrow", "wend",
         "dapple", "quint", "gorse", "tessel", "halvane", "fernet"]
@@ -94,33 +94,6 @@ def test_class_attributes(core):
     assert core.column_result_t.field_mapping == {} and core.column_result_t.table_title_mapping is None
     assert core.column_table_result_core_t.index_objects is True
     assert core.column_table_result_core_t.index_mapped_string is False
-
-
-def defaults(func):
-    return [p.default for p in inspect.signature(func).parameters.values()
-            if p.default is not inspect.Parameter.empty]
-
-
-@pytest.mark.parametrize("path, expected", [
-    ("extend_markup", ["-"]),
-    ("extend", [None, None, None]),
-    ("DefaultFormatter.__init__", [None, None]),
-    ("_textloom_t.__init__", [False, "", False]),
-    ("column_result_t.__init__", [None, False, None, None, "", ""]),
-    ("column_table_result_core_t.__init__", [None, None, 0, None, None, False, None, None, "", ""]),
-])
-def test_defaults(core, path, expected):
-    obj = core
-    for part in path.split("."):
-        obj = getattr(obj, part)
-    assert defaults(obj) == expected
-    assert [type(d) for d in defaults(obj)] == [type(e) for e in expected]
-
-
-def test_functions_report_the_module(core):
-    for f in (core.extend, core._get_regex, core.warning, core.isstr, core.is_int, core._get_show_command,
-              core.extend_markup, core._textloom_t._parser, core.DefaultFormatter.get_value):
-        assert f.__module__ == "mirel.textloom.core"
 
 
 def test_second_initialisation_returns_the_built_module():

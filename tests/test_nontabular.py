@@ -6,7 +6,7 @@ import types
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
-from conftest import run_python
+from helpers import run_python
 
 IF = r"Interface (\S+)"
 MTU = r"mtu (\d+)"

@@ -1,6 +1,5 @@
 """Loading _textloom and the package: load order, bindings to core, optional
 framework, required predicate library, the module's small functions and Device."""
-import importlib
 import inspect
 import logging
 import os
@@ -11,7 +10,7 @@ import textwrap
 import pytest
 
 import mirel.textloom as package
-from conftest import ROOT, run_python
+from helpers import ROOT, run_python
 
 OSES = ["ketch", "pellam", "larch", "brume", "morrow", "wend",
         "dapple", "quint", "gorse", "tessel", "halvane", "fernet"]
@@ -201,52 +200,6 @@ def test_class_members_in_order(tl, cls, members):
     assert names == members
 
 
-def params(func):
-    return [(p.name, p.kind.name, p.default) for p in inspect.signature(func).parameters.values()]
-
-
-E = inspect.Parameter.empty
-PK, VP, VK = "POSITIONAL_OR_KEYWORD", "VAR_POSITIONAL", "VAR_KEYWORD"
-
-
-@pytest.mark.parametrize("path, expected", [
-    ("get_os_type", [("device", PK, E), ("alias", PK, None)]),
-    ("extend_markup", [("marked_up_input", PK, E)]),
-    ("extend", [("regex_ext", PK, None), ("show_cmds", PK, None), ("regex_tags", PK, None)]),
-    ("isstr", [("s", PK, E)]),
-    ("CmdCache.refresh_cache", [("self", PK, E), ("obj", PK, E), ("show_command", PK, E)]),
-    ("oper_check.__init__", [("self", PK, E), ("device", PK, None), ("show_command", PK, None),
-                             ("attrvalpairs", PK, None), ("refresh_cache", PK, False), ("negate", PK, False),
-                             ("device_conn_alias", PK, None), ("device_output", PK, None),
-                             ("device_os", PK, None)]),
-    ("oper_check.process_attrvalpairs", [("self", PK, E), ("attrvalpairs", PK, E), ("os", PK, E),
-                                         ("reorder", PK, True)]),
-    ("oper_check.error", [("self", PK, E), ("msg", PK, E), ("line", PK, 2 ** 63 - 1)]),
-    ("oper_fill.__init__", [("self", PK, E), ("device", PK, None), ("show_command", PK, None),
-                            ("attrvalpairs", PK, None), ("refresh_cache", PK, False),
-                            ("regex_tag_fill_pattern", PK, ""), ("skip", PK, False),
-                            ("device_conn_alias", PK, None), ("device_output", PK, None),
-                            ("device_os", PK, None)]),
-    ("oper_fill_tabular.__init__", [("self", PK, E), ("device", PK, None), ("show_command", PK, None),
-                                    ("refresh_cache", PK, True), ("header_fields", PK, None),
-                                    ("table_terminal_pattern", PK, None), ("index", PK, 0),
-                                    ("skip_header", PK, None), ("table_title_pattern", PK, None),
-                                    ("right_justified", PK, False), ("label_fields", PK, None),
-                                    ("is_run_command", PK, False), ("skip_line", PK, None),
-                                    ("device_conn_alias", PK, None), ("device_output", PK, None),
-                                    ("device_os", PK, None), ("delimiter", PK, "")]),
-    ("Device.__init__", [("self", PK, E), ("name", PK, E), ("args", VP, E), ("kwargs", VK, E)]),
-    ("Device.execute", [("self", PK, E), ("args", VP, E), ("kwargs", VK, E)]),
-    ("Device.is_connected", [("self", PK, E), ("alias", PK, E), ("args", VP, E), ("kwargs", VK, E)]),
-])
-def test_signatures(tl, path, expected):
-    obj = tl
-    for part in path.split("."):
-        obj = getattr(obj, part)
-    assert params(obj) == expected
-    assert obj.__module__ == "mirel.textloom._textloom"
-
-
 @pytest.mark.parametrize("value, expected", [
     ("text", True), (type("sub", (str,), {})("x"), True),
     (b"bytes", False), (3, False), (None, False), (["a"], False),
@@ -322,82 +275,6 @@ def test_extend_markup_registers_as_core_does_with_dash(tl, core, sample):
         table.clear()
     core.extend_markup(text, "-")
     assert tables == through_textloom
-
-
-# Python classes with the documented constructors: what inspect shows for them
-# is what it must show for the package's classes.
-class PyTextloom:
-    def __init__(self, routerOs, attributes, values, fill=False, parse_key="", skip=False): ...
-
-
-class PyColumnResult:
-    def __init__(self, header_fields, table_terminal_pattern, skip_header, table_title_pattern=None,
-                 right_justified=False, label_fields=None, skip_line=None, parse_key="", delimiter=""): ...
-
-
-class PyColumnTableResultCore:
-    def __init__(self, header_fields=None, table_terminal_pattern=None, index=0, skip_header=None,
-                 table_title_pattern=None, right_justified=False, label_fields=None, skip_line=None,
-                 parse_key="", delimiter=""): ...
-
-
-class PyMarkupCompiler:
-    def __init__(self): ...
-
-
-class PyDefaultFormatter:
-    def __init__(self, defidxval=None, defkeyval=None): ...
-
-
-class PyOperCheck:
-    def __init__(self, device=None, show_command=None, attrvalpairs=None, refresh_cache=False, negate=False,
-                 device_conn_alias=None, device_output=None, device_os=None): ...
-
-
-class PyOperFill:
-    def __init__(self, device=None, show_command=None, attrvalpairs=None, refresh_cache=False,
-                 regex_tag_fill_pattern="", skip=False, device_conn_alias=None, device_output=None,
-                 device_os=None): ...
-
-
-class PyOperFillTabular:
-    def __init__(self, device=None, show_command=None, refresh_cache=True, header_fields=None,
-                 table_terminal_pattern=None, index=0, skip_header=None, table_title_pattern=None,
-                 right_justified=False, label_fields=None, is_run_command=False, skip_line=None,
-                 device_conn_alias=None, device_output=None, device_os=None, delimiter=""): ...
-
-
-class PyDevice:
-    def __init__(self, name, *args, **kwargs): ...
-
-
-class PyDictDiffer:
-    def __init__(self, current_dict, past_dict): ...
-
-
-@pytest.mark.parametrize("module, name, equivalent", [
-    ("core", "_textloom_t", PyTextloom),
-    ("core", "column_result_t", PyColumnResult),
-    ("core", "column_table_result_core_t", PyColumnTableResultCore),
-    ("core", "_mk_textloom_t", PyMarkupCompiler),
-    ("core", "DefaultFormatter", PyDefaultFormatter),
-    ("_textloom", "oper_check", PyOperCheck),
-    ("_textloom", "oper_fill", PyOperFill),
-    ("_textloom", "oper_fill_tabular", PyOperFillTabular),
-    ("_textloom", "CmdCache", object),
-    ("_textloom", "Device", PyDevice),
-    ("examples.textloom.orVex.rehearsal", "DictDiffer", PyDictDiffer),
-])
-def test_class_signatures(module, name, equivalent):
-    cls = getattr(importlib.import_module("mirel.textloom." + module), name)
-    assert inspect.signature(cls) == inspect.signature(equivalent)
-    # a subclass that keeps the constructor shows it too, as a Python subclass would
-    assert inspect.signature(type("Sub", (cls,), {})) == inspect.signature(equivalent)
-    # the constructor read through the class, and bound to an instance
-    init = cls.__init__
-    assert inspect.signature(init) == inspect.signature(equivalent.__init__)
-    assert init.__qualname__ == (name + ".__init__" if equivalent is not object else "object.__init__")
-    assert inspect.signature(init.__get__(object(), cls)) == inspect.signature(equivalent.__init__.__get__(object()))
 
 
 def test_a_subclass_constructor_shows_its_own_signature(core):

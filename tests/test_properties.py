@@ -9,7 +9,7 @@ import logging
 import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
-import conftest
+from helpers import kept_core, kept_textloom, restore_namespace
 from ryn import testbed
 
 # reproducible and bounded: the same examples on every run
@@ -113,17 +113,8 @@ def outcome(call, strict=True):
 @contextlib.contextmanager
 def pristine(core, tl):
     """Restores the tables of core and _textloom after one example, as the autouse fixtures do per test."""
-    tables = {name: (getattr(core, name), conftest._snapshot_table(getattr(core, name))) for name in conftest.TABLES}
-    cache = dict(tl.CmdCache.cache)
-    namespace = dict(vars(core))
-    try:
+    with kept_core(), kept_textloom():
         yield
-    finally:
-        conftest._restore_namespace(core, namespace)
-        for table, snapshot in tables.values():
-            conftest._restore_table(table, snapshot)
-        tl.CmdCache.cache.clear()
-        tl.CmdCache.cache.update(cache)
 
 
 # ---- texts, regexes, odd values ----------------------------------------------------------------
@@ -804,7 +795,7 @@ def test_operations_with_a_name_replaced(core, tl, name, replacement, operation,
             # the Tcl query turns every error into its own Exception
             outcome(call, strict=name != ("tl", "tcl"))
         finally:
-            conftest._restore_namespace(tl, namespace)
+            restore_namespace(tl, namespace)
 
 
 @PROPERTIES

@@ -13,7 +13,7 @@ from sybil import Sybil
 from sybil.example import SybilFailure
 from sybil.parsers.markdown import CodeBlockParser, PythonCodeBlockParser, SkipParser
 
-from conftest import ROOT
+from helpers import ROOT
 
 LANGUAGES = {"python", "sh"}
 

@@ -14,31 +14,125 @@ import textwrap
 
 import pytest
 
-import conftest
+from helpers import run_python
 
-# Helpers every snippet can use.
+# Helpers every snippet can use: stand_in for a name that rebinds or deletes
+# itself mid-use, at_every_use, override for a hook that changes or drops
+# itself, outcome; then the workloads of core and of the tabular parser.
 PRELUDE = '''
 import collections, re, sys
 import mirel.textloom.core as core
 import mirel.textloom._textloom as tl
 
 
-def replace_once(module, name, then):
-    """Binds module.<name> to a callable that, at its first call, rebinds the
-    name to `then` (or deletes it when `then` is None), so that the module held
-    the last reference to it, and answers as `then` would (re's function of
-    that name when deleted)."""
-    fallback = then if then is not None else getattr(re, name)
+VALUE, DELETE = "the value", "deleted"
 
-    class Once:
+
+def stand_in(owner, name, then=VALUE, answer=VALUE, at=0, copy=False):
+    """owner.<name> becomes a stand-in for its value.  At its use number `at`
+    (from 0) of any kind (a call, an attribute, an item, `in`, len, iteration,
+    truth, str) it binds the name to `then` (the value itself by default), or
+    deletes it, in the owner and in every module that imported the stand-in
+    under that name, so that it loses its last reference mid-use; every use
+    answers as `answer` (by default the value) would.  With `copy`, the stand-in
+    is a copy of the dict or list, of a subclass of its type, whose reads (`in`
+    and items) count as uses; it answers as itself, and by default the name is
+    bound to a plain copy of it.  Returns the list of uses so far."""
+    import types
+    value = getattr(owner, name)
+    uses = []
+
+    def use(stand):
+        if len(uses) == at:
+            new = then if then is not VALUE else type(value)(stand) if copy else value
+            for home in [owner] + [m for m in list(sys.modules.values()) if isinstance(m, types.ModuleType)]:
+                if getattr(home, name, None) is stand:
+                    if then is DELETE:
+                        delattr(home, name)
+                    else:
+                        setattr(home, name, new)
+        uses.append(True)
+        return value if answer is VALUE else answer
+
+    if copy:
+        base = type(value)
+
+        class StandIn(base):
+            def __contains__(self, key):
+                use(self)
+                return base.__contains__(self, key)
+
+            def __getitem__(self, key):
+                use(self)
+                return base.__getitem__(self, key)
+
+        setattr(owner, name, StandIn(value))
+        return uses
+
+    class StandIn:
+        def __getattribute__(self, attr):
+            return getattr(use(self), attr)
+
         def __call__(self, *args, **kwargs):
-            if then is None:
-                delattr(module, name)
-            else:
-                setattr(module, name, then)
-            return fallback(*args, **kwargs)
+            return use(self)(*args, **kwargs)
 
-    setattr(module, name, Once())
+        def __getitem__(self, key):
+            return use(self)[key]
+
+        def __setitem__(self, key, value):
+            use(self)[key] = value
+
+        def __contains__(self, key):
+            return key in use(self)
+
+        def __iter__(self):
+            return iter(use(self))
+
+        def __len__(self):
+            return len(use(self))
+
+        def __bool__(self):
+            return bool(use(self))
+
+        def __str__(self):
+            return str(use(self))
+
+    setattr(owner, name, StandIn())
+    return uses
+
+
+def at_every_use(owner, name, run):
+    """run() with owner.<name> rebinding itself to its value at each of its
+    uses in turn; every result equals the one without the stand-in, which is
+    returned."""
+    value = getattr(owner, name)
+    normal = run()
+    k = 0
+    while True:
+        uses = stand_in(owner, name, at=k)
+        assert run() == normal, (name, k)
+        if getattr(owner, name) is not value:
+            setattr(owner, name, value)
+            assert uses, name
+            return normal
+        k += 1
+
+
+def override(base, name, before=None, drop=None):
+    """A subclass of `base` whose method `name` runs before(self, *args) when
+    given, then answers as the base's own.  With drop="removed" it removes
+    itself from the class at its first call, with drop="shadowed" it puts a
+    pass-through on the object, so that the class or the object held the last
+    reference to it."""
+    def hook(self, *args):
+        if drop == "removed":
+            delattr(type(self), name)
+        elif drop == "shadowed":
+            setattr(self, name, lambda *a: getattr(base, name)(self, *a))
+        if before:
+            before(self, *args)
+        return getattr(base, name)(self, *args)
+    return type("hooked_t", (base,), {name: hook})
 
 
 def outcome(call):
@@ -49,58 +143,6 @@ def outcome(call):
         raise
     except Exception as e:
         return type(e).__name__
-
-
-def ops_stand_in(owner, name, rebind=True):
-    """owner.<name> becomes a stand-in for its value.  Its first use of any
-    kind (a call, an attribute, an item, `in`, len, iteration, str) binds the
-    name back to the value, or deletes it when rebind is false, in the owner
-    and in every module that imported the stand-in under that name, so that
-    it loses its last reference mid-use; it answers as the value would."""
-    import types
-    real = getattr(owner, name)
-    used = []
-
-    def first(stand_in):
-        if not used:
-            used.append(True)
-            for home in [owner] + [m for m in list(sys.modules.values()) if isinstance(m, types.ModuleType)]:
-                if getattr(home, name, None) is stand_in:
-                    if rebind:
-                        setattr(home, name, real)
-                    else:
-                        delattr(home, name)
-        return real
-
-    class StandIn:
-        def __getattribute__(self, attr):
-            return getattr(first(self), attr)
-
-        def __call__(self, *args, **kwargs):
-            return first(self)(*args, **kwargs)
-
-        def __getitem__(self, key):
-            return first(self)[key]
-
-        def __setitem__(self, key, value):
-            first(self)[key] = value
-
-        def __contains__(self, key):
-            return key in first(self)
-
-        def __iter__(self):
-            return iter(first(self))
-
-        def __len__(self):
-            return len(first(self))
-
-        def __bool__(self):
-            return bool(first(self))
-
-        def __str__(self):
-            return str(first(self))
-
-    setattr(owner, name, StandIn())
 
 
 def core_markup():
@@ -165,82 +207,6 @@ def core_compile_markup(cls):
     return compiler.generate_output(True)
 
 
-def core_self_unbinding(base, name):
-    """A subclass of `base` whose method `name` removes itself from the class at
-    its first call (the class held the last reference to it) and answers as the
-    base's own."""
-    def hook(self, *args):
-        delattr(type(self), name)
-        return getattr(base, name)(self, *args)
-    return type("once_t", (base,), {name: hook})
-
-
-def core_mutating(base, name, mutate):
-    """A subclass of `base` whose method `name` runs mutate(self, *args), then
-    answers as the base's own."""
-    def hook(self, *args):
-        mutate(self, *args)
-        return getattr(base, name)(self, *args)
-    return type("mutating_t", (base,), {name: hook})
-
-
-def core_table_once(name, delete=False):
-    """Binds core.<name> to a copy of its dict that, at its first read (`in` or
-    subscript), rebinds the name to a plain copy of itself (or deletes it), so
-    that the module held the last reference to it, and answers as a dict."""
-    class Once(dict):
-        def _drop(self):
-            if delete:
-                delattr(core, name)
-            else:
-                setattr(core, name, dict(self))
-
-        def __contains__(self, key):
-            self._drop()
-            return dict.__contains__(self, key)
-
-        def __getitem__(self, key):
-            self._drop()
-            return dict.__getitem__(self, key)
-
-    setattr(core, name, Once(getattr(core, name)))
-
-
-def core_list_once(name):
-    """The same for a list read by `in`."""
-    class Once(list):
-        def __contains__(self, item):
-            setattr(core, name, list(self))
-            return list.__contains__(self, item)
-
-    setattr(core, name, Once(getattr(core, name)))
-
-
-def core_attribute_once(name, then, answer=None):
-    """Binds core.<name> to an object that, at its first attribute lookup,
-    rebinds the name to `then` and answers as `answer` (default `then`) would."""
-    class Once:
-        def __getattr__(self, attribute):
-            setattr(core, name, then)
-            return getattr(then if answer is None else answer, attribute)
-
-    setattr(core, name, Once())
-
-
-def core_call_once(name):
-    """replace_once for one of core's own functions: at its first call the name
-    is deleted, and the call answers as the function did."""
-    original = getattr(core, name)
-
-    class Once:
-        def __call__(self, *args, **kwargs):
-            delattr(core, name)
-            return original(*args, **kwargs)
-
-    setattr(core, name, Once())
-    return original
-
-
 TABULAR_TEXT = ("R1 table\\nAddress   Age  Port\\n=======  ===  ====\\n10.0.0.1  5    e0\\nINCOMPLETE 10.0.0.9\\n"
                 "10.0.0.2  6    e1\\nTotal 2\\nR2 table\\nAddress   Age  Port\\n=======  ===  ====\\n10.0.0.3  7    e2\\n")
 TABULAR_BARS = "R1 table\\n| Port | Status |\\n| eth0 | up     |\\n| eth1 |        |\\nR2 table\\n| Port | Status |\\n| eth2 | down   |\\n"
@@ -262,38 +228,6 @@ def tabular_bars(right_justified=False, cls=None):
     """A titled parse of the delimiter tables of TABULAR_BARS."""
     return tabular_parse(TABULAR_BARS, ["Port", "Status"], None, 0, None, r"(\\S+) table", right_justified,
                          delimiter="|", cls=cls)
-
-
-def tabular_rebound_at(module, name, k, then):
-    """Binds module.<name> to a callable that answers as `then` and, at its
-    k-th call (from 0), rebinds the name to `then`, dropping its last reference."""
-    calls = []
-
-    class Later:
-        def __call__(self, *args, **kwargs):
-            if len(calls) == k:
-                setattr(module, name, then)
-            calls.append(args)
-            return then(*args, **kwargs)
-
-    setattr(module, name, Later())
-    return calls
-
-
-def tabular_at_every_call(module, name, then, parse):
-    """parse() with module.<name> rebinding itself to `then` at each of its
-    calls in turn; every result equals the one with `then` bound throughout."""
-    setattr(module, name, then)
-    normal = parse()
-    k = 0
-    while True:
-        calls = tabular_rebound_at(module, name, k, then)
-        assert parse() == normal, (name, k)
-        if getattr(module, name) is not then:
-            setattr(module, name, then)
-            assert calls, name
-            return normal
-        k += 1
 '''
 
 REBINDING_KEY = """
@@ -392,7 +326,7 @@ def workout():
 
 
 normal = workout()
-ops_stand_in(owner, name, rebind)
+stand_in(owner, name, then=VALUE if rebind else DELETE)
 again = outcome(workout)
 # rebound to itself, the name gives the normal result; deleted, it may be
 # missing at its next read
@@ -429,7 +363,7 @@ def meddle():
     reads.append(1)
     for (owner, name), value in names.items():
         setattr(owner, name, value)
-        ops_stand_in(owner, name)
+        stand_in(owner, name)
     [lambda: pairs.append(("t.name", None)), lambda: pairs.__delitem__(slice(1, None)),
      lambda: pairs.insert(0, ["t.mtu", "1500"]), pairs.reverse][len(reads) % 4]()
 
@@ -658,9 +592,9 @@ for job in ("orVex.errand", "orVex.courier"):
     assert calls == [("first", "/first/rehearsal.py"), ("second", "/second/rehearsal.py"),
                      ("first", "/first/rehearsal.py")], calls
     # main() reads `os` twice: a stand-in that rebinds itself gives the same script path
-    ops_stand_in(first, "os")
+    stand_in(first, "os")
     first.main()
-    ops_stand_in(first, "os", rebind=False)
+    stand_in(first, "os", then=DELETE)
     assert outcome(first.main) == "NameError"
     assert calls[3] == calls[0] and len(calls) == 4
 """
@@ -694,7 +628,7 @@ for name, owner, attribute in [
     normal = run(name)
     for rebind in (True, False):
         real = getattr(owner, attribute)
-        ops_stand_in(owner, attribute, rebind)
+        stand_in(owner, attribute, then=VALUE if rebind else DELETE)
         again = run(name)
         setattr(owner, attribute, real)
         assert again == normal or (not rebind and again[1] is not None), (name, attribute, rebind, again, normal)
@@ -736,13 +670,13 @@ def run(script, replaced=None, rebind=True):
             lines.append((record.levelname, record.getMessage()))
             if replaced:  # every line logged swaps the name for a fresh stand-in
                 setattr(module, replaced, real)
-                ops_stand_in(module, replaced, rebind)
+                stand_in(module, replaced, then=VALUE if rebind else DELETE)
 
     recording, logger = Recording(), module.log
     logger.addHandler(recording)
     logger.propagate = False
     if replaced:
-        ops_stand_in(module, replaced, rebind)
+        stand_in(module, replaced, then=VALUE if rebind else DELETE)
     bed = testbed.load({"devices": {"R1": {"os": "brume", "outputs": OUTPUTS}}})
     report = outcome(lambda: vettle.run(module, testbed=bed, uut_name="R1", stdby_name="nowhere", if_name="mgmt0",
                                         mtu=1500, show_arp_header_fields=["Address", "Age", "MAC Address", "Interface"],
@@ -765,18 +699,12 @@ COLLECTIONS_LOOKUP_RAISES = """
 # the lookup: the AttributeError leaves the constructor, as the isinstance test's
 # own lookup would raise it
 core_setup()
-
-class Vanishing:
-    def __getattr__(self, name):
-        core.collections = None
-        raise AttributeError(name)
-
 real = core.collections
-core.collections = Vanishing()
+stand_in(core, "collections", then=None, answer=None)
 assert outcome(lambda: core._textloom_t("ketch", ["IF", "MTU"], ["eth0", ("1500", "9000")], False, "k")) \\
     == "AttributeError"
 assert core.ext_dictio["k"] == {"IF": "eth0", "MTU": "1500"}   # recorded before the comparison
-core.collections = Vanishing()
+stand_in(core, "collections", then=None, answer=None)
 assert outcome(lambda: core.extend_markup(core_markup())) == "AttributeError"
 # read through an object without the attribute at all: the same error
 core.collections = None
@@ -795,28 +723,20 @@ core_setup()
 core_workload()
 normal = core_workload()
 
-def check(name, then):
-    assert core_workload() == normal, name
-    assert getattr(core, name) is then, name + " was not read"
-
-for name in ("compile", "match", "search", "sub"):
-    replace_once(core, name, getattr(re, name))
-    check(name, getattr(re, name))
-for name in ("warning", "isstr", "_get_regex", "is_int", "DefaultFormatter", "_mk_textloom_t"):
+for name in ("compile", "match", "search", "sub", "warning", "isstr", "_get_regex", "is_int", "DefaultFormatter",
+             "_mk_textloom_t", "logger"):
     original = getattr(core, name)
-    replace_once(core, name, original)
-    check(name, original)
-for name in ("ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"):
-    core_table_once(name)
+    stand_in(core, name)
     assert core_workload() == normal, name
-    assert type(getattr(core, name)) is dict, name + " was not read"
-core_list_once("supported_oses")
-assert core_workload() == normal and type(core.supported_oses) is list
-logger = core.logger
-core_attribute_once("logger", logger)
-check("logger", logger)
-core_attribute_once("collections", real_collections, answer=real_collections.abc)
-check("collections", real_collections)
+    assert getattr(core, name) is original, name + " was not read"
+# the tables and the OS list: copies of their own types, bound to plain copies at their first read
+for name in ("ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags", "supported_oses"):
+    kind = type(getattr(core, name))
+    stand_in(core, name, copy=True)
+    assert core_workload() == normal, name
+    assert type(getattr(core, name)) is kind, name + " was not read"
+stand_in(core, "collections", answer=real_collections.abc)
+assert core_workload() == normal and core.collections is real_collections
 # read by no call: only the module's load uses string, and escape is the compiler's own method
 core.escape = core.string = None
 assert core_workload() == normal
@@ -827,13 +747,11 @@ NAMES_DELETED_ON_FIRST_USE = """
 # (compile falls back to the built-in, which rejects a single argument)
 core_setup()
 core_workload()
-deleters = [lambda name: replace_once(core, name, None)] * 4 + [core_call_once] * 6 + \\
-    [lambda name: core_table_once(name, delete=True)] * 5
-names = ["compile", "match", "search", "sub", "warning", "isstr", "_get_regex", "is_int", "DefaultFormatter",
-         "_mk_textloom_t", "ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"]
-for name, delete in zip(names, deleters):
+tables = ["ext_dictio", "text_to_parse", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"]
+for name in ["compile", "match", "search", "sub", "warning", "isstr", "_get_regex", "is_int", "DefaultFormatter",
+             "_mk_textloom_t"] + tables:
     original = getattr(core, name)
-    delete(name)
+    stand_in(core, name, then=DELETE, copy=name in tables)
     core_workload()
     results, _ = core_workload()
     assert {"NameError", "TypeError"} & set(r for r in results if isinstance(r, str)), name
@@ -988,17 +906,15 @@ class held_t(core._textloom_t):
         held.append(self)
         super().__init__(*args)
 
-class Reentering:
-    def __call__(self, text):
-        core.compile = re.compile
-        core._textloom_t._parser_future_matching(held[0], r"mtu (\\d+)", [re.compile("x")], "Interface eth0")
-        return re.compile("NEVER")
+def reentering(text):
+    core._textloom_t._parser_future_matching(held[0], r"mtu (\\d+)", [re.compile("x")], "Interface eth0")
+    return re.compile("NEVER")
 
 def parse(cls=core._textloom_t):
     return cls("ketch", ["IF", "MTU"], ["eth0", "1500"], False, "k")._parser_validate()
 
 normal = parse()
-core.compile = Reentering()
+stand_in(core, "compile", answer=reentering)
 # its answer serves the first line only: the next lines are matched through re's
 ok, results, _ = parse(held_t)
 assert results == {"IF": {"value": "eth1", "line": 2}}
@@ -1025,19 +941,12 @@ normal = parses(core._textloom_t)
 # a pass-through override that removes itself from its class at its first call:
 # the later calls reach the base's own
 for name in HOOKS:
-    assert parses(core_self_unbinding(core._textloom_t, name)) == normal, name
+    assert parses(override(core._textloom_t, name, drop="removed")) == normal, name
 
-# the same as an instance attribute that deletes itself
-class Once:
-    def __init__(self, owner, name):
-        self.owner, self.name = owner, name
-    def __call__(self, *args):
-        del self.owner.__dict__[self.name]
-        return getattr(core._textloom_t, self.name)(self.owner, *args)
-
+# the same as an instance attribute that deletes itself, answering as the base's
 for name in HOOKS:
     def init(self, *args, name=name):
-        setattr(self, name, Once(self, name))
+        stand_in(self, name, then=DELETE)
         core._textloom_t.__init__(self, *args)
     assert parses(type("own_t", (core._textloom_t,), {"__init__": init})) == normal, name
 
@@ -1072,7 +981,7 @@ saved = {name: dict(getattr(core, name)) for name in ("_glb_regex", "text_to_par
 ketch = dict(core._glb_regex["ketch"])
 for name, mutations in MUTATIONS.items():
     for mutate in mutations:
-        parses(core_mutating(core._textloom_t, name, mutate))
+        parses(override(core._textloom_t, name, before=mutate))
         for table, contents in saved.items():
             getattr(core, table).update(contents)
         core._glb_regex["ketch"].update(ketch)
@@ -1086,7 +995,7 @@ HOOKS = ["escape", "convert", "_desc_max", "convert_output"]
 
 normal = core_compile_markup(core._mk_textloom_t)
 for name in HOOKS:
-    assert core_compile_markup(core_self_unbinding(core._mk_textloom_t, name)) == normal, name
+    assert core_compile_markup(override(core._mk_textloom_t, name, drop="removed")) == normal, name
 
 class Sly(str):
     # a text whose own methods answer with objects of another kind
@@ -1105,7 +1014,7 @@ MUTATIONS = {
 }
 for name, mutations in MUTATIONS.items():
     for mutate in mutations:
-        outcome(lambda: core_compile_markup(core_mutating(core._mk_textloom_t, name, mutate)))
+        outcome(lambda: core_compile_markup(override(core._mk_textloom_t, name, before=mutate)))
 for name, answer in (("escape", Sly("x")), ("escape", None), ("convert", (Sly("k"), Sly("r"))),
                      ("_desc_max", "3"), ("convert", None)):
     cls = type("answering_t", (core._mk_textloom_t,), {name: lambda self, *args: answer})
@@ -1140,16 +1049,16 @@ def entries(parse):
     return lambda: (parse().entries, parse()._text_to_parse)
 
 for name in ("search", "compile"):
-    tabular_at_every_call(core, name, getattr(re, name), entries(tabular_every_setting))
+    at_every_use(core, name, entries(tabular_every_setting))
 for name in ("search", "compile", "sub", "escape"):
     for right in (False, True):
-        tabular_at_every_call(core, name, getattr(re, name), entries(lambda: tabular_bars(right)))
-tabular_at_every_call(core, "search", re.search,
-                      lambda: core.column_table_result_core_t._find_entry_in_list(tabular_bars(), "eth", [("x",), ("eth1",)]))
+        at_every_use(core, name, entries(lambda: tabular_bars(right)))
+at_every_use(core, "search",
+             lambda: core.column_table_result_core_t._find_entry_in_list(tabular_bars(), "eth", [("x",), ("eth1",)]))
 
 # deleted at its first use: the next use finds no such name, or the built-in compile
 for name, error in (("search", "NameError"), ("compile", "TypeError"), ("sub", "NameError"), ("escape", "NameError")):
-    replace_once(core, name, None)
+    stand_in(core, name, then=DELETE)
     assert outcome(lambda: tabular_bars(True)) == error, name
     setattr(core, name, getattr(re, name))
 """
@@ -1159,11 +1068,7 @@ import signal
 signal.alarm(60)  # a parse that never ends fails the case
 # compile rebinds itself to re's own while it compiles the heading: the
 # expression it gives is not the heading's, and matches nothing but empty text
-def compile_once(pattern):
-    core.compile = re.compile
-    return re.compile(r"([ \\t]*)(x*)([ \\t]*)(x*)([ \\t]*)(x*)")
-core.compile = compile_once
-del compile_once
+stand_in(core, "compile", answer=lambda pattern: re.compile(r"([ \\t]*)(x*)([ \\t]*)(x*)([ \\t]*)(x*)"))
 t = tabular_parse("Address   Age  Port\\n10.0.0.1  5    e0\\n", ["Address", "Age", "Port"])
 assert t.entries == {}
 """
@@ -1258,13 +1163,6 @@ assert t.entries == expected, t.entries
 TABULAR_HOOKS_MUTATE_WHAT_THEY_ARE_HANDED = """
 base = core.column_table_result_core_t
 
-def through(name, before):
-    # the hook changes what it is handed, then does what the base does
-    def hook(self, *args):
-        before(self, *args)
-        return getattr(base, name)(self, *args)
-    return type("hooked_t", (base,), {name: hook})
-
 def pop(seq):
     if seq:
         seq.pop()
@@ -1291,7 +1189,7 @@ changes = [
 ]
 for name, change in changes:
     for parse in (tabular_every_setting, tabular_bars):
-        outcome(lambda: parse(cls=through(name, change)))
+        outcome(lambda: parse(cls=override(base, name, before=change)))
 
 # settings whose lists change after get_init_info handed them over
 def info(self, output, *settings):
@@ -1317,22 +1215,11 @@ TABULAR_HOOKS_REBIND_THEMSELVES = """
 base = core.column_table_result_core_t
 normal = {parse: parse().entries for parse in (tabular_every_setting, tabular_bars)}
 
-def rebinding(name, how):
-    # a pass-through hook that, at its first call, is removed from its class
-    # or shadowed on the object, dropping the last reference to it
-    def hook(self, *args):
-        if how == "removed":
-            delattr(type(self), name)
-        else:
-            setattr(self, name, lambda *a: getattr(base, name)(self, *a))
-        return getattr(base, name)(self, *args)
-    return type("rebinding_t", (base,), {name: hook})
-
 for name in ("add_entry", "cleanup_entry_field", "_map_entry_field", "align_table", "compile_header_pattern",
              "_add_entries_to_results"):
     for how in ("removed", "shadowed"):
         for parse, entries in normal.items():
-            assert parse(cls=rebinding(name, how)).entries == entries, (name, how)
+            assert parse(cls=override(base, name, drop=how)).entries == entries, (name, how)
 
 def info(self, output, *settings):
     del type(self).get_init_info
@@ -1466,35 +1353,27 @@ def parse(cls=Mapped):
     return tabular_parse(text, ["Address", "Age"], None, 0, None, r"(\\S+) table", cls=cls).entries
 
 # isstr and warning (the title seen twice) rebind themselves at each of their calls in turn
-tabular_at_every_call(core, "isstr", core.isstr, parse)
-tabular_at_every_call(core, "warning", core.warning, parse)
+at_every_use(core, "isstr", parse)
+at_every_use(core, "warning", parse)
 
-# inspect: an object whose ismethod rebinds core.inspect on its lookup, or on its call
-class Lookup:
-    def __getattr__(self, name):
-        core.inspect = inspect
-        return getattr(inspect, name)
+# inspect: rebound at its first use (the lookup of ismethod), or by the call of
+# the ismethod looked up through it
 class Call:
     def ismethod(self, obj):
         core.inspect = inspect
         return inspect.ismethod(obj)
 normal = parse()
-for replacement in (Lookup, Call):
-    core.inspect = replacement()
+for replace in (lambda: stand_in(core, "inspect"), lambda: setattr(core, "inspect", Call())):
+    replace()
     assert parse() == normal
     assert core.inspect is inspect
 
 # text_to_parse: a table that rebinds the name as it is read
 tables = core.text_to_parse
-class Rebinding(dict):
-    def __getitem__(self, key):
-        core.text_to_parse = tables
-        return tables[key]
 for cls in (Mapped, type("info_t", (Mapped,), {"get_init_info": lambda self, output, *s: (
         ["Address", "Age"], None, None, r"(\\S+) table", False, None, None)})):
-    core.text_to_parse = Rebinding()
-    core.text_to_parse = Rebinding()
     tables["tabular"] = text
+    stand_in(core, "text_to_parse", then=tables, copy=True)
     assert core.column_table_result_core_t.__init__ and cls(None if cls is not Mapped else ["Address", "Age"],
         None, 0, None, r"(\\S+) table", parse_key="tabular").entries == normal
     assert core.text_to_parse is tables
@@ -1548,6 +1427,6 @@ OPERATION_CASES = [
 @pytest.mark.parametrize("snippet", CORE_CASES + TABULAR_CASES + OPERATION_CASES)
 def test_user_code_mid_call(snippet):
     env = {} if os.environ.get("PYTHONMALLOC") == "malloc" else {"PYTHONMALLOC": "debug"}
-    done = conftest.run_python(PRELUDE + textwrap.dedent(snippet), env_extra=env)
+    done = run_python(PRELUDE + textwrap.dedent(snippet), env_extra=env)
     assert done.returncode == 0, done.stderr
     assert "SystemError" not in done.stderr and "Fatal Python error" not in done.stderr, done.stderr

@@ -1,10 +1,7 @@
 """The stand-in framework ryn: harness, job runner, testbed, Tcl bridge, vorq."""
 
 import logging
-import os
 import pathlib
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -12,24 +9,17 @@ import pytest
 from ryn import runlet, tcl, testbed, vettle
 from ryn.log.utils import banner
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
-SAMPLES = ROOT / "samples" / "ryn"
+import helpers
+from helpers import run_python
+
+SAMPLES = pathlib.Path(helpers.SAMPLES) / "ryn"
 INTERFACE = (SAMPLES / "brume_interface.txt").read_text()
-
-
 
 
 def write_script(tmp_path, body, name="script.py"):
     path = tmp_path / name
     path.write_text(textwrap.dedent(body))
     return path
-
-
-def run_python(code_or_path, *args, **env):
-    command = [sys.executable]
-    command += [str(code_or_path)] if isinstance(code_or_path, pathlib.Path) else ["-c", code_or_path]
-    return subprocess.run(command + list(args), capture_output=True, text=True, cwd=ROOT,
-                          env={**os.environ, "PYTHONPATH": str(ROOT / "standins"), **env})
 
 
 @pytest.fixture

@@ -1,11 +1,10 @@
 """The tabular parsers column_result_t and column_table_result_core_t."""
-import inspect
 import logging
 import re
 
 import pytest
 
-from conftest import run_python
+from helpers import run_python
 
 ARP = ("Address         Age  Hardware Addr\n"
        "10.0.0.1        5    0011.2233.4455\n"
@@ -56,16 +55,6 @@ def test_class_namespaces_hold_the_members_in_order(core):
     assert (core.column_result_t.align_table.__doc__
             == "A function to align all the table fields before parsing operation")
     assert core.column_result_t.__init__.__module__ == "mirel.textloom.core"
-
-
-def test_constructor_defaults(core):
-    def defaults(f):
-        return [p.default for p in inspect.signature(f).parameters.values() if p.default is not p.empty]
-    assert defaults(core.column_result_t.__init__) == [None, False, None, None, "", ""]
-    assert defaults(core.column_table_result_core_t.__init__) == [None, None, 0, None, None, False, None, None, "", ""]
-    params = list(inspect.signature(core.column_table_result_core_t.__init__).parameters)
-    assert params == ["self", "header_fields", "table_terminal_pattern", "index", "skip_header",
-                      "table_title_pattern", "right_justified", "label_fields", "skip_line", "parse_key", "delimiter"]
 
 
 @pytest.mark.parametrize("index, stored, key_column", [

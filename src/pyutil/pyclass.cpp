@@ -46,17 +46,6 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
     for (size_t i = n; i < fn.params.size(); ++i)
         (fn.params[i].kind == Param::var_positional ? star : dstar) = static_cast<int>(i);
     auto fname = [&] { return std::string(fn.qualname) + "()"; };  // only on error
-    if (static_cast<size_t>(nargs) > n && star < 0) {
-        size_t required = 0;
-        for (size_t i = 0; i < n; ++i) required += fn.defaults[i] == nullptr;
-        std::string takes;
-        if (required == n)
-            takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
-        else
-            takes = "from " + std::to_string(required) + " to " + std::to_string(n) + " positional arguments";
-        type_error(fname() + " takes " + takes + " but " + std::to_string(nargs) +
-                   (nargs == 1 ? " was given" : " were given"));
-    }
     for (size_t i = 0; i < n; ++i) out[i] = i < static_cast<size_t>(nargs) ? args[i] : nullptr;
     if (star >= 0) {
         Py_ssize_t first = std::min<Py_ssize_t>(nargs, static_cast<Py_ssize_t>(n));
@@ -84,12 +73,24 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
                     check(PyDict_SetItem(extra[1].ptr(), key, args[nargs + k]));
                     continue;
                 }
-                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", fname().c_str(), key);
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", fname().c_str(), key);
                 throw PyError();
             }
             if (out[i]) type_error(fname() + " got multiple values for argument '" + fn.params[i].name + "'");
             out[i] = args[nargs + k];
         }
+    }
+    // reported after the keywords' own errors, before the missing arguments, as Python does
+    if (static_cast<size_t>(nargs) > n && star < 0) {
+        size_t required = 0;
+        for (size_t i = 0; i < n; ++i) required += fn.defaults[i] == nullptr;
+        std::string takes;
+        if (required == n)
+            takes = std::to_string(n) + (n == 1 ? " positional argument" : " positional arguments");
+        else
+            takes = "from " + std::to_string(required) + " to " + std::to_string(n) + " positional arguments";
+        type_error(fname() + " takes " + takes + " but " + std::to_string(nargs) +
+                   (nargs == 1 ? " was given" : " were given"));
     }
     std::vector<const char*> missing;
     for (size_t i = 0; i < n; ++i) {

@@ -69,21 +69,21 @@ inline void run_job(const ModuleFrame& m, const DeviceKind& kind) {
 }
 
 template <const DeviceKind& Kind>
-PyObject* main(PyObject* module, PyObject*) {
-    return pyutil::boundary([&] {
-        run_job(ModuleFrame(module), Kind);
-        return borrow(Py_None);
-    });
+Object main_body(const pyutil::Args& a) {
+    run_job(a.frame(), Kind);
+    return borrow(Py_None);
 }
+
+// main() binds its arguments as a def without parameters does
+template <const DeviceKind& Kind>
+pyutil::FunctionSpec main_spec{"main", "main", {}, main_body<Kind>};
 
 // The module body: `os`, `run` and `main`, in that order.
 template <const DeviceKind& Kind>
 void script(const ModuleFrame& m) {
-    // the text signature lets inspect.signature() show main()
-    static PyMethodDef main_def{"main", main<Kind>, METH_NOARGS, "main($module)\n--\n\n"};
     m.import_module("os");
     m.from_import("ryn.runlet", "run");
-    m.bind("main", own(PyCFunction_NewEx(&main_def, m.module().ptr(), m.name().ptr())));
+    m.bind("main", pyutil::make_function<main_spec<Kind>>(m));
 }
 
 }  // namespace job
