@@ -23,6 +23,8 @@ inline bool same_or_equal(Handle a, Handle b) {
 }
 // `a is not b and a != b`: the inequality containers use.
 inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0; }
+// a >= b, the result as the comparison gives it (not only its truth).
+inline Object greater_equal(Handle a, Handle b) { return own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_GE)); }
 
 // ---- numbers, sizes, texts -------------------------------------------------------
 
@@ -36,9 +38,13 @@ Py_ssize_t length(Handle o);
 inline Object add(Handle a, Handle b) { return own(PyNumber_Add(a.ptr(), b.ptr())); }
 inline Object subtract(Handle a, Handle b) { return own(PyNumber_Subtract(a.ptr(), b.ptr())); }
 inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(), b.ptr())); }
+// a += b: the result to bind to a's name (a itself for a mutable a).
+inline Object inplace_add(Handle a, Handle b) { return own(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
 // str(o), repr(o)
 inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
 inline Object repr(Handle o) { return own(PyObject_Repr(o.ptr())); }
+// A new str of a UTF-8 C text.
+inline Object str(const char* utf8) { return own(PyUnicode_FromString(utf8)); }
 // The empty str.
 Handle empty_str();
 // fmt.format(*args) for a format text `fmt` (a str).
@@ -73,6 +79,10 @@ inline void append(Handle list, Handle item) { check(PyList_Append(list.ptr(), i
 // A new list or dict.
 inline Object new_list() { return own(PyList_New(0)); }
 inline Object new_dict() { return own(PyDict_New()); }
+// set(iterable), or set() without one.
+inline Object new_set(Handle iterable = Handle()) { return own(PySet_New(iterable.ptr())); }
+// set.add(item) of an exact set
+inline void set_add(Handle set, Handle item) { check(PySet_Add(set.ptr(), item.ptr())); }
 // (items...) as a tuple
 Object tuple(std::initializer_list<Handle> items);
 
@@ -116,6 +126,8 @@ Object call(Handle callable, std::initializer_list<Handle> args);
 // callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
 // (PYU_KWNAMES) naming the last len(kwnames) items of `args`.
 Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnames);
+// callable(**kwargs) for a dict `kwargs`: the callable gets a copy, as the call statement makes one.
+Object call_with_kwargs(Handle callable, Handle kwargs);
 // obj.<name>(*args), looking the method up on the object.
 Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args);
 // super(cls, self).<name>(*args)
