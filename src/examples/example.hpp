@@ -36,7 +36,7 @@ inline void print(const ModuleFrame& m, Handle value) { pyutil::call(m.global(PY
 // handed to __exit__ and propagates unless __exit__ answers true.
 template <class Body>
 void with_block(Handle manager, Body&& body) {
-    Handle type = reinterpret_cast<PyObject*>(Py_TYPE(manager.ptr()));
+    Handle type = pyutil::type_of(manager);
     Object enter = pyutil::getattr(type, PYU_STR("__enter__"));
     Object exit = pyutil::getattr(type, PYU_STR("__exit__"));
     pyutil::call(enter, {manager});
@@ -52,11 +52,7 @@ void with_block(Handle manager, Body&& body) {
     // handled, so an error raised there gets it as its __context__
     pyutil::CaughtError error = pyutil::CaughtError::fetch();
     const bool swallowed = error.handle([&] {
-        Handle value = error.value();
-        PyObject* raw_tb = PyException_GetTraceback(value.ptr());
-        Object tb = raw_tb ? Object::steal(raw_tb) : borrow(Py_None);
-        Handle value_type = reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()));
-        return pyutil::truth(pyutil::call(exit, {manager, value_type, value, tb}));
+        return pyutil::truth(pyutil::call(exit, {manager, error.type(), error.value(), error.traceback()}));
     });
     if (!swallowed) error.raise_again();
 }

@@ -12,6 +12,8 @@ namespace pyutil {
 
 // ---- truth and comparison ------------------------------------------------------
 
+// type(o), borrowed: a type lives as long as its instances.
+inline Handle type_of(Handle o) { return reinterpret_cast<PyObject*>(Py_TYPE(o.ptr())); }
 // bool(o)
 inline bool truth(Handle o) { return check(PyObject_IsTrue(o.ptr())) != 0; }
 // bool(a == b) and bool(a != b): the comparison alone, as the expression does it.
