@@ -10,4 +10,6 @@ pyutil::Object new_supported_oses() {
     return list;
 }
 
+PyObject* output_strip_chars() { return PYU_STR(output_strip_set); }
+
 }  // namespace common

@@ -17,7 +17,11 @@ pyutil::Object new_supported_oses();
 // non-tabular parser strips from both ends of a stored output.
 inline constexpr char output_strip_set[] = "\t\n\r\x0c\x0b";
 inline bool is_output_strip_char(Py_UCS4 c) {
-    return c == '\t' || c == '\n' || c == '\r' || c == '\x0c' || c == '\x0b';
+    for (const char* p = output_strip_set; *p; ++p)
+        if (c == static_cast<unsigned char>(*p)) return true;
+    return false;
 }
+// The same characters as a str (for str.strip), kept for the process; borrowed.
+PyObject* output_strip_chars();
 
 }  // namespace common

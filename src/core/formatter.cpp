@@ -22,7 +22,7 @@ Object is_int_body(const Args& a) {
 FunctionSpec is_int_spec{"is_int", "is_int", {{"s"}}, is_int_body,
                          "True when int(s) succeeds, False when it raises ValueError."};
 
-bool call_is_int(PyObject* s) { return truth(call(global(PYU_STR("is_int")), {s}).ptr()); }
+bool call_is_int(Handle s) { return truth(call(global(PYU_STR("is_int")), {s})); }
 
 Object init_body(const Args& a) {
     PyObject* self = a[0];
@@ -36,7 +36,7 @@ FunctionSpec init_spec{"__init__", "DefaultFormatter.__init__",
 
 Object vformat_body(const Args& a) {
     PyObject* self = a[0];
-    setattr(self, PYU_STR("posarg"), own(PyLong_FromLong(-1)).ptr());
+    setattr(self, PYU_STR("posarg"), integer(-1));
     setattr(self, PYU_STR("defval"), Py_None);
     return super_call(formatter_class, self, PYU_STR("vformat"), {a[1], a[2], a[3]});
 }
@@ -48,20 +48,18 @@ Object get_field_body(const Args& a) {
     Object field = borrow(a[1]);
     setattr(self, PYU_STR("defval"), Py_None);
     // the default follows the last "="
-    Object m = call(global(PYU_STR("match")), {PYU_STR("(.*)=(.*)"), field.ptr()});
-    if (m.ptr() != Py_None) {
-        Object two = own(PyLong_FromLong(2)), one = own(PyLong_FromLong(1));
-        setattr(self, PYU_STR("defval"), call_method(m.ptr(), PYU_STR("group"), {two.ptr()}).ptr());
-        field = call_method(m.ptr(), PYU_STR("group"), {one.ptr()});
+    Object m = call(global(PYU_STR("match")), {PYU_STR("(.*)=(.*)"), field});
+    if (!m.is_none()) {
+        setattr(self, PYU_STR("defval"), call_method(m, PYU_STR("group"), {integer(2)}));
+        field = call_method(m, PYU_STR("group"), {integer(1)});
     }
     // an empty or integer name takes the next positional value, whatever its number
-    if (!truth(field.ptr()) || call_is_int(field.ptr())) {
-        Object one = own(PyLong_FromLong(1));
-        Object next_pos = own(PyNumber_Add(getattr(self, PYU_STR("posarg")).ptr(), one.ptr()));
-        setattr(self, PYU_STR("posarg"), next_pos.ptr());
-        field = str(next_pos.ptr());
+    if (!truth(field) || call_is_int(field)) {
+        Object next_pos = add(getattr(self, PYU_STR("posarg")), integer(1));
+        setattr(self, PYU_STR("posarg"), next_pos);
+        field = str(next_pos);
     }
-    return super_call(formatter_class, self, PYU_STR("get_field"), {field.ptr(), a[2], a[3]});
+    return super_call(formatter_class, self, PYU_STR("get_field"), {field, a[2], a[3]});
 }
 FunctionSpec get_field_spec{"get_field", "DefaultFormatter.get_field",
                             {{"self"}, {"field"}, {"args"}, {"kwargs"}}, get_field_body};
@@ -71,16 +69,12 @@ Object get_value_body(const Args& a) {
     PyObject* key = a[1];
     const bool keyword = isstr(key);
     PyObject* missing_error = keyword ? PyExc_KeyError : PyExc_IndexError;
-    PyObject* value = PyObject_GetItem(keyword ? a[3] : a[2], key);
-    if (value && value != Py_None) return own(value);
-    if (value) {
-        Py_DECREF(value);
-        PyErr_SetNone(missing_error);  // a None value counts as missing
-    } else if (!PyErr_ExceptionMatches(missing_error)) {
-        throw PyError();
-    }
+    Object value = Object::steal(PyObject_GetItem(keyword ? a[3] : a[2], key));
+    if (value && !value.is_none()) return value;
+    if (value) PyErr_SetNone(missing_error);  // a None value counts as missing
     // kept, to raise it again unchanged when there is no default
-    CaughtError lookup_error = CaughtError::fetch();
+    CaughtError lookup_error = CaughtError::fetch_if(missing_error);
+    if (!lookup_error) throw PyError();
     Object defval = getattr(self, PYU_STR("defval"));
     Object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
     if (defval.is_none() && wide.is_none()) lookup_error.raise_again();
@@ -105,33 +99,22 @@ Object get_show_command_body(const Args& a) {
     PyObject* routerOs = a[0];
     PyObject* arg = a[1];
     Object tag = borrow(arg);
-    Object args = own(PyList_New(0));
-    Object kwargs = own(PyDict_New());
-    bool plain = isstr(arg);
+    Object args = new_list();
+    Object kwargs = new_dict();
+    // whatever fails in reading __getitem__, the argument is the tag itself
+    const bool plain = isstr(arg) || !attr_if_present(arg, PYU_STR("__getitem__"), Absent::on_any_error);
     if (!plain) {
-        PyObject* getitem_attr = PyObject_GetAttr(arg, PYU_STR("__getitem__"));
-        if (getitem_attr) Py_DECREF(getitem_attr);
-        else {
-            PyErr_Clear();  // whatever failed, the argument is the tag itself
-            plain = true;
+        tag = getitem(arg, integer(0));
+        // a missing values item leaves its default in place
+        try {
+            args = getitem(arg, integer(1));
+            kwargs = getitem(arg, integer(2));
+        } catch (PyError&) {
+            if (!CaughtError::fetch_if(PyExc_IndexError)) throw;
         }
-    }
-    if (!plain) {
-        Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1)), two = own(PyLong_FromLong(2));
-        tag = getitem(arg, zero.ptr());
-        PyObject* item = PyObject_GetItem(arg, one.ptr());
-        if (item) {
-            args = own(item);
-            item = PyObject_GetItem(arg, two.ptr());
-            if (item) kwargs = own(item);
-        }
-        if (!item) {
-            if (!PyErr_ExceptionMatches(PyExc_IndexError)) throw PyError();
-            PyErr_Clear();
-        }
-        if (isstr(args.ptr())) {
-            Object list = own(PyList_New(1));
-            PyList_SET_ITEM(list.ptr(), 0, args.new_ref());
+        if (isstr(args)) {
+            Object list = new_list();
+            append(list, args);
             args = list;
         }
     }
@@ -140,14 +123,14 @@ Object get_show_command_body(const Args& a) {
     bool found = false;
     if (contains(table, routerOs)) {
         Object per_os = getitem(table, routerOs);
-        if (contains(per_os.ptr(), tag.ptr())) {
-            templ = getitem(per_os.ptr(), tag.ptr());
+        if (contains(per_os, tag)) {
+            templ = getitem(per_os, tag);
             found = true;
         }
     }
-    if (!found && contains(table, tag.ptr())) templ = getitem(table, tag.ptr());
+    if (!found && contains(table, tag)) templ = getitem(table, tag);
     Object formatter = call(global(PYU_STR("DefaultFormatter")), {});
-    return call_method(formatter.ptr(), PYU_STR("vformat"), {templ.ptr(), args.ptr(), kwargs.ptr()});
+    return call_method(formatter, PYU_STR("vformat"), {templ, args, kwargs});
 }
 FunctionSpec get_show_command_spec{"_get_show_command", "_get_show_command", {{"routerOs"}, {"show_cmd_arg"}},
                                    get_show_command_body,
@@ -160,8 +143,7 @@ Object make_is_int() { return make_function<is_int_spec>(frame()); }
 
 Object make_default_formatter() {
     Object base = getattr(global(PYU_STR("string")), PYU_STR("Formatter"));
-    Object bases = own(PyTuple_Pack(1, base.ptr()));
-    Object cls = make_class("DefaultFormatter", bases, frame(), formatter_doc,
+    Object cls = make_class("DefaultFormatter", tuple({base}), frame(), formatter_doc,
                                 {{"__init__", make_method<init_spec>(frame())},
                                  {"vformat", make_method<vformat_spec>(frame())},
                                  {"get_field", make_method<get_field_spec>(frame())},

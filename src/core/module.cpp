@@ -4,6 +4,7 @@
 // entry was removed from sys.modules) returns the module already built, so the
 // tables and everything registered in them survive.
 #include "core/core.hpp"
+#include "pyutil/ops.hpp"
 
 namespace core {
 namespace {
@@ -13,7 +14,7 @@ pyutil::ModuleFrame& the_frame = *new pyutil::ModuleFrame();
 
 void bind(const char* name, const Object& value) { the_frame.bind(name, value); }
 
-void bind_new_dict(const char* name) { bind(name, own(PyDict_New())); }
+void bind_new_dict(const char* name) { bind(name, pyutil::new_dict()); }
 
 void load() {
     // 1. standard modules
@@ -22,12 +23,11 @@ void load() {
     // 2. the re functions themselves
     Object re = pyutil::import("re");
     for (const char* fn : {"compile", "match", "search", "sub", "escape"})
-        bind(fn, own(PyObject_GetAttrString(re.ptr(), fn)));
+        bind(fn, pyutil::getattr(re, pyutil::str(fn)));
     // 3. python3 := sys.version_info >= (3, 0)
     {
         Object version = pyutil::getattr(global(PYU_STR("sys")), PYU_STR("version_info"));
-        Object three = own(Py_BuildValue("(ii)", 3, 0));
-        bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
+        bind("python3", pyutil::greater_equal(version, pyutil::tuple({pyutil::integer(3), pyutil::integer(0)})));
     }
     // 4. logger, named after the module's __name__ as it is now
     {

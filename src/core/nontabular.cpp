@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 #include <vector>
+#include "common/output.hpp"
 #include "core/core.hpp"
 #include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
@@ -785,7 +786,7 @@ Object init_body(const Args& a) {
                   "Cannot perform the fill operation unless the first                  value is not None");
     }
     Object stored = getitem(global(PYU_STR("text_to_parse")), parse_key);
-    setattr(self, PYU_STR("_text_to_parse"), strip(stored.ptr(), output_strip_chars()).ptr());
+    setattr(self, PYU_STR("_text_to_parse"), strip(stored.ptr(), common::output_strip_chars()).ptr());
     call_method(self, PYU_STR("_parser"), {});
     return borrow(Py_None);
 }

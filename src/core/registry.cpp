@@ -13,8 +13,11 @@ PyObject* own_warning = nullptr;
 PyObject* own_isstr = nullptr;
 PyObject* own_get_regex = nullptr;
 
+// logger.warning(s) through the current `logger`
+void log_warning(Handle s) { call_method(global(PYU_STR("logger")), PYU_STR("warning"), {s}); }
+
 Object warning_body(const Args& a) {
-    call_method(global(PYU_STR("logger")), PYU_STR("warning"), {a[0]});
+    log_warning(a[0]);
     return borrow(Py_None);
 }
 FunctionSpec warning_spec{"warning", "warning", {{"s"}}, warning_body};
@@ -42,7 +45,7 @@ void merge(Handle table, Handle argument) {
             add(table, key, value);
             continue;
         }
-        if (!contains(table, key)) setitem(table, key, own(PyDict_New()));
+        if (!contains(table, key)) setitem(table, key, new_dict());
         Object per_os = getitem(table, key);
         Object entries = iter(call_method(value, PYU_STR("items"), {}));
         while (Object entry = next(entries)) {
@@ -61,7 +64,7 @@ void merge_tags(Handle regex_tags) {
             continue;
         }
         if (!contains(global(PYU_STR("_glb_regex_tags")), name))
-            setitem(global(PYU_STR("_glb_regex_tags")), name, own(PyList_New(0)));
+            setitem(global(PYU_STR("_glb_regex_tags")), name, new_list());
         Object tags = iter(getitem(regex_tags, name));
         while (Object tag = next(tags)) {
             Object known = getitem(global(PYU_STR("_glb_regex_tags")), name);
@@ -92,9 +95,8 @@ FunctionSpec extend_spec{"extend", "extend",
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
 
-Object get_regex_body(const Args& a) {
-    PyObject* routerOs = a[0];
-    PyObject* attribute = a[1];
+// The registered regex of `attribute` for `routerOs`, or None.
+Object registered_regex(Handle routerOs, Handle attribute) {
     if (contains(global(PYU_STR("_glb_regex")), routerOs)) {
         Object per_os = getitem(global(PYU_STR("_glb_regex")), routerOs);
         if (contains(per_os, attribute)) return getitem(getitem(global(PYU_STR("_glb_regex")), routerOs), attribute);
@@ -102,6 +104,8 @@ Object get_regex_body(const Args& a) {
     if (contains(global(PYU_STR("_glb_regex")), attribute)) return getitem(global(PYU_STR("_glb_regex")), attribute);
     return borrow(Py_None);
 }
+
+Object get_regex_body(const Args& a) { return registered_regex(a[0], a[1]); }
 FunctionSpec get_regex_spec{"_get_regex", "_get_regex", {{"routerOs"}, {"attribute"}}, get_regex_body,
                             "The regex of a tag on an OS (per-OS entry first, then generic), or None."};
 
@@ -109,17 +113,13 @@ FunctionSpec get_regex_spec{"_get_regex", "_get_regex", {{"routerOs"}, {"attribu
 
 void warn(Handle message) {
     Object w = global(PYU_STR("warning"));
-    if (w.ptr() == own_warning) {
-        PyObject* args[] = {message.ptr()};
-        warning_body(Args(args, frame().module().ptr()));
-        return;
-    }
+    if (w.is(own_warning)) return log_warning(message);
     pyutil::call(w, {message});
 }
 
 bool isstr(Handle s) {
     Object f = global(PYU_STR("isstr"));
-    if (f.ptr() == own_isstr) return PyUnicode_Check(s.ptr());
+    if (f.is(own_isstr)) return PyUnicode_Check(s.ptr());
     return pyutil::truth(pyutil::call(f, {s}));
 }
 
@@ -135,9 +135,7 @@ Object make_isstr() {
     return f;
 }
 
-Object make_supported_oses() {
-    return common::new_supported_oses();
-}
+Object make_supported_oses() { return common::new_supported_oses(); }
 
 Object make_extend() { return make_function<extend_spec>(frame()); }
 Object make_get_regex() {
@@ -148,10 +146,7 @@ Object make_get_regex() {
 
 Object get_regex(Handle routerOs, Handle attribute) {
     Object f = global(PYU_STR("_get_regex"));
-    if (f.ptr() == own_get_regex) {
-        PyObject* args[] = {routerOs.ptr(), attribute.ptr()};
-        return get_regex_body(Args(args, frame().module().ptr()));
-    }
+    if (f.is(own_get_regex)) return registered_regex(routerOs, attribute);
     return pyutil::call(f, {routerOs, attribute});
 }
 

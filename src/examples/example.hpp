@@ -11,7 +11,6 @@
 // dict, whichever module ran last.
 #pragma once
 #include <Python.h>
-#include <initializer_list>
 #include "pyutil/errors.hpp"
 #include "pyutil/module.hpp"
 #include "pyutil/names.hpp"
@@ -33,42 +32,27 @@ using pyutil::equal;
 // print(value) through the module's current `print`, so sys.stdout is honoured.
 inline void print(const ModuleFrame& m, Handle value) { pyutil::call(m.global(PYU_STR("print")), {value}); }
 
-// A tuple of keyword names for pyutil::call_kw, made once per call site
-// (`static PyObject* const kw = keywords({PYU_STR("a")});`) and kept.
-inline PyObject* keywords(std::initializer_list<PyObject*> names) {
-    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
-    if (!tuple) throw PyError();
-    Py_ssize_t i = 0;
-    for (PyObject* name : names) PyTuple_SET_ITEM(tuple, i++, Py_NewRef(name));
-    return tuple;
-}
-
 // `with manager: body()`, the entry value unbound.  An error of the body is
 // handed to __exit__ and propagates unless __exit__ answers true.
 template <class Body>
-void with_block(PyObject* manager, Body&& body) {
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(manager));
+void with_block(Handle manager, Body&& body) {
+    Handle type = pyutil::type_of(manager);
     Object enter = pyutil::getattr(type, PYU_STR("__enter__"));
     Object exit = pyutil::getattr(type, PYU_STR("__exit__"));
-    pyutil::call(enter.ptr(), {manager});
-    PyObject* done = pyutil::boundary([&] {
+    pyutil::call(enter, {manager});
+    Object done = Object::steal(pyutil::boundary([&] {
         body();
         return borrow(Py_None);
-    });
+    }));
     if (done) {
-        Py_DECREF(done);
-        pyutil::call(exit.ptr(), {manager, Py_None, Py_None, Py_None});
+        pyutil::call(exit, {manager, Py_None, Py_None, Py_None});
         return;
     }
     // while __exit__ runs and its answer is tested, the error is the one being
     // handled, so an error raised there gets it as its __context__
     pyutil::CaughtError error = pyutil::CaughtError::fetch();
     const bool swallowed = error.handle([&] {
-        Handle value = error.value();
-        PyObject* raw_tb = PyException_GetTraceback(value.ptr());
-        Object tb = raw_tb ? Object::steal(raw_tb) : borrow(Py_None);
-        Handle type = reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()));
-        return pyutil::truth(pyutil::call(exit, {manager, type, value, tb}));
+        return pyutil::truth(pyutil::call(exit, {manager, error.type(), error.value(), error.traceback()}));
     });
     if (!swallowed) error.raise_again();
 }
@@ -81,36 +65,32 @@ void with_block(PyObject* manager, Body&& body) {
 template <class Imports>
 void mock_frame(const ModuleFrame& m, Imports&& imports) {
     Object version = pyutil::getattr(m.global(PYU_STR("sys")), PYU_STR("version_info"));
-    Object three = own(Py_BuildValue("(ii)", 3, 0));
-    m.bind("python3", own(PyObject_RichCompare(version.ptr(), three.ptr(), Py_GE)));
+    m.bind("python3", pyutil::greater_equal(version, pyutil::tuple({pyutil::integer(3), pyutil::integer(0)})));
     const char* source = pyutil::truth(m.global(PYU_STR("python3"))) ? "unittest.mock" : "mock";
     m.from_import(source, "Mock");
     m.from_import(source, "patch");
     m.bind("ryn_mock", pyutil::call(m.global(PYU_STR("Mock")), {}));
-    Object modules = own(Py_BuildValue("{sO}", "ryn", m.global(PYU_STR("ryn_mock")).ptr()));
+    Object modules = pyutil::new_dict();
+    pyutil::setitem(modules, PYU_STR("ryn"), m.global(PYU_STR("ryn_mock")));
     Object patch_dict = pyutil::getattr(m.global(PYU_STR("patch")), PYU_STR("dict"));
     Object manager = pyutil::call(patch_dict, {PYU_STR("sys.modules"), modules});
-    with_block(manager.ptr(), imports);
+    with_block(manager, imports);
 }
 
 // Mock(**kwargs) of the module's current `Mock`, kwargs a dict of
 // configuration names ("execute.return_value", ...).
 inline Object mock_configured(const ModuleFrame& m, Handle kwargs) {
-    Object args = own(PyTuple_New(0));
-    Object copy = own(PyDict_Copy(kwargs.ptr()));
-    return own(PyObject_Call(m.global(PYU_STR("Mock")).ptr(), args.ptr(), copy.ptr()));
+    return pyutil::call_with_kwargs(m.global(PYU_STR("Mock")), kwargs);
 }
 
 // The exec slot: runs Script with the frame of the module being executed.
 template <void (*Script)(const ModuleFrame&)>
 int exec_script(PyObject* module) {
-    PyObject* done = pyutil::boundary([&] {
+    Object done = Object::steal(pyutil::boundary([&] {
         Script(ModuleFrame(module));
         return borrow(Py_None);
-    });
-    if (!done) return -1;
-    Py_DECREF(done);
-    return 0;
+    }));
+    return done ? 0 : -1;
 }
 
 // PyInit_<name>: a module of one exec slot, which runs Script once for each

@@ -39,6 +39,11 @@ CaughtError CaughtError::fetch_if(PyObject* type) {
     return fetch();
 }
 
+Object CaughtError::traceback() const {
+    PyObject* tb = PyException_GetTraceback(value_.ptr());
+    return tb ? Object::steal(tb) : borrow(Py_None);
+}
+
 void CaughtError::raise_again() const {
     // Restore, not SetObject, which would chain the handled exception once more
     PyObject* value = value_.ptr();

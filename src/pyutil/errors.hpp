@@ -61,6 +61,9 @@ public:
 
     explicit operator bool() const { return bool(value_); }
     Handle value() const { return value_; }
+    // type(value), and its __traceback__ or None: with value, what sys.exc_info() gives.
+    Handle type() const { return reinterpret_cast<PyObject*>(Py_TYPE(value_.ptr())); }
+    Object traceback() const;
     // `raise` of the caught error as it was (traceback and context kept).
     [[noreturn]] void raise_again() const;
 

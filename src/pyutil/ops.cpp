@@ -118,6 +118,12 @@ Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnam
     return own(PyObject_Vectorcall(callable.ptr(), v.data(), nargs, kwnames.ptr()));
 }
 
+Object call_with_kwargs(Handle callable, Handle kwargs) {
+    Object copy = own(PyDict_Copy(kwargs.ptr()));
+    Object no_args = own(PyTuple_New(0));
+    return own(PyObject_Call(callable.ptr(), no_args.ptr(), copy.ptr()));
+}
+
 Object format(Handle fmt, std::initializer_list<Handle> args) {
     detail::ArgVector v(fmt, args);
     return own(PyObject_VectorcallMethod(PYU_STR("format"), v.data(), v.size(), nullptr));

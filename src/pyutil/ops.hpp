@@ -12,6 +12,8 @@ namespace pyutil {
 
 // ---- truth and comparison ------------------------------------------------------
 
+// type(o), borrowed: a type lives as long as its instances.
+inline Handle type_of(Handle o) { return reinterpret_cast<PyObject*>(Py_TYPE(o.ptr())); }
 // bool(o)
 inline bool truth(Handle o) { return check(PyObject_IsTrue(o.ptr())) != 0; }
 // bool(a == b) and bool(a != b): the comparison alone, as the expression does it.
@@ -27,6 +29,8 @@ inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(
 inline Object less_equal(Handle a, Handle b) { return own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LE)); }
 // isinstance(o, cls)
 inline bool isinstance(Handle o, Handle cls) { return check(PyObject_IsInstance(o.ptr(), cls.ptr())) != 0; }
+// a >= b, the result as the comparison gives it (not only its truth).
+inline Object greater_equal(Handle a, Handle b) { return own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_GE)); }
 
 // ---- numbers, sizes, texts -------------------------------------------------------
 
@@ -40,6 +44,8 @@ Py_ssize_t length(Handle o);
 inline Object add(Handle a, Handle b) { return own(PyNumber_Add(a.ptr(), b.ptr())); }
 inline Object subtract(Handle a, Handle b) { return own(PyNumber_Subtract(a.ptr(), b.ptr())); }
 inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(), b.ptr())); }
+// a += b: the result to bind to a's name (a itself for a mutable a).
+inline Object inplace_add(Handle a, Handle b) { return own(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
 // str(o), repr(o)
 inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
 inline Object repr(Handle o) { return own(PyObject_Repr(o.ptr())); }
@@ -86,6 +92,8 @@ inline Object list_of(Handle iterable) { return own(PySequence_List(iterable.ptr
 Object sorted(Handle iterable);
 // slice(start, stop)
 inline Object new_slice(Handle start, Handle stop) { return own(PySlice_New(start.ptr(), stop.ptr(), nullptr)); }
+// set.add(item) of an exact set
+inline void set_add(Handle set, Handle item) { check(PySet_Add(set.ptr(), item.ptr())); }
 // (items...) as a tuple
 Object tuple(std::initializer_list<Handle> items);
 
@@ -129,6 +137,8 @@ Object call(Handle callable, std::initializer_list<Handle> args);
 // callable(*args, **dict(zip(kwnames, kwargs))): `kwnames` is a tuple of str
 // (PYU_KWNAMES) naming the last len(kwnames) items of `args`.
 Object call_kw(Handle callable, std::initializer_list<Handle> args, Handle kwnames);
+// callable(**kwargs) for a dict `kwargs`: the callable gets a copy, as the call statement makes one.
+Object call_with_kwargs(Handle callable, Handle kwargs);
 // obj.<name>(*args), looking the method up on the object.
 Object call_method(Handle obj, Handle name, std::initializer_list<Handle> args);
 // super(cls, self).<name>(*args)

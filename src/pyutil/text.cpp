@@ -9,8 +9,6 @@ Object strip(Handle s, Handle chars) {
     return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
 }
 
-PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
-
 namespace {
 
 // The carriage returns of CRLF pairs, found with memchr for the common

@@ -63,7 +63,7 @@ admin state is XR<admin_state>Xup
 
 void script(const ModuleFrame& m) {
     m.from_import("mirel.textloom", "extend_markup");
-    m.bind("marked_up_output", own(PyUnicode_FromString(marked_up_output)));
+    m.bind("marked_up_output", pyutil::str(marked_up_output));
     pyutil::call(m.global(PYU_STR("extend_markup")), {m.global(PYU_STR("marked_up_output"))});
 }
 

@@ -9,115 +9,112 @@
 
 namespace {
 
+using pyutil::Absent;
 using pyutil::Args;
 using pyutil::Handle;
 using pyutil::Object;
+using pyutil::add;
+using pyutil::append;
+using pyutil::attr_if_present;
 using pyutil::borrow;
 using pyutil::call;
+using pyutil::call_kw;
 using pyutil::call_method;
-using pyutil::check;
+using pyutil::format;
 using pyutil::getattr;
 using pyutil::getitem;
-using pyutil::own;
+using pyutil::integer;
+using pyutil::iter;
+using pyutil::new_dict;
+using pyutil::new_list;
+using pyutil::next;
+using pyutil::setattr;
 using pyutil::setitem;
 using pyutil::truth;
+using pyutil::tuple;
 
 Object none() { return borrow(Py_None); }
-Object integer(long value) { return own(PyLong_FromLong(value)); }
 
 // The calling script: its globals and its connection alias.
 struct Script {
-    PyObject* globals;
-    PyObject* alias;
+    Handle globals;
+    Handle alias;
 
     Object name(Handle n) const { return pyutil::lookup_global(globals, n); }
-    bool bound(PyObject* n) const {
-        PyObject* value = PyDict_GetItemWithError(globals, n);
+    bool bound(Handle n) const {
+        PyObject* value = PyDict_GetItemWithError(globals.ptr(), n.ptr());
         pyutil::check_no_error();
         return value != nullptr;
     }
-    bool aliased() const { return alias != Py_None; }
+    bool aliased() const { return !alias.is_none(); }
     // What runs the script's commands: the device itself, or the connection
     // that the alias names (a plain read: its error ends the section).
-    Object connection(PyObject* uut) const { return aliased() ? getattr(uut, alias) : borrow(uut); }
+    Object connection(Handle uut) const { return aliased() ? getattr(uut, alias) : borrow(uut); }
 
-    void log(PyObject* level, PyObject* message) const { call_method(name(PYU_STR("log")), level, {message}); }
-    void info(PyObject* message) const { log(PYU_STR("info"), message); }
-    void info(const Object& message) const { info(message.ptr()); }
-    void error(const Object& message) const { log(PYU_STR("error"), message.ptr()); }
-    void info_banner(PyObject* text) const { info(call(name(PYU_STR("banner")), {text})); }
-    void info_banner(const Object& text) const { info_banner(text.ptr()); }
+    void log(Handle level, Handle message) const { call_method(name(PYU_STR("log")), level, {message}); }
+    void info(Handle message) const { log(PYU_STR("info"), message); }
+    void error(Handle message) const { log(PYU_STR("error"), message); }
+    void info_banner(Handle text) const { info(call(name(PYU_STR("banner")), {text})); }
 };
 
-Script script(PyObject* globals, PyObject* alias) {
-    if (!PyDict_Check(globals)) pyutil::raise(PyExc_TypeError, "globals must be the script's globals dict");
+Script script(Handle globals, Handle alias) {
+    if (!PyDict_Check(globals.ptr())) pyutil::raise(PyExc_TypeError, "globals must be the script's globals dict");
     return Script{globals, alias};
 }
 
-// The scripts' attribute test: any error while reading counts as absence.
-bool has_attr(PyObject* obj, PyObject* attr) {
-    PyObject* value = PyObject_GetAttr(obj, attr);
-    if (value) {
-        Py_DECREF(value);
-        return true;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw pyutil::PyError();
-    PyErr_Clear();
-    return false;
-}
-bool has_attr(const Object& obj, PyObject* attr) { return has_attr(obj.ptr(), attr); }
+// The scripts' attribute test: an Exception while reading counts as absence.
+bool has_attribute(Handle obj, Handle name) { return bool(attr_if_present(obj, name, Absent::on_exception)); }
 
 // ---- common setup and housekeeping ------------------------------------------
 
 // "STEP %s: ..." filled with self.parameters["testStep"], read now.
-Object step_text(PyObject* fmt, PyObject* section) {
-    Object step = getitem(getattr(section, PYU_STR("parameters")).ptr(), PYU_STR("testStep"));
-    return pyutil::percent_format(fmt, {step.ptr()});
+Object step_text(Handle fmt, Handle section) {
+    Object step = getitem(getattr(section, PYU_STR("parameters")), PYU_STR("testStep"));
+    return pyutil::percent_format(fmt, {step});
 }
 
 // self.failed() ends the section; should it return, the section ends anyway.
-Object fail(PyObject* section) {
+Object fail(Handle section) {
     call_method(section, PYU_STR("failed"), {});
     return none();
 }
 
 Object connect_body(const Args& a) {
     const Script s = script(a[0], a[1]);
-    PyObject *section = a[2], *testbed = a[3], *uut_name = a[4];
+    Handle section = a[2], testbed = a[3], uut_name = a[4];
     s.info_banner(PYU_STR("vettle common setup connection to device"));
-    setitem(getattr(section, PYU_STR("parameters")).ptr(), PYU_STR("testStep"), integer(1).ptr());
+    setitem(getattr(section, PYU_STR("parameters")), PYU_STR("testStep"), integer(1));
     s.info_banner(step_text(PYU_STR("STEP %s: Device Connection"), section));
-    Object uut = getitem(getattr(testbed, PYU_STR("devices")).ptr(), uut_name);
+    Object uut = getitem(getattr(testbed, PYU_STR("devices")), uut_name);
     // stored before connecting, so it stays there whatever connecting does
-    setitem(s.name(PYU_STR("parameters")), PYU_STR("uut"), uut.ptr());
-    Object connect = getattr(uut.ptr(), PYU_STR("connect"));
-    static PyObject* const alias_keyword = example::keywords({PYU_STR("alias")});
+    setitem(s.name(PYU_STR("parameters")), PYU_STR("uut"), uut);
+    Object connect = getattr(uut, PYU_STR("connect"));
     if (s.aliased())
-        pyutil::call_kw(connect.ptr(), {s.alias}, alias_keyword);
+        call_kw(connect, {s.alias}, PYU_KWNAMES("alias"));
     else
-        call(connect.ptr(), {});
-    if (!has_attr(s.connection(uut.ptr()), PYU_STR("execute"))) return fail(section);
-    Object execute = getattr(s.connection(uut.ptr()).ptr(), PYU_STR("execute"));
-    Object manager = getattr(uut.ptr(), PYU_STR("connectionmgr"));
-    Object own_connection = getattr(manager.ptr(), s.aliased() ? s.alias : PYU_STR("default"));
-    Object expected = getattr(own_connection.ptr(), PYU_STR("execute"));
-    if (truth(own(PyObject_RichCompare(execute.ptr(), expected.ptr(), Py_NE)).ptr())) return fail(section);
+        call(connect, {});
+    if (!has_attribute(s.connection(uut), PYU_STR("execute"))) return fail(section);
+    Object execute = getattr(s.connection(uut), PYU_STR("execute"));
+    Object manager = getattr(uut, PYU_STR("connectionmgr"));
+    Object own_connection = getattr(manager, s.aliased() ? s.alias : Handle(PYU_STR("default")));
+    Object expected = getattr(own_connection, PYU_STR("execute"));
+    if (pyutil::not_equal(execute, expected)) return fail(section);
     s.info(step_text(PYU_STR("STEP %s: Device Connection Passed"), section));
     return none();
 }
 
 Object show_exec_body(const Args& a) {
     const Script s = script(a[0], a[1]);
-    PyObject *section = a[2], *uut = a[3];
+    Handle section = a[2], uut = a[3];
     Object parameters = getattr(section, PYU_STR("parameters"));
-    Object step = getitem(parameters.ptr(), PYU_STR("testStep"));
-    setitem(parameters.ptr(), PYU_STR("testStep"), own(PyNumber_InPlaceAdd(step.ptr(), integer(1).ptr())).ptr());
+    Object step = getitem(parameters, PYU_STR("testStep"));
+    setitem(parameters, PYU_STR("testStep"), pyutil::inplace_add(step, integer(1)));
     s.info_banner(step_text(PYU_STR("STEP %s: Device Execution Show CMD"), section));
     s.info(PYU_STR("show clock"));
-    Object output = call_method(s.connection(uut).ptr(), PYU_STR("execute"), {PYU_STR("show clock")});
-    if (output.ptr() == Py_None) return fail(section);
+    Object output = call_method(s.connection(uut), PYU_STR("execute"), {PYU_STR("show clock")});
+    if (output.is_none()) return fail(section);
     // a one-item tuple, so that a tuple output is shown as one value
-    s.info(pyutil::percent_format(PYU_STR("The outputs is: %s"), {output.ptr()}));
+    s.info(pyutil::percent_format(PYU_STR("The outputs is: %s"), {output}));
     s.info(step_text(PYU_STR("STEP %s: Device Execution Show CMD Passed"), section));
     return none();
 }
@@ -134,48 +131,42 @@ Object do_some_cleaning_body(const Args& a) {
 
 // ---- device operations --------------------------------------------------------
 
-// tl.<operation>(...) as the scripts call it: rehearsal passes the device,
-// the show command and the pairs by position, understudy everything by
-// keyword with its alias after the device.
-Object device_operation(const Script& s, PyObject* operation, PyObject* uut, const Object& show_command,
-                            const Object& pairs, std::initializer_list<std::pair<PyObject*, PyObject*>> settings) {
-    std::vector<PyObject*> args;
-    std::vector<PyObject*> keywords;
-    if (s.aliased()) {
-        args = {uut, s.alias, show_command.ptr(), pairs.ptr()};
-        keywords = {PYU_STR("device"), PYU_STR("device_conn_alias"), PYU_STR("show_command"), PYU_STR("attrvalpairs")};
-    } else {
-        args = {uut, show_command.ptr(), pairs.ptr()};
-    }
-    for (const auto& [key, value] : settings) {
-        keywords.push_back(key);
-        args.push_back(value);
-    }
-    Object kwnames = own(PyTuple_New(static_cast<Py_ssize_t>(keywords.size())));
-    for (size_t i = 0; i < keywords.size(); ++i) PyTuple_SET_ITEM(kwnames.ptr(), i, Py_NewRef(keywords[i]));
+// tl.<operation>(...) with refresh_cache=True, and for a fill the tag
+// pattern (null for a check), as the scripts call it: rehearsal passes the
+// device, the show command and the pairs by position, understudy everything
+// by keyword with its alias after the device.
+Object device_operation(const Script& s, Handle operation, Handle uut, Handle show_command, Handle pairs,
+                        Handle fill_pattern) {
     Object callable = getattr(s.name(PYU_STR("tl")), operation);
-    return own(PyObject_Vectorcall(callable.ptr(), args.data(), args.size() - keywords.size(), kwnames.ptr()));
+    if (s.aliased() && fill_pattern)
+        return call_kw(callable, {uut, s.alias, show_command, pairs, Py_True, fill_pattern},
+                       PYU_KWNAMES("device", "device_conn_alias", "show_command", "attrvalpairs", "refresh_cache",
+                                   "regex_tag_fill_pattern"));
+    if (s.aliased())
+        return call_kw(callable, {uut, s.alias, show_command, pairs, Py_True},
+                       PYU_KWNAMES("device", "device_conn_alias", "show_command", "attrvalpairs", "refresh_cache"));
+    if (fill_pattern)
+        return call_kw(callable, {uut, show_command, pairs, Py_True, fill_pattern},
+                       PYU_KWNAMES("refresh_cache", "regex_tag_fill_pattern"));
+    return call_kw(callable, {uut, show_command, pairs, Py_True}, PYU_KWNAMES("refresh_cache"));
 }
 
 // ("show_interface_<WORD>", [], {"ifname": ifname})
-Object show_interface(PyObject* ifname) {
-    Object keywords = own(PyDict_New());
-    setitem(keywords.ptr(), PYU_STR("ifname"), ifname);
-    Object positional = own(PyList_New(0));
-    return own(PyTuple_Pack(3, PYU_STR("show_interface_<WORD>"), positional.ptr(), keywords.ptr()));
+Object show_interface(Handle ifname) {
+    Object keywords = new_dict();
+    setitem(keywords, PYU_STR("ifname"), ifname);
+    return tuple({PYU_STR("show_interface_<WORD>"), new_list(), keywords});
 }
-
-Object pair(PyObject* tag, PyObject* value) { return own(PyTuple_Pack(2, tag, value)); }
 
 // tl.ext_dictio[uut.name], read now
-Object matched_values(const Script& s, PyObject* uut) {
+Object matched_values(const Script& s, Handle uut) {
     Object table = getattr(s.name(PYU_STR("tl")), PYU_STR("ext_dictio"));
-    return getitem(table.ptr(), getattr(uut, PYU_STR("name")).ptr());
+    return getitem(table, getattr(uut, PYU_STR("name")));
 }
 
-Object parse(const Script& s, const Object& operation) {
-    Object result = call_method(operation.ptr(), PYU_STR("parse"), {});
-    s.info(pyutil::format(PYU_STR("Parsing result : {}"), {result.ptr()}));
+Object parse(const Script& s, Handle operation) {
+    Object result = call_method(operation, PYU_STR("parse"), {});
+    s.info(format(PYU_STR("Parsing result : {}"), {result}));
     return result;
 }
 
@@ -184,85 +175,77 @@ Object parse(const Script& s, const Object& operation) {
 // The Tcl reference mapping under "show.intf." keys, or a null object when
 // the connection has no handle, the bridge could not be imported (no Tcl call
 // is made then) or the Tcl parse reports failure.
-Object tcl_reference(const Script& s, PyObject* uut, PyObject* if_name) {
-    if (!has_attr(s.connection(uut), PYU_STR("handle"))) return {};
+Object tcl_reference(const Script& s, Handle uut, Handle if_name) {
+    if (!has_attribute(s.connection(uut), PYU_STR("handle"))) return {};
     if (!s.bound(PYU_STR("tcl")) || !s.bound(PYU_STR("KeyedList"))) return {};
     call_method(s.name(PYU_STR("tcl")), PYU_STR("eval"), {PYU_STR("package require vorq")});
-    Object kwargs = own(PyDict_New());
-    setitem(kwargs.ptr(), PYU_STR("device"), getattr(s.connection(uut).ptr(), PYU_STR("handle")).ptr());
-    setitem(kwargs.ptr(), PYU_STR("exec"), pyutil::format(PYU_STR("show interface {}"), {if_name}).ptr());
-    Object abstract = getattr(getattr(s.name(PYU_STR("tcl")), PYU_STR("q")).ptr(), PYU_STR("abstract"));
-    Object no_args = own(PyTuple_New(0));
-    Object result = own(PyObject_Call(abstract.ptr(), no_args.ptr(), kwargs.ptr()));
-    if (!truth(getitem(result.ptr(), integer(0).ptr()).ptr())) return {};
-    Object keyed = call_method(s.name(PYU_STR("KeyedList")), PYU_STR("from_tcl"),
-                                   {getitem(result.ptr(), integer(1).ptr()).ptr()});
-    Object fields = call(reinterpret_cast<PyObject*>(&PyDict_Type), {keyed.ptr()});
-    Object reference = own(PyDict_New());
-    Object it = pyutil::iter(fields.ptr());
-    while (Object key = pyutil::next(it.ptr())) {
-        Object tag = own(PyNumber_Add(PYU_STR("show.intf."), key.ptr()));
-        setitem(reference.ptr(), tag.ptr(), getitem(fields.ptr(), key.ptr()).ptr());
-    }
+    Object device = getattr(s.connection(uut), PYU_STR("handle"));
+    Object command = format(PYU_STR("show interface {}"), {if_name});
+    Object abstract = getattr(getattr(s.name(PYU_STR("tcl")), PYU_STR("q")), PYU_STR("abstract"));
+    Object result = call_kw(abstract, {device, command}, PYU_KWNAMES("device", "exec"));
+    if (!truth(getitem(result, integer(0)))) return {};
+    Object keyed = call_method(s.name(PYU_STR("KeyedList")), PYU_STR("from_tcl"), {getitem(result, integer(1))});
+    Object fields = call(reinterpret_cast<PyObject*>(&PyDict_Type), {keyed});
+    Object reference = new_dict();
+    Object it = iter(fields);
+    while (Object key = next(it)) setitem(reference, add(PYU_STR("show.intf."), key), getitem(fields, key));
     s.info(reference);
     return reference;
 }
 
-void compare(const Script& s, PyObject* uut, const Object& reference) {
+void compare(const Script& s, Handle uut, Handle reference) {
     Object python = matched_values(s, uut);
-    s.info(pyutil::format(PYU_STR("Parsing details : {}"), {python.ptr()}));
+    s.info(format(PYU_STR("Parsing details : {}"), {python}));
     if (!reference) {
         s.info(PYU_STR("TCL reference parse not available: comparison skipped"));
         return;
     }
-    Object diff = call(s.name(PYU_STR("DictDiffer")), {python.ptr(), reference.ptr()});
+    Object diff = call(s.name(PYU_STR("DictDiffer")), {python, reference});
     s.info(PYU_STR("\nTCL vs Python parse comparison analysis:"));
-    s.info(pyutil::format(PYU_STR("\nKeys present in TCL but not present in Python : {}"),
-                          {call_method(diff.ptr(), PYU_STR("removed"), {}).ptr()}));
-    s.info(pyutil::format(PYU_STR("\nKeys present in Python but not present in TCL : {}"),
-                          {call_method(diff.ptr(), PYU_STR("added"), {}).ptr()}));
-    if (!truth(call_method(diff.ptr(), PYU_STR("changed"), {}).ptr())) return;
+    s.info(format(PYU_STR("\nKeys present in TCL but not present in Python : {}"),
+                  {call_method(diff, PYU_STR("removed"), {})}));
+    s.info(format(PYU_STR("\nKeys present in Python but not present in TCL : {}"),
+                  {call_method(diff, PYU_STR("added"), {})}));
+    if (!truth(call_method(diff, PYU_STR("changed"), {}))) return;
     s.info(PYU_STR("\nThe following values differed between TCL and Python :"));
-    Object changed = call_method(diff.ptr(), PYU_STR("changed"), {});
-    Object it = pyutil::iter(changed.ptr());
-    while (Object key = pyutil::next(it.ptr())) {
-        s.info(pyutil::format(PYU_STR("Key : {}, TCL value : {}, Python value : {}"),
-                              {key.ptr(), getitem(reference.ptr(), key.ptr()).ptr(),
-                               getitem(python.ptr(), key.ptr()).ptr()}));
+    Object changed = call_method(diff, PYU_STR("changed"), {});
+    Object it = iter(changed);
+    while (Object key = next(it)) {
+        s.info(format(PYU_STR("Key : {}, TCL value : {}, Python value : {}"),
+                      {key, getitem(reference, key), getitem(python, key)}));
     }
 }
 
-void check_interface(const Script& s, PyObject* uut, PyObject* ifname, const Object& pairs) {
-    Object tlcheck = device_operation(s, PYU_STR("oper_check"), uut, show_interface(ifname), pairs,
-                                          {{PYU_STR("refresh_cache"), Py_True}});
-    if (truth(parse(s, tlcheck).ptr()))
-        s.info(pyutil::format(PYU_STR("Parsing details : {}"), {matched_values(s, uut).ptr()}));
+void check_interface(const Script& s, Handle uut, Handle ifname, Handle pairs) {
+    Object tlcheck = device_operation(s, PYU_STR("oper_check"), uut, show_interface(ifname), pairs, Handle());
+    if (truth(parse(s, tlcheck)))
+        s.info(format(PYU_STR("Parsing details : {}"), {matched_values(s, uut)}));
     else
-        s.error(pyutil::str(tlcheck.ptr()));
+        s.error(pyutil::str(tlcheck));
 }
 
 Object comparison_body(const Args& a) {
     const Script s = script(a[0], a[1]);
-    PyObject *uut = a[2], *if_name = a[3], *mtu = a[4];
+    Handle uut = a[2], if_name = a[3], mtu = a[4];
     Object reference = tcl_reference(s, uut, if_name);
 
-    Object to_parse = own(PyList_New(0));
-    check(PyList_Append(to_parse.ptr(), pair(PYU_STR("show.intf.if_name"), if_name).ptr()));
+    Object to_parse = new_list();
+    append(to_parse, tuple({PYU_STR("show.intf.if_name"), if_name}));
     Object tlfill = device_operation(s, PYU_STR("oper_fill"), uut, show_interface(if_name), to_parse,
-                                         {{PYU_STR("refresh_cache"), Py_True},
-                                          {PYU_STR("regex_tag_fill_pattern"), PYU_STR(R"(show\.intf)")}});
+                                     PYU_STR(R"(show\.intf)"));
     Object result = parse(s, tlfill);
-    if (has_attr(s.connection(uut), PYU_STR("handle"))) {
-        if (truth(result.ptr()))
+    if (has_attribute(s.connection(uut), PYU_STR("handle"))) {
+        if (truth(result))
             compare(s, uut, reference);
         else
-            s.error(pyutil::str(tlfill.ptr()));
+            s.error(pyutil::str(tlfill));
     }
 
-    Object to_check = own(PyList_New(0));
-    for (const Object& p : {pair(PYU_STR("show.intf.if_name"), if_name), pair(PYU_STR("show.intf.line_protocol"), PYU_STR("up")),
-                                pair(PYU_STR("show.intf.mtu"), mtu), pair(PYU_STR("show.intf.admin_state"), PYU_STR("up"))})
-        check(PyList_Append(to_check.ptr(), p.ptr()));
+    Object to_check = new_list();
+    append(to_check, tuple({PYU_STR("show.intf.if_name"), if_name}));
+    append(to_check, tuple({PYU_STR("show.intf.line_protocol"), PYU_STR("up")}));
+    append(to_check, tuple({PYU_STR("show.intf.mtu"), mtu}));
+    append(to_check, tuple({PYU_STR("show.intf.admin_state"), PYU_STR("up")}));
     check_interface(s, uut, if_name, to_check);
     check_interface(s, uut, PYU_STR(""), to_check);
     return none();
@@ -270,67 +253,58 @@ Object comparison_body(const Args& a) {
 
 Object tabular_body(const Args& a) {
     const Script s = script(a[0], a[1]);
-    PyObject *uut = a[2], *header_fields = a[3], *title_pattern = a[4], *index = a[5];
+    Handle uut = a[2], header_fields = a[3], title_pattern = a[4], index = a[5];
     Object operation = getattr(s.name(PYU_STR("tl")), PYU_STR("oper_fill_tabular"));
-    static PyObject* const aliased_keywords =
-        example::keywords({PYU_STR("device"), PYU_STR("device_conn_alias"), PYU_STR("show_command"),
-                           PYU_STR("refresh_cache"), PYU_STR("header_fields"), PYU_STR("index"),
-                           PYU_STR("table_title_pattern")});
-    static PyObject* const keywords =
-        example::keywords({PYU_STR("device"), PYU_STR("show_command"), PYU_STR("refresh_cache"),
-                           PYU_STR("header_fields"), PYU_STR("index"), PYU_STR("table_title_pattern")});
     Object res = s.aliased()
-        ? pyutil::call_kw(operation.ptr(),
-                          {uut, s.alias, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
-                          aliased_keywords)
-        : pyutil::call_kw(operation.ptr(), {uut, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
-                          keywords);
-    Object formatted = call_method(s.name(PYU_STR("pprint")), PYU_STR("pformat"),
-                                       {getattr(res.ptr(), PYU_STR("entries")).ptr()});
-    s.info(own(PyNumber_Add(PYU_STR("Tabular parse result:\n"), formatted.ptr())));
+                     ? call_kw(operation, {uut, s.alias, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
+                               PYU_KWNAMES("device", "device_conn_alias", "show_command", "refresh_cache",
+                                           "header_fields", "index", "table_title_pattern"))
+                     : call_kw(operation, {uut, PYU_STR("SHOW_ARP"), Py_True, header_fields, index, title_pattern},
+                               PYU_KWNAMES("device", "show_command", "refresh_cache", "header_fields", "index",
+                                           "table_title_pattern"));
+    Object formatted = call_method(s.name(PYU_STR("pprint")), PYU_STR("pformat"), {getattr(res, PYU_STR("entries"))});
+    s.info(add(PYU_STR("Tabular parse result:\n"), formatted));
     return none();
 }
 
 // ---- DictDiffer -----------------------------------------------------------------
 
 Object differ_init_body(const Args& a) {
-    PyObject *self = a[0], *current_dict = a[1], *past_dict = a[2];
-    pyutil::setattr(self, PYU_STR("current_dict"), current_dict);
-    pyutil::setattr(self, PYU_STR("past_dict"), past_dict);
-    Object set_current = own(PySet_New(call_method(current_dict, PYU_STR("keys"), {}).ptr()));
-    Object set_past = own(PySet_New(call_method(past_dict, PYU_STR("keys"), {}).ptr()));
-    pyutil::setattr(self, PYU_STR("set_current"), set_current.ptr());
-    pyutil::setattr(self, PYU_STR("set_past"), set_past.ptr());
-    Object intersect = call_method(getattr(self, PYU_STR("set_current")).ptr(), PYU_STR("intersection"),
-                                       {getattr(self, PYU_STR("set_past")).ptr()});
-    pyutil::setattr(self, PYU_STR("intersect"), intersect.ptr());
+    Handle self = a[0], current_dict = a[1], past_dict = a[2];
+    setattr(self, PYU_STR("current_dict"), current_dict);
+    setattr(self, PYU_STR("past_dict"), past_dict);
+    Object set_current = pyutil::new_set(call_method(current_dict, PYU_STR("keys"), {}));
+    Object set_past = pyutil::new_set(call_method(past_dict, PYU_STR("keys"), {}));
+    setattr(self, PYU_STR("set_current"), set_current);
+    setattr(self, PYU_STR("set_past"), set_past);
+    Object intersect = call_method(getattr(self, PYU_STR("set_current")), PYU_STR("intersection"),
+                                   {getattr(self, PYU_STR("set_past"))});
+    setattr(self, PYU_STR("intersect"), intersect);
     return none();
 }
 
-Object difference(PyObject* self, PyObject* keys) {
-    return own(PyNumber_Subtract(getattr(self, keys).ptr(), getattr(self, PYU_STR("intersect")).ptr()));
+Object difference(Handle self, Handle keys) {
+    return pyutil::subtract(getattr(self, keys), getattr(self, PYU_STR("intersect")));
 }
 
 Object added_body(const Args& a) { return difference(a[0], PYU_STR("set_current")); }
 Object removed_body(const Args& a) { return difference(a[0], PYU_STR("set_past")); }
 
-// The keys of `intersect` whose past value compares to the current one by
-// `op`: a rich comparison without the identity shortcut, so NaN differs
-// from itself.
-Object compared(PyObject* self, int op) {
-    Object result = own(PySet_New(nullptr));
-    Object it = pyutil::iter(getattr(self, PYU_STR("intersect")).ptr());
-    while (Object key = pyutil::next(it.ptr())) {
-        Object past = getitem(getattr(self, PYU_STR("past_dict")).ptr(), key.ptr());
-        Object current = getitem(getattr(self, PYU_STR("current_dict")).ptr(), key.ptr());
-        if (truth(own(PyObject_RichCompare(past.ptr(), current.ptr(), op)).ptr()))
-            check(PySet_Add(result.ptr(), key.ptr()));
+// The keys of `intersect` whose past and current values stand in `relation`:
+// a plain comparison without the identity shortcut, so NaN differs from itself.
+Object compared(Handle self, bool (*relation)(Handle, Handle)) {
+    Object result = pyutil::new_set();
+    Object it = iter(getattr(self, PYU_STR("intersect")));
+    while (Object key = next(it)) {
+        Object past = getitem(getattr(self, PYU_STR("past_dict")), key);
+        Object current = getitem(getattr(self, PYU_STR("current_dict")), key);
+        if (relation(past, current)) pyutil::set_add(result, key);
     }
     return result;
 }
 
-Object changed_body(const Args& a) { return compared(a[0], Py_NE); }
-Object unchanged_body(const Args& a) { return compared(a[0], Py_EQ); }
+Object changed_body(const Args& a) { return compared(a[0], pyutil::not_equal); }
+Object unchanged_body(const Args& a) { return compared(a[0], pyutil::equal); }
 
 // ---- module -------------------------------------------------------------------------
 

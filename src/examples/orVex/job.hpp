@@ -12,7 +12,6 @@ using pyutil::Handle;
 using pyutil::ModuleFrame;
 using pyutil::Object;
 using pyutil::borrow;
-using pyutil::check;
 using pyutil::own;
 
 // The script parameters of one device kind.
@@ -26,14 +25,14 @@ struct DeviceKind {
 };
 
 inline Object text_list(const std::vector<const char*>& items) {
-    Object list = own(PyList_New(0));
-    for (const char* item : items) check(PyList_Append(list.ptr(), own(PyUnicode_FromString(item)).ptr()));
+    Object list = pyutil::new_list();
+    for (const char* item : items) pyutil::append(list, pyutil::str(item));
     return list;
 }
 
 inline Object int_list(const std::vector<long>& items) {
-    Object list = own(PyList_New(0));
-    for (long item : items) check(PyList_Append(list.ptr(), own(PyLong_FromLong(item)).ptr()));
+    Object list = pyutil::new_list();
+    for (long item : items) pyutil::append(list, pyutil::integer(item));
     return list;
 }
 
@@ -46,26 +45,22 @@ inline void run_job(const ModuleFrame& m, const DeviceKind& kind) {
     Object absolute = pyutil::call(abspath, {m.global(PYU_STR("__file__"))});
     Object test_path = pyutil::call(dirname, {absolute});
 
-    Object chosen_uut_device = own(PyUnicode_FromString(kind.uut_name));
-    Object stdby_device = own(PyUnicode_FromString("notreallyadevice"));
-    Object if_name = own(PyUnicode_FromString(kind.if_name));
-    Object mtu = own(PyLong_FromLong(kind.mtu));
+    Object chosen_uut_device = pyutil::str(kind.uut_name);
+    Object stdby_device = pyutil::str("notreallyadevice");
+    Object if_name = pyutil::str(kind.if_name);
+    Object mtu = pyutil::integer(kind.mtu);
     Object header_fields = text_list(kind.header_fields);
     Object show_arp_table_parse_index = int_list(kind.index);
-    Object show_arp_table_title_pattern =
-        kind.title_pattern ? own(PyUnicode_FromString(kind.title_pattern)) : borrow(Py_None);
+    Object show_arp_table_title_pattern = kind.title_pattern ? pyutil::str(kind.title_pattern) : borrow(Py_None);
 
     Object run = m.global(PYU_STR("run"));
     // plain concatenation, not a path join
-    Object testscript = own(PyNumber_Add(test_path.ptr(), PYU_STR("/rehearsal.py")));
-    static PyObject* const kwnames =
-        example::keywords({PYU_STR("testscript"), PYU_STR("uut_name"), PYU_STR("stdby_name"), PYU_STR("if_name"),
-                           PYU_STR("mtu"), PYU_STR("show_arp_header_fields"), PYU_STR("show_arp_table_parse_index"),
-                           PYU_STR("show_arp_table_title_pattern")});
+    Object testscript = pyutil::add(test_path, PYU_STR("/rehearsal.py"));
     pyutil::call_kw(run,
-                    {testscript.ptr(), chosen_uut_device.ptr(), stdby_device.ptr(), if_name.ptr(), mtu.ptr(),
-                     header_fields.ptr(), show_arp_table_parse_index.ptr(), show_arp_table_title_pattern.ptr()},
-                    kwnames);
+                    {testscript, chosen_uut_device, stdby_device, if_name, mtu, header_fields,
+                     show_arp_table_parse_index, show_arp_table_title_pattern},
+                    PYU_KWNAMES("testscript", "uut_name", "stdby_name", "if_name", "mtu", "show_arp_header_fields",
+                                "show_arp_table_parse_index", "show_arp_table_title_pattern"));
 }
 
 template <const DeviceKind& Kind>

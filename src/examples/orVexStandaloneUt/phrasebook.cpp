@@ -28,11 +28,10 @@ void run(const ModuleFrame& m, Handle name, Handle os, BindFirst&& bind_first, b
     pyutil::setattr(dev1(m), PYU_STR("name"), name);
     pyutil::setattr(dev1(m), PYU_STR("os"), os);
     bind_first();
-    static PyObject* const kw = keywords({PYU_STR("refresh_cache")});
     m.bind("tlfill", pyutil::call_kw(m.global(PYU_STR("oper_fill")),
                                      {dev1(m), m.global(PYU_STR("args")), m.global(PYU_STR("attrValPairsToParse")),
                                       Py_True},
-                                     kw));
+                                     PYU_KWNAMES("refresh_cache")));
     m.bind("result", pyutil::call_method(m.global(PYU_STR("tlfill")), PYU_STR("parse"), {}));
     if (separated) print(m, PYU_STR("\n\n"));
     print(m, heading);
@@ -61,9 +60,9 @@ void script(const ModuleFrame& m) {
     m.bind("regex", own(Py_BuildValue("{s{ss}s{ss}}", "pellam", "dummy_regex_tag", "dummy_regex",
                                       "brume", "dummy_regex_tag", "dummy_regex")));
     {
-        static PyObject* const kw = keywords({PYU_STR("show_cmds"), PYU_STR("regex_ext")});
         Object extend = pyutil::getattr(m.global(PYU_STR("textloom")), PYU_STR("extend"));
-        pyutil::call_kw(extend, {m.global(PYU_STR("show_cmds")), m.global(PYU_STR("regex"))}, kw);
+        pyutil::call_kw(extend, {m.global(PYU_STR("show_cmds")), m.global(PYU_STR("regex"))},
+                        PYU_KWNAMES("show_cmds", "regex_ext"));
     }
 
     PyObject* positional = PYU_STR("Using a positional argument to specify the CLI command:");

@@ -28,8 +28,7 @@ Total Level-2 LSP count: 4     Local Level-2 LSP count: 1
 )text";
 
 Object hexint_body(const Args& a) {
-    Object base = own(PyLong_FromLong(16));
-    return pyutil::call(a.frame().global(PYU_STR("int")), {a[0], base});
+    return pyutil::call(a.frame().global(PYU_STR("int")), {a[0], pyutil::integer(16)});
 }
 pyutil::FunctionSpec hexint_spec{"_hexint", "_hexint", {{"val"}}, hexint_body};
 
@@ -40,26 +39,24 @@ pyutil::FunctionSpec cleanup_lsp_id_spec{"cleanupLspId", "cleanupLspId", {{"fiel
 // keeps the default of oper_fill_tabular (the command runs on the device).
 Object init_body(const Args& a) {
     const ModuleFrame m = a.frame();
-    PyObject *self = a[0], *device = a[1], *show_command = a[2];
+    Handle self = a[0], device = a[1], show_command = a[2];
     Object headers = own(Py_BuildValue("[sssss]", "LSPID", "LSP Seq Num", "LSP Checksum", "LSP Holdtime",
                                        "ATT/P/OL"));
     Object labels = headers;
     Object parent =
         pyutil::call(m.global(PYU_STR("super")), {m.global(PYU_STR("my_isis_database_column_parser_t")), self});
     Object parent_init = pyutil::getattr(parent, PYU_STR("__init__"));
-    static PyObject* const kw = keywords({PYU_STR("header_fields"), PYU_STR("table_terminal_pattern"),
-                                          PYU_STR("table_title_pattern"), PYU_STR("label_fields")});
-    pyutil::call_kw(parent_init.ptr(),
-                    {device, show_command, headers.ptr(), PYU_STR("Total Level-[12] LSP count:"),
-                     PYU_STR(R"(IS-IS (?:[-\w]+ )?\(?Level-([12])\)? Link State Database:?)"), labels.ptr()},
-                    kw);
+    pyutil::call_kw(parent_init,
+                    {device, show_command, headers, PYU_STR("Total Level-[12] LSP count:"),
+                     PYU_STR(R"(IS-IS (?:[-\w]+ )?\(?Level-([12])\)? Link State Database:?)"), labels},
+                    PYU_KWNAMES("header_fields", "table_terminal_pattern", "table_title_pattern", "label_fields"));
     return borrow(Py_None);
 }
 pyutil::FunctionSpec init_spec{"__init__", "my_isis_database_column_parser_t.__init__",
                                {{"self"}, {"device"}, {"show_command"}}, init_body};
 
 Object cleanup_entry_field_body(const Args& a) {
-    PyObject *header = a[1], *field = a[2];
+    Handle header = a[1], field = a[2];
     if (equal(header, PYU_STR("LSPID"))) return pyutil::call(a.frame().global(PYU_STR("cleanupLspId")), {field});
     return borrow(field);
 }
@@ -69,10 +66,14 @@ pyutil::FunctionSpec cleanup_entry_field_spec{"cleanup_entry_field",
 
 Object make_parser_class(const ModuleFrame& m) {
     Object hexint = m.global(PYU_STR("_hexint"));
-    Object field_mapping = own(Py_BuildValue("{sOsOsOsO}", "LSPID", m.global(PYU_STR("str")).ptr(), "LSP Seq Num",
-                                             hexint.ptr(), "LSP Checksum", hexint.ptr(), "LSP Holdtime", Py_None));
-    Object table_title_mapping = own(Py_BuildValue("[O]", m.global(PYU_STR("int")).ptr()));
-    Object bases = own(PyTuple_Pack(1, m.global(PYU_STR("oper_fill_tabular")).ptr()));
+    Object field_mapping = pyutil::new_dict();
+    pyutil::setitem(field_mapping, PYU_STR("LSPID"), m.global(PYU_STR("str")));
+    pyutil::setitem(field_mapping, PYU_STR("LSP Seq Num"), hexint);
+    pyutil::setitem(field_mapping, PYU_STR("LSP Checksum"), hexint);
+    pyutil::setitem(field_mapping, PYU_STR("LSP Holdtime"), Py_None);
+    Object table_title_mapping = pyutil::new_list();
+    pyutil::append(table_title_mapping, m.global(PYU_STR("int")));
+    Object bases = pyutil::tuple({m.global(PYU_STR("oper_fill_tabular"))});
     return pyutil::make_class("my_isis_database_column_parser_t", bases, m, nullptr,
                               {{"field_mapping", field_mapping},
                                {"table_title_mapping", table_title_mapping},
@@ -86,13 +87,11 @@ Object make_parser_class(const ModuleFrame& m) {
 Object holdtime_under_test(const ModuleFrame& m) {
     try {
         Object entries = pyutil::getattr(m.global(PYU_STR("result")), PYU_STR("entries"));
-        Object level = own(PyLong_FromLong(2));
-        Object table = pyutil::getitem(entries.ptr(), level.ptr());
-        Object row = pyutil::getitem(table.ptr(), PYU_STR("wend.01-00"));
-        return pyutil::getitem(row.ptr(), PYU_STR("LSP Holdtime"));
+        Object table = pyutil::getitem(entries, pyutil::integer(2));
+        Object row = pyutil::getitem(table, PYU_STR("wend.01-00"));
+        return pyutil::getitem(row, PYU_STR("LSP Holdtime"));
     } catch (PyError&) {
-        if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw;
-        PyErr_Clear();
+        if (!pyutil::CaughtError::fetch_if(PyExc_KeyError)) throw;
         return Object();
     }
 }
@@ -104,13 +103,15 @@ void script(const ModuleFrame& m) {
         m.from_import("mirel", "textloom");
         m.from_import("mirel.textloom", "oper_fill_tabular");
     });
-    m.bind("third_show_command_output_example", own(PyUnicode_FromString(third_show_command_output_example)));
+    m.bind("third_show_command_output_example", pyutil::str(third_show_command_output_example));
     m.bind("_hexint", pyutil::make_function<hexint_spec>(m));
     m.bind("cleanupLspId", pyutil::make_function<cleanup_lsp_id_spec>(m));
     m.bind("my_isis_database_column_parser_t", make_parser_class(m));
 
-    m.bind("device_kwargs", own(Py_BuildValue("{sOsO}", "is_connected.return_value", Py_True, "execute.return_value",
-                                              m.global(PYU_STR("third_show_command_output_example")).ptr())));
+    Object device_kwargs = pyutil::new_dict();
+    pyutil::setitem(device_kwargs, PYU_STR("is_connected.return_value"), Py_True);
+    pyutil::setitem(device_kwargs, PYU_STR("execute.return_value"), m.global(PYU_STR("third_show_command_output_example")));
+    m.bind("device_kwargs", device_kwargs);
     m.bind("dev1", mock_configured(m, m.global(PYU_STR("device_kwargs"))));
     m.bind("result", pyutil::call(m.global(PYU_STR("my_isis_database_column_parser_t")),
                                   {m.global(PYU_STR("dev1")), PYU_STR("show isis database")}));
