@@ -30,7 +30,7 @@ def drawn_table(draw):
     first = draw(st.lists(st.sampled_from(HEADINGS), min_size=width, max_size=width))
     header_fields = [first, draw(st.lists(st.sampled_from(HEADINGS), min_size=width, max_size=width))] \
         if multi_line else first
-    delimiter = draw(st.sampled_from(["", "|", "|", "||", "!", "\u2502", "e"]))
+    delimiter = draw(st.sampled_from(["", "|", "|", "||", "!", "\u2502", "e", " ", "\n|", "\\"]))
     bar = delimiter or "|"
     lines = []
     for _ in range(draw(st.integers(1, 8))):
