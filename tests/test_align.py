@@ -86,3 +86,26 @@ def test_rebound_functions_give_the_same_alignment(core, parser, case, right_jus
         assert parser.align_table(text, header_fields, None, delimiter, right_justified) == expected
     finally:
         core.sub, core.escape = re.sub, re.escape
+
+
+PORTS = "| Port | Status |\n| eth0 | up     |\n| eth1 |        |\n"
+
+
+def test_alignment_from_a_rebound_compile(core, parser):
+    # the compile aligns another table meanwhile and rebinds sub for the later steps
+    import re
+    parser.multi_line = False
+    inner = []
+
+    def compile(pattern):
+        if not inner:
+            inner.append(None)
+            inner[0] = parser.align_table(PORTS, ["Port", "Status"], None, "", True)
+            core.sub = lambda pattern, repl, string: re.sub(pattern, lambda m: repl, string)
+            core.compile = re.compile
+        return re.compile(pattern)
+    core.compile = compile
+    text = "| Port | Status |\n| eth\u4e00 | up |\n|  | \U0001f600 |\n"
+    assert parser.align_table(text, ["Port", "Status"], None, "|", False) \
+        == align_reference.align_table(False, text, ["Port", "Status"], "|", False)
+    assert inner == [align_reference.align_table(False, PORTS, ["Port", "Status"], "", True)]

@@ -661,7 +661,7 @@ Object marked_table(Handle table, Handle delimiter, bool& native) {
 
 Object align_table_body(const Args& a) {
     Handle self = a[0], table = a[1], header_fields = a[2];
-    Object delimiter = equal(a[4], empty_str()) ? borrow(PYU_STR("|")) : borrow(a[4]);
+    Object delimiter = equal(a[4], pyutil::empty_str()) ? borrow(PYU_STR("|")) : borrow(a[4]);
     const bool multi_line = truth(getattr(self, PYU_STR("multi_line")));
     Py_ssize_t the_length = -1;
     if (multi_line) {
