@@ -7,20 +7,29 @@ operation on given output.  Prints the time per row or line at each size and
 its ratio to the time per row or line at the smallest size: a ratio near 1
 at every size is a linear parse.
 
+Then the alignment of a drawn table of nine columns (10^5 rows by default),
+by core and by the plain-Python transcription of its steps, each in a child
+process of its own: the time and the peak resident memory the call adds, with
+the sizes of the input and of the result (in bytes of their str objects).
+
     .venv/bin/python bench/scale.py [--rows 10000,100000,1000000] [--lines 1000,10000,100000]
+                                    [--drawn-rows 100000] [--repeat 3]
 """
 import argparse
 import gc
+import json
 import os
+import subprocess
 import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [ROOT, os.path.join(ROOT, "standins"), os.path.join(ROOT, "bench")]
+sys.path[:0] = [ROOT, os.path.join(ROOT, "standins"), os.path.join(ROOT, "bench"), os.path.join(ROOT, "tests")]
 
 import mirel.textloom._textloom as tl  # noqa: E402
 import mirel.textloom.core as core  # noqa: E402
 from tabular import HEADINGS, arp_table  # noqa: E402
+import align_reference  # noqa: E402
 
 
 def bar_table(rows):
@@ -92,14 +101,92 @@ def check_section(name, n, ok):
     assert ok, (name, n)
 
 
+DRAWN_HEADINGS = HEADINGS + ["Vlan", "State", "Description"]
+
+
+def drawn_table(rows):
+    """Nine columns drawn with "|", one blank around every cell text, a title line first."""
+    def line(cells):
+        return "|" + "|".join(" %s " % c for c in cells) + "|\n"
+    out = ["Address table\n", line(h.replace("\\", "") for h in DRAWN_HEADINGS)]
+    for i in range(rows):
+        out.append(line(["Internet", "10.%d.%d.%d" % (i >> 16 & 255, i >> 8 & 255, i & 255),
+                         "-" if i % 17 == 0 else str(i % 240), "%04x.%04x.%04x" % (i >> 32, i >> 16 & 0xFFFF, i & 0xFFFF),
+                         "ARPA", "Vlan%d" % (100 + i % 40), str(100 + i % 40), "up" if i % 5 else "   ",
+                         "rack %d" % (i % 12)]))
+    return "".join(out)
+
+
+def memory_kb(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def drawn_child(which, rows):
+    """One alignment in this (fresh) process: seconds, peak memory added, sizes."""
+    text = drawn_table(rows)
+    parser = core.column_table_result_core_t.__new__(core.column_table_result_core_t)
+    parser.multi_line = False
+    if which == "core":
+        align = lambda: parser.align_table(text, DRAWN_HEADINGS, None, "|", False)
+    else:
+        align = lambda: align_reference.align_table(False, text, DRAWN_HEADINGS, "|", False)
+    gc.collect()
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")  # the peak starts again from here
+    except OSError:
+        pass
+    before = memory_kb("VmRSS")
+    start = time.perf_counter()
+    result = align()
+    elapsed = time.perf_counter() - start
+    peak = memory_kb("VmHWM") - before
+    print(json.dumps({"seconds": elapsed, "peak_kb": peak, "input": sys.getsizeof(text),
+                      "result": sys.getsizeof(result), "chars": len(result)}))
+
+
+def drawn_report(rows, repeat):
+    """The alignment by core and by the transcription, each case in child processes, best of `repeat`."""
+    runs = {}
+    for _ in range(repeat):
+        for which in ("core", "python"):
+            out = subprocess.run([sys.executable, __file__, "--drawn-child", which, str(rows)],
+                                 check=True, capture_output=True, text=True).stdout
+            run = json.loads(out)
+            best = runs.get(which)
+            if best is None or run["seconds"] < best["seconds"]:
+                runs[which] = dict(run, peak_kb=min(run["peak_kb"], best["peak_kb"]) if best else run["peak_kb"])
+    ours, theirs = runs["core"], runs["python"]
+    print("drawn table, %d rows, 9 columns: %.1f MB in, %.1f MB (%d characters) out"
+          % (rows, ours["input"] / 1e6, ours["result"] / 1e6, ours["chars"]))
+    print("%-14s %10s %10s %16s" % ("", "seconds", "us/row", "peak added (MB)"))
+    for name, run in (("align_table", ours), ("transcription", theirs)):
+        print("%-14s %10.3f %10.2f %16.1f" % (name, run["seconds"], run["seconds"] / rows * 1e6, run["peak_kb"] / 1e3))
+    print("speed: %.1fx the transcription; peak added / (input + result): %.2f (transcription %.2f)"
+          % (theirs["seconds"] / ours["seconds"], ours["peak_kb"] * 1e3 / (ours["input"] + ours["result"]),
+             theirs["peak_kb"] * 1e3 / (theirs["input"] + theirs["result"])))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--rows", default="10000,100000,1000000", help="table sizes, comma-separated")
     ap.add_argument("--lines", default="1000,10000,100000", help="section sizes, comma-separated")
+    ap.add_argument("--drawn-rows", type=int, default=100000, help="rows of the drawn table aligned on its own")
+    ap.add_argument("--repeat", type=int, default=3, help="child processes per alignment case (best taken)")
+    ap.add_argument("--drawn-child", nargs=2, metavar=("WHICH", "ROWS"), help=argparse.SUPPRESS)
     args = ap.parse_args()
+    if args.drawn_child:
+        drawn_child(args.drawn_child[0], int(args.drawn_child[1]))
+        return
     report("rows", [int(s) for s in args.rows.split(",")], tabular_cases, check_table)
     print()
     report("lines", [int(s) for s in args.lines.split(",")], nontabular_cases, check_section)
+    print()
+    drawn_report(args.drawn_rows, args.repeat)
 
 
 if __name__ == "__main__":

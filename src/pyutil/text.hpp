@@ -5,6 +5,9 @@
 
 namespace pyutil {
 
+// isinstance(o, str)
+inline bool is_str(Handle o) { return PyUnicode_Check(o.ptr()); }
+
 // s.strip(chars) for a str `s` and a str of characters `chars`.
 Object strip(Handle s, Handle chars);
 
