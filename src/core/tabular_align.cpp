@@ -596,18 +596,6 @@ U32 code_points(Handle s) {
     return out;
 }
 
-// `needle in text`, scanning for its first character at memchr speed.
-bool holds(Handle text, Handle needle) {
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr()), m = PyUnicode_GET_LENGTH(needle.ptr());
-    if (m == 0) return true;
-    const Py_UCS4 first = PyUnicode_READ_CHAR(needle.ptr(), 0);
-    for (Py_ssize_t at = 0; (at = PyUnicode_FindChar(text.ptr(), first, at, n, 1)) >= 0; ++at) {
-        if (at + m > n) return false;
-        if (PyUnicode_Tailmatch(text.ptr(), needle.ptr(), at, at + m, -1) == 1) return true;
-    }
-    return false;
-}
-
 // text with its empty cells marked (when `mark`) and every delimiter replaced
 // by the separator, as one str: for a delimiter that spans lines.
 template <class C>
@@ -674,7 +662,7 @@ Object align_table_body(const Args& a) {
     Object marked = marked_table(table, delimiter, native);
     // no row has two cells without a delimiter (or a separator) in the text; with
     // re's own functions nobody sees the searches and compiles that would tell so
-    if (native && !holds(table, delimiter) && !holds(table, PYU_STR("#_D_#")) &&
+    if (native && !pyutil::str_contains(table, delimiter) && !pyutil::str_contains(table, PYU_STR("#_D_#")) &&
         global(PYU_STR("search")).is(re_search()) && global(PYU_STR("compile")).is(re_compile()))
         return borrow(table);
     const U32 d = code_points(delimiter);
