@@ -24,6 +24,11 @@ inline bool same_or_equal(Handle a, Handle b) {
 // `a is not b and a != b`: the inequality containers use.
 inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0; }
 
+// isinstance(o, cls)
+inline bool isinstance(Handle o, Handle cls) { return check(PyObject_IsInstance(o.ptr(), cls.ptr())) != 0; }
+// type(o)
+inline Handle type_of(Handle o) { return reinterpret_cast<PyObject*>(Py_TYPE(o.ptr())); }
+
 // ---- numbers, sizes, texts -------------------------------------------------------
 
 // int(n)
@@ -73,6 +78,12 @@ inline void append(Handle list, Handle item) { check(PyList_Append(list.ptr(), i
 // A new list or dict.
 inline Object new_list() { return own(PyList_New(0)); }
 inline Object new_dict() { return own(PyDict_New()); }
+// list(iterable)
+inline Object list_of(Handle iterable) { return own(PySequence_List(iterable.ptr())); }
+// slice(start, stop)
+inline Object new_slice(Handle start, Handle stop) { return own(PySlice_New(start.ptr(), stop.ptr(), nullptr)); }
+// dict.get(key) of a dict, owned; a null object when the key is absent
+Object dict_get(Handle dict, Handle key);
 // (items...) as a tuple
 Object tuple(std::initializer_list<Handle> items);
 
