@@ -175,13 +175,14 @@ void RowFiler::file_cells(Handle names, bool pure_cut, Cut&& cut) {
     uint64_t stamp = 0;
     bool fresh = false;
     Py_ssize_t i = 0;
-    for (; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
-        Object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
+    PyObject* const seq = columns.ptr();  // a list or tuple
+    for (; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+        Object hdr = borrow(PySequence_Fast_GET_ITEM(seq, i));
         if (templated && (static_cast<size_t>(i) >= template_names_.size() || !hdr.is(template_names_[i]))) {
             leaf = leaf_of_first(leaf, static_cast<size_t>(i));
             templated = false;
         }
-        const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
+        const bool last = i == PySequence_Fast_GET_SIZE(seq) - 1;
         Object cell = cut(i, last);
         if (!fresh || !pure_cut) stamp = attrs_.stamp();
         fresh = is_exact_str(hdr);  // (the leaf's SetItem hashes it)
@@ -239,7 +240,7 @@ Object map_entry_field(Handle self, Handle mapping_object, Handle header, Handle
         if (ismethod(head)) args.push_back(self.ptr());
         args.push_back(field.ptr());
         // the further items as they are after ismethod, which may change the list
-        Object extras = own(PyList_GetSlice(converter.ptr(), 1, PyList_GET_SIZE(converter.ptr())));
+        Object extras = own(PyList_GetSlice(converter.ptr(), 1, PY_SSIZE_T_MAX));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(extras.ptr()); ++i) args.push_back(PyList_GET_ITEM(extras.ptr(), i));
         return own(PyObject_Vectorcall(head.ptr(), args.data(), args.size(), nullptr));
     }
