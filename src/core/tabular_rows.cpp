@@ -19,9 +19,6 @@ bool ismethod(Handle o) {
     return truth(call(f, {o}));
 }
 
-// hasattr(o, name), counting any error as absence.
-bool has_attribute(Handle o, Handle name) { return bool(attr_if_present(o, name, Absent::on_any_error)); }
-
 // The position of the first element of `index` equal to column i, or -1;
 // `pure` is cleared when comparing may have run Python code.
 Py_ssize_t index_position(Handle index, Py_ssize_t i, bool& pure) {
@@ -217,12 +214,15 @@ void RowFiler::file_cells(Handle names, bool pure_cut, Cut&& cut) {
 }
 
 Object RowFiler::key_of(Handle cleaned, Handle value) {
-    // no str has __cmp__, so the first rule never holds for one
+    // an attribute whose read fails in any way counts as absent; no str has
+    // __cmp__, so the first rule never holds for one
     if (!is_exact_str(value) && truth(Object(attrs_.get(index_objects_).value)) &&
-        has_attribute(value, PYU_STR("__cmp__")) && has_attribute(value, PYU_STR("__hash__")))
+        attr_if_present(value, PYU_STR("__cmp__"), Absent::on_any_error) &&
+        attr_if_present(value, PYU_STR("__hash__"), Absent::on_any_error))
         return borrow(value);
     if (isstr(value)) return borrow(value);
-    if (truth(Object(attrs_.get(index_mapped_string_).value)) && has_attribute(value, PYU_STR("__str__")))
+    if (truth(Object(attrs_.get(index_mapped_string_).value)) &&
+        attr_if_present(value, PYU_STR("__str__"), Absent::on_any_error))
         return str(value);
     return borrow(cleaned);
 }
