@@ -238,6 +238,7 @@ private:
 };
 
 Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_justified) {
+    // (each in a statement of its own: the groups are read in their order)
     auto group_length = [&](Py_ssize_t k) { return length(call_method(m, PYU_STR("group"), {integer(k)})); };
     auto columns = [&] {
         const bool multi = truth(getattr(self, PYU_STR("multi_line")));
@@ -248,13 +249,15 @@ Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_jus
         const Py_ssize_t n = columns();
         Py_ssize_t end = 0;
         for (Py_ssize_t k = 1; k <= 2 * n - 1; k += 2) {
-            Py_ssize_t start = end;
-            end = start + group_length(k) + group_length(k + 1);
+            const Py_ssize_t start = end;
+            end += group_length(k);
+            end += group_length(k + 1);
             bounds.emplace_back(start, end);
         }
         return bounds;
     }
-    Py_ssize_t first = group_length(1) + group_length(2);
+    Py_ssize_t first = group_length(1);
+    first += group_length(2);
     try {
         first += group_length(3);
     } catch (PyError&) {
@@ -266,8 +269,9 @@ Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_jus
     const Py_ssize_t groups = length(call_method(m, PYU_STR("groups"), {}));
     Py_ssize_t end = first;
     for (Py_ssize_t k = 4; k <= 2 * n; k += 2) {
-        Py_ssize_t start = end;
-        end = start + group_length(k) + (k + 1 < groups ? group_length(k + 1) : 0);
+        const Py_ssize_t start = end;
+        end += group_length(k);
+        if (k + 1 < groups) end += group_length(k + 1);
         bounds.emplace_back(start, end);
     }
     return bounds;
