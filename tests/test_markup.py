@@ -238,6 +238,16 @@ def test_convert_goes_through_escape(core):
     assert Octets().convert("brume", "mtu XNX5 bytes", 0) == ("mtu", r"mtu\s+(\d+) octets")
 
 
+@pytest.mark.parametrize("line", ["mtu XNX5 bytes", "XNX5", "a, b XNX5"])
+@pytest.mark.parametrize("escaped, error", [(list, "must be str, not list"), (str.encode, "must be str, not bytes")])
+def test_escape_override_returning_no_str(core, line, escaped, error):
+    class Odd(core._mk_textloom_t):
+        def escape(self, line):
+            return escaped(line)
+    with pytest.raises(TypeError, match=error):
+        Odd().convert("brume", line, 0)
+
+
 # ---- block compilation ----------------------------------------------------------------------------
 
 def test_desc_max(mk):

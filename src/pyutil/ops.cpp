@@ -47,6 +47,12 @@ TextBuilder& TextBuilder::operator<<(Handle piece) {
 
 Object TextBuilder::joined() const { return own(PyUnicode_Join(PYU_STR(""), pieces_.ptr())); }
 
+Object sorted(Handle iterable) {
+    Object list = list_of(iterable);
+    check(PyList_Sort(list.ptr()));
+    return list;
+}
+
 Object tuple(std::initializer_list<Handle> items) {
     Object t = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
     Py_ssize_t i = 0;

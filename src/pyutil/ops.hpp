@@ -23,7 +23,8 @@ inline bool same_or_equal(Handle a, Handle b) {
 }
 // `a is not b and a != b`: the inequality containers use.
 inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE)) != 0; }
-
+// a <= b, the result as the comparison gives it (not only its truth).
+inline Object less_equal(Handle a, Handle b) { return own(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LE)); }
 // isinstance(o, cls)
 inline bool isinstance(Handle o, Handle cls) { return check(PyObject_IsInstance(o.ptr(), cls.ptr())) != 0; }
 // type(o)
@@ -44,6 +45,8 @@ inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(
 // str(o), repr(o)
 inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
 inline Object repr(Handle o) { return own(PyObject_Repr(o.ptr())); }
+// A new str of a UTF-8 C text.
+inline Object str(const char* utf8) { return own(PyUnicode_FromString(utf8)); }
 // The empty str.
 Handle empty_str();
 // fmt.format(*args) for a format text `fmt` (a str).
@@ -78,8 +81,11 @@ inline void append(Handle list, Handle item) { check(PyList_Append(list.ptr(), i
 // A new list or dict.
 inline Object new_list() { return own(PyList_New(0)); }
 inline Object new_dict() { return own(PyDict_New()); }
-// list(iterable)
+// set(iterable), or set() without one.
+inline Object new_set(Handle iterable = Handle()) { return own(PySet_New(iterable.ptr())); }
+// list(iterable), sorted(iterable)
 inline Object list_of(Handle iterable) { return own(PySequence_List(iterable.ptr())); }
+Object sorted(Handle iterable);
 // slice(start, stop)
 inline Object new_slice(Handle start, Handle stop) { return own(PySlice_New(start.ptr(), stop.ptr(), nullptr)); }
 // dict.get(key) of a dict, owned; a null object when the key is absent

@@ -9,18 +9,6 @@ Object strip(Handle s, Handle chars) {
     return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
 }
 
-Py_ssize_t find(Handle s, Handle part, Py_ssize_t start, Py_ssize_t end) {
-    Py_ssize_t at = PyUnicode_Find(s.ptr(), part.ptr(), start, end, 1);
-    if (at == -2) throw PyError();
-    return at;
-}
-
-Py_ssize_t find_char(Handle s, Py_UCS4 c, Py_ssize_t start, Py_ssize_t end) {
-    Py_ssize_t at = PyUnicode_FindChar(s.ptr(), c, start, end, 1);
-    if (at == -2) throw PyError();
-    return at;
-}
-
 PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
 
 namespace {
@@ -81,6 +69,26 @@ Object crlf_to_lf_plus_lf(Handle text) {
     else
         copy_without_cr_before_lf(static_cast<const Py_UCS4*>(data), n, static_cast<Py_UCS4*>(dest));
     return out;
+}
+
+bool str_contains(Handle s, Handle part) { return check(PyUnicode_Contains(s.ptr(), part.ptr())) != 0; }
+
+Py_ssize_t rfind(Handle s, Handle part) {
+    Py_ssize_t at = PyUnicode_Find(s.ptr(), part.ptr(), 0, PY_SSIZE_T_MAX, -1);
+    if (at == -2) throw PyError();
+    return at;
+}
+
+Py_ssize_t find(Handle s, Handle part, Py_ssize_t start, Py_ssize_t end) {
+    Py_ssize_t at = PyUnicode_Find(s.ptr(), part.ptr(), start, end, 1);
+    if (at == -2) throw PyError();
+    return at;
+}
+
+Py_ssize_t find_char(Handle s, Py_UCS4 c, Py_ssize_t start, Py_ssize_t end) {
+    Py_ssize_t at = PyUnicode_FindChar(s.ptr(), c, start, end, 1);
+    if (at == -2) throw PyError();
+    return at;
 }
 
 }  // namespace pyutil
