@@ -220,7 +220,9 @@ Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object
     return concat(pattern, PYU_STR("[ \t]*[\n\r]+"));
 }
 
-Object compile_header_pattern_body(const Args& a) { return compile_user_pattern(header_pattern_text(a[0], a[1], nullptr)); }
+Object compile_header_pattern_body(const Args& a) {
+    return compile_user_pattern(header_pattern_text(a[0], a[1], nullptr));
+}
 
 Object heading_literal_prefix(const std::vector<Object>& texts) {
     // a text that could close its group early or set flags for the whole expression

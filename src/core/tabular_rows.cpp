@@ -207,7 +207,8 @@ void RowFiler::file_cells(Handle names, bool pure_cut, Cut&& cut) {
         }
         setitem(leaf, hdr, value);
     }
-    if (templated && static_cast<size_t>(i) != template_names_.size()) leaf = leaf_of_first(leaf, static_cast<size_t>(i));
+    if (templated && static_cast<size_t>(i) != template_names_.size())
+        leaf = leaf_of_first(leaf, static_cast<size_t>(i));
     Object level = attrs_.get(entries_).value;
     for (Py_ssize_t p = 0; p + 1 < nkeys; ++p) level = level_under(level, Object(keys_[p]));
     if (nkeys > 0) setitem(level, Object(keys_[nkeys - 1]), leaf);
