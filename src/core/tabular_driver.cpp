@@ -114,11 +114,15 @@ public:
                 current_ = static_cast<Py_ssize_t>(tables_.size());
                 tables_.emplace_back();
                 title_lines_.push_back(line);
-                setitem(titles_, line, integer(current_));
+                dict_set(titles_, line, integer(current_));
             }
             title_ = line;
         }
-        if (title_ && not_equal(line, title_)) tables_[current_].push_back({text.ptr(), start, end});
+        if (!title_) return;
+        // line != title, the exact strs of a str output compared in place
+        const bool other = is_exact_str(line) && is_exact_str(title_) ? PyUnicode_Compare(line.ptr(), title_.ptr()) != 0
+                                                                      : not_equal(line, title_);
+        if (other) tables_[current_].push_back({text.ptr(), start, end});
     }
 
     // "{f}\n{z}" for each title f and its table z as align_table gives it back, joined.

@@ -131,14 +131,14 @@ bool RowFiler::use_template(Handle columns) {
         template_names_.push_back(borrow(name));
     }
     Object leaf = new_dict();
-    for (const Object& name : template_names_) setitem(leaf, name, Py_None);
+    for (const Object& name : template_names_) dict_set(leaf, name, Py_None);
     leaf_template_ = leaf;
     return true;
 }
 
 Object RowFiler::leaf_of_first(Handle leaf, size_t count) const {
     Object out = new_dict();
-    for (size_t k = 0; k < count; ++k) setitem(out, template_names_[k], getitem(leaf, template_names_[k]));
+    for (size_t k = 0; k < count; ++k) dict_set(out, template_names_[k], getitem(leaf, template_names_[k]));
     return out;
 }
 
@@ -205,7 +205,7 @@ void RowFiler::file_cells(Handle names, bool pure_cut, Cut&& cut) {
             keys_[pos] = key_of(cleaned, value);
             fresh = false;
         }
-        setitem(leaf, hdr, value);
+        dict_set(leaf, hdr, value);
     }
     if (templated && static_cast<size_t>(i) != template_names_.size())
         leaf = leaf_of_first(leaf, static_cast<size_t>(i));
