@@ -212,6 +212,40 @@ def test_worked_example_of_column_bounds(core, recorder, right_justified, bounds
     assert t.calls == [("10.0.0.1        5    0011.2233.4455", ARP_HEADINGS, bounds)]
 
 
+@pytest.mark.parametrize("right_justified", [False, True])
+def test_heading_groups_are_read_in_their_order(core, recorder, right_justified):
+    asked = []
+
+    class Match:
+        def __init__(self, m):
+            self.m = m
+
+        def group(self, k):
+            asked.append(k)
+            return self.m.group(k)
+
+        def __getattr__(self, name):
+            return getattr(self.m, name)
+
+    class Heading:
+        def __init__(self, expr):
+            self.expr = expr
+
+        def finditer(self, text):
+            return map(Match, self.expr.finditer(text))
+
+        def __getattr__(self, name):
+            return getattr(self.expr, name)
+
+    class Wrapped(recorder):
+        def compile_header_pattern(self, header_fields):
+            return Heading(super().compile_header_pattern(header_fields))
+
+    t = parse(core, WORKED, ARP_HEADINGS, right_justified=right_justified, cls=Wrapped)
+    assert asked == sorted(asked) and len(asked) >= 5
+    assert t.calls == parse(core, WORKED, ARP_HEADINGS, right_justified=right_justified, cls=recorder).calls
+
+
 def test_single_line_heading_rows(core, recorder):
     text = "Address         Age  Interface\n10.0.0.1        5    eth0   \n10.0.0.2        7    eth1\n\n"
     t = parse(core, text, ["Address", "Age", "Interface"], cls=recorder)

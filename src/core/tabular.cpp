@@ -4,6 +4,7 @@
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/regex.hpp"
+#include "pyutil/text.hpp"
 
 namespace core::tabular {
 
@@ -11,27 +12,14 @@ using namespace pyutil;
 
 BaseMethods base;
 
-namespace {
+PyObject* re_compile() { return PYU_ONCE(getattr(import("re"), PYU_STR("compile"))); }
+PyObject* re_search() { return PYU_ONCE(getattr(import("re"), PYU_STR("search"))); }
+PyObject* re_sub() { return PYU_ONCE(getattr(import("re"), PYU_STR("sub"))); }
+PyObject* re_escape() { return PYU_ONCE(getattr(import("re"), PYU_STR("escape"))); }
 
-PyObject* re_function(const char* name) {
-    return own(PyObject_GetAttrString(pyutil::import("re").ptr(), name)).release();  // kept for the process
-}
+Object compile_user_pattern(Handle compile, Handle pattern) { return call(compile, {hoist_global_flags(pattern)}); }
 
-}  // namespace
-
-PyObject* re_compile() { static PyObject* const f = re_function("compile"); return f; }
-PyObject* re_search() { static PyObject* const f = re_function("search"); return f; }
-PyObject* re_sub() { static PyObject* const f = re_function("sub"); return f; }
-PyObject* re_escape() { static PyObject* const f = re_function("escape"); return f; }
-
-Object compile_user_pattern(Handle compile, PyObject* pattern) {
-    Object hoisted = hoist_global_flags(pattern);
-    return call(compile, {hoisted.ptr()});
-}
-
-Object compile_user_pattern(PyObject* pattern) { return compile_user_pattern(global(PYU_STR("compile")), pattern); }
-
-// ---- names read at each use -----------------------------------------------------
+Object compile_user_pattern(Handle pattern) { return compile_user_pattern(global(PYU_STR("compile")), pattern); }
 
 namespace {
 
@@ -50,15 +38,14 @@ Object get_init_info_body(const Args&) {
 Object cleanup_entry_field_body(const Args& a) { return borrow(a[2]); }
 
 Object find_entry_in_list_body(const Args& a) {
-    PyObject* self = a[0];
-    PyObject* regex = a[1];
+    Handle self = a[0], regex = a[1];
     Object it = iter(a[2]);
-    Object zero = own(PyLong_FromLong(0));
-    while (Object ent = next(it.ptr())) {
-        Object first = getitem(ent.ptr(), zero.ptr());
-        Object m = call(global(PYU_STR("search")), {regex, first.ptr()});
-        setattr(self, PYU_STR("last_find_match"), m.ptr());
-        if (m.ptr() != Py_None) return ent;
+    Object zero = integer(0);
+    while (Object ent = next(it)) {
+        Object first = getitem(ent, zero);
+        Object m = call(global(PYU_STR("search")), {regex, first});
+        setattr(self, PYU_STR("last_find_match"), m);
+        if (!m.is_none()) return ent;
     }
     return borrow(Py_None);
 }
@@ -66,9 +53,9 @@ Object find_entry_in_list_body(const Args& a) {
 Object find_entry_index_list_body(const Args& a) {
     Object level = getattr(a[0], PYU_STR("entries"));
     Object it = iter(a[1]);
-    while (Object key = next(it.ptr())) {
-        if (!contains(level.ptr(), key.ptr())) return borrow(Py_None);
-        level = getitem(level.ptr(), key.ptr());
+    while (Object key = next(it)) {
+        if (!contains(level, key)) return borrow(Py_None);
+        level = getitem(level, key);
     }
     return level;
 }
@@ -78,21 +65,20 @@ Object find_entry_index_list_body(const Args& a) {
 Object core_init_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* index = a[3];
-    setattr(self, PYU_STR("entries"), own(PyDict_New()).ptr());
+    setattr(self, PYU_STR("entries"), new_dict());
     if (PyLong_Check(index)) {
-        Object list = own(PyList_New(0));
-        check(PyList_Append(list.ptr(), index));
-        setattr(self, PYU_STR("index"), list.ptr());
+        Object list = new_list();
+        append(list, index);
+        setattr(self, PYU_STR("index"), list);
     } else if (PyList_Check(index)) {
         setattr(self, PYU_STR("index"), index);
     } else {
-        Object text = str(index);
-        raise(PyExc_ValueError, own(PyUnicode_Concat(text.ptr(), PYU_STR(" is not an int or list of ints"))).ptr());
+        raise(PyExc_ValueError, concat(str(index), PYU_STR(" is not an int or list of ints")));
     }
     // column_result_t's constructor itself, whatever the object's class puts before it
     PyObject* settings[] = {self, a[1], a[2], a[4], a[5], a[6], a[7], a[8], a[9], a[10]};
     Object init = getattr(global(PYU_STR("column_result_t")), PYU_STR("__init__"));
-    if (init.ptr() == base.init) return driver_body(Args(settings, a.module().ptr()));
+    if (init.is(base.init)) return driver_body(Args(settings, a.module().ptr()));
     return own(PyObject_Vectorcall(init.ptr(), settings, 10, nullptr));
 }
 
@@ -183,8 +169,7 @@ const char* const core_doc =
     "t.entries['10.0.0.1']['0011.2233.4455'] is the row.";
 
 Object method(Object m, PyObject*& function) {
-    function = m.ptr();
-    Py_INCREF(function);  // kept for the process, to tell overrides from it
+    function = m.new_ref();  // kept for the process, to tell overrides from it
     return m;
 }
 
@@ -195,74 +180,68 @@ Object method(Object m, PyObject*& function) {
 namespace {
 
 // ([ \t]*)(text) for every heading text of `line`, appended to `pattern`.
-Object ordering_header(PyObject* line, Object pattern, std::vector<Object>* texts) {
+Object ordering_header(Handle line, Object pattern, std::vector<Object>* texts) {
     Object it = iter(line);
-    while (Object text = next(it.ptr())) {
-        pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \t]*)(")));
-        pattern = own(PyUnicode_Concat(pattern.ptr(), text.ptr()));
-        pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR(")")));
+    while (Object text = next(it)) {
+        pattern = concat(pattern, PYU_STR("([ \t]*)("));
+        pattern = concat(pattern, text);
+        pattern = concat(pattern, PYU_STR(")"));
         if (texts) texts->push_back(text);
     }
     return pattern;
 }
 
-bool all_lists(PyObject* header_fields) {
+bool all_lists(Handle header_fields) {
     Object it = iter(header_fields);
-    while (Object e = next(it.ptr()))
+    while (Object e = next(it))
         if (!PyList_Check(e.ptr())) return false;
     return true;
 }
 
 }  // namespace
 
-Object header_pattern_text(PyObject* self, PyObject* header_fields, std::vector<Object>* texts) {
+Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object>* texts) {
     Object pattern = borrow(empty_str());
     setattr(self, PYU_STR("multi_line"), Py_True);
     if (all_lists(header_fields)) {
         Object lines = iter(header_fields);
         bool first = true;
-        while (Object line = next(lines.ptr())) {
-            pattern = ordering_header(line.ptr(), pattern, texts);
+        while (Object line = next(lines)) {
+            pattern = ordering_header(line, pattern, texts);
             // an empty first line puts a line separator first
             if (first && texts && texts->empty()) texts = nullptr;
             first = false;
-            pattern = own(PyUnicode_Concat(pattern.ptr(), PYU_STR("([ \n]*)")));
+            pattern = concat(pattern, PYU_STR("([ \n]*)"));
         }
     } else {
         setattr(self, PYU_STR("multi_line"), Py_False);
         pattern = ordering_header(header_fields, pattern, texts);
     }
-    return own(PyUnicode_Concat(pattern.ptr(), PYU_STR("[ \t]*[\n\r]+")));
+    return concat(pattern, PYU_STR("[ \t]*[\n\r]+"));
 }
 
 Object compile_header_pattern_body(const Args& a) {
-    return compile_user_pattern(header_pattern_text(a[0], a[1], nullptr).ptr());
+    return compile_user_pattern(header_pattern_text(a[0], a[1], nullptr));
 }
-
-namespace {
-
-bool is_blank(Py_UCS4 c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 Object heading_literal_prefix(const std::vector<Object>& texts) {
     // a text that could close its group early or set flags for the whole expression
     for (const Object& text : texts)
-        if (!PyUnicode_Check(text.ptr()) || !groups_balance(text) || has_inline_flags(text)) return {};
+        if (!is_str(text) || !groups_balance(text) || has_inline_flags(text)) return {};
     if (texts.empty()) return {};
     const Object& first = texts.front();
     const Py_ssize_t n = literal_prefix_length(first);
     if (n <= 0 || is_blank(CodePoints(first)[0])) return {};
-    return own(PyUnicode_Substring(first.ptr(), 0, n));
+    return substring(first, 0, n);
 }
 
 // ---- classes -----------------------------------------------------------------
 
 Object make_column_result_class_impl() {
     const pyutil::ModuleFrame& n = frame();
-    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
-    return make_class("column_result_t", bases.ptr(), n, base_doc,
-                      {{"field_mapping", own(PyDict_New())},
+    Object bases = tuple({reinterpret_cast<PyObject*>(&PyBaseObject_Type)});
+    return make_class("column_result_t", bases, n, base_doc,
+                      {{"field_mapping", new_dict()},
                        {"table_title_mapping", borrow(Py_None)},
                        {"add_entry", make_method<add_entry_spec>(n)},
                        {"get_init_info", make_method<get_init_info_spec>(n)},
@@ -280,8 +259,7 @@ Object make_column_result_class_impl() {
 
 Object make_column_table_result_core_class_impl(Handle base_class) {
     const pyutil::ModuleFrame& n = frame();
-    Object bases = own(PyTuple_Pack(1, base_class.ptr()));
-    return make_class("column_table_result_core_t", bases.ptr(), n, core_doc,
+    return make_class("column_table_result_core_t", tuple({base_class}), n, core_doc,
                       {{"index_objects", borrow(Py_True)},
                        {"index_mapped_string", borrow(Py_False)},
                        {"__init__", make_method<core_init_spec>(n)},

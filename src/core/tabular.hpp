@@ -22,15 +22,13 @@ extern BaseMethods base;
 using pyutil::CodePoints;
 
 inline bool is_space(Py_UCS4 c) { return Py_UNICODE_ISSPACE(c); }
+inline bool is_blank(Py_UCS4 c) { return c == ' ' || c == '\t'; }
 
 // Shrinks [start, end) by white space at both ends, as str.strip() does.
 inline void strip_range(const CodePoints& t, Py_ssize_t& start, Py_ssize_t& end) {
     while (start < end && is_space(t[start])) ++start;
     while (end > start && is_space(t[end - 1])) --end;
 }
-
-// The empty str, shared.
-inline PyObject* empty_str() { return PYU_STR(""); }
 
 // re's own functions, to tell them from a rebinding of core's names.
 PyObject* re_compile();
@@ -41,12 +39,8 @@ PyObject* re_escape();
 // compile(pattern) through core's current `compile` (or the `compile` given),
 // with global inline flags moved to the front as the older series accepted
 // them anywhere.
-Object compile_user_pattern(PyObject* pattern);
-Object compile_user_pattern(Handle compile, PyObject* pattern);
-
-// The names read at each use (pyutil/hooks.hpp), under the names the tabular files use.
-using GlobalName = pyutil::CachedGlobal;
-using Attrs = pyutil::AttrCache;
+Object compile_user_pattern(Handle pattern);
+Object compile_user_pattern(Handle compile, Handle pattern);
 
 // Column bounds (start, end) of one heading, offsets from the start of a line.
 using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
@@ -56,27 +50,27 @@ using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
 // object's are the base's own.
 class RowFiler {
 public:
-    RowFiler(PyObject* self, Attrs& attrs);
+    RowFiler(Handle self, pyutil::AttrCache& attrs);
     // The row text[start:end] (already stripped of trailing white space), cut at
     // the driver's own bounds.
-    void file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds);
+    void file(Handle text, Py_ssize_t start, Py_ssize_t end, Handle names, const Bounds& bounds);
     // add_entry(line, header_fields, field_delims) with whatever the caller passes.
-    void file(PyObject* line, PyObject* names, PyObject* field_delims);
+    void file(Handle line, Handle names, Handle field_delims);
 
 private:
     // `pure_cut`: cutting a cell runs no Python code.
     template <class Cut>
-    void file_cells(PyObject* names, bool pure_cut, Cut&& cut);
-    Object key_of(PyObject* cleaned, PyObject* value);
+    void file_cells(Handle names, bool pure_cut, Cut&& cut);
+    Object key_of(Handle cleaned, Handle value);
     // Whether the leaf template holds `columns` (making it anew when it can).
-    bool use_template(PyObject* columns);
+    bool use_template(Handle columns);
     // A leaf of the first `count` template names with their values in `leaf`.
-    Object leaf_of_first(PyObject* leaf, size_t count) const;
-    Object cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
+    Object leaf_of_first(Handle leaf, size_t count) const;
+    Object cell(Handle text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
 
-    PyObject* self_;
-    Attrs& attrs_;
-    Attrs::Slot cleanup_, map_, field_mapping_, index_, entries_, index_objects_, index_mapped_string_;
+    Handle self_;
+    pyutil::AttrCache& attrs_;
+    pyutil::AttrCache::Slot cleanup_, map_, field_mapping_, index_, entries_, index_objects_, index_mapped_string_;
     std::vector<Object> keys_;
     // A dict of the column names, copied for each leaf: one allocation, no resizing.
     Object leaf_template_;
@@ -92,7 +86,7 @@ private:
 };
 
 // _map_entry_field(header, field) of column_result_t, with its field_mapping.
-Object map_entry_field(PyObject* self, PyObject* mapping, PyObject* header, PyObject* field);
+Object map_entry_field(Handle self, Handle mapping, Handle header, Handle field);
 
 // The bodies of the methods, for the class definitions.
 Object driver_body(const Args& a);
@@ -106,7 +100,7 @@ Object add_entries_to_results_body(const Args& a);
 // on self as compile_header_pattern does.  `texts`, when given, receives the
 // heading texts in the order they went in, or stays empty when the expression
 // does not start with the first of them.
-Object header_pattern_text(PyObject* self, PyObject* header_fields, std::vector<Object>* texts);
+Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object>* texts);
 
 // The first heading text's literal start, when every match of the heading
 // expression built from `texts` (as header_pattern_text gave them) must begin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "core/tabular.hpp"
 #include "pyutil/ops.hpp"
+#include "pyutil/text.hpp"
 
 namespace core::tabular {
 
@@ -10,31 +11,21 @@ using namespace pyutil;
 
 namespace {
 
-// hasattr(), counting any error as absence.
-bool has_attr(PyObject* o, PyObject* name) {
-    PyObject* value = nullptr;
-    int found = _PyObject_LookupAttr(o, name, &value);
-    Py_XDECREF(value);
-    if (found < 0) PyErr_Clear();
-    return found > 0;
-}
-
 // inspect.ismethod(o) through core's current `inspect`.
-bool ismethod(PyObject* o) {
-    static PyObject* const original =
-        own(PyObject_GetAttrString(pyutil::import("inspect").ptr(), "ismethod")).release();
+bool ismethod(Handle o) {
+    Handle original = PYU_ONCE(getattr(import("inspect"), PYU_STR("ismethod")));
     Object f = getattr(global(PYU_STR("inspect")), PYU_STR("ismethod"));
-    if (f.ptr() == original) return check(PyObject_IsInstance(o, reinterpret_cast<PyObject*>(&PyMethod_Type))) != 0;
-    return truth(call(f.ptr(), {o}).ptr());
+    if (f.is(original)) return isinstance(o, reinterpret_cast<PyObject*>(&PyMethod_Type));
+    return truth(call(f, {o}));
 }
 
 // The position of the first element of `index` equal to column i, or -1;
 // `pure` is cleared when comparing may have run Python code.
-Py_ssize_t index_position(PyObject* index, Py_ssize_t i, bool& pure) {
-    if (PyList_CheckExact(index)) {
+Py_ssize_t index_position(Handle index, Py_ssize_t i, bool& pure) {
+    if (PyList_CheckExact(index.ptr())) {
         Object column;
-        for (Py_ssize_t p = 0; p < PyList_GET_SIZE(index); ++p) {
-            PyObject* item = PyList_GET_ITEM(index, p);
+        for (Py_ssize_t p = 0; p < PyList_GET_SIZE(index.ptr()); ++p) {
+            PyObject* item = PyList_GET_ITEM(index.ptr(), p);
             if (PyLong_CheckExact(item) || PyBool_Check(item)) {
                 int overflow = 0;
                 long v = PyLong_AsLongAndOverflow(item, &overflow);
@@ -42,32 +33,41 @@ Py_ssize_t index_position(PyObject* index, Py_ssize_t i, bool& pure) {
                 continue;
             }
             pure = false;
-            if (!column) column = own(PyLong_FromSsize_t(i));
+            if (!column) column = integer(i);
             Object held = borrow(item);
-            if (check(PyObject_RichCompareBool(held.ptr(), column.ptr(), Py_EQ))) return p;
+            if (same_or_equal(held, column)) return p;
         }
         return -1;
     }
     pure = false;
-    Object column = own(PyLong_FromSsize_t(i));
-    if (!contains(index, column.ptr())) return -1;
-    Object p = call_method(index, PYU_STR("index"), {column.ptr()});
+    Object column = integer(i);
+    if (!contains(index, column)) return -1;
+    Object p = call_method(index, PYU_STR("index"), {column});
+    // a position beyond the C range is the IndexError of the list assignment it is used for
     Py_ssize_t pos = PyNumber_AsSsize_t(p.ptr(), PyExc_IndexError);
     check_no_error();
     return pos;
 }
 
 // A str cut from a row: text[start:end] stripped, with Python's slicing bounds.
-Object stripped_cell(PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+Object stripped_cell(Handle text, Py_ssize_t start, Py_ssize_t end) {
     CodePoints t(text);
     strip_range(t, start, end);
     if (start >= end) return borrow(empty_str());
-    return own(PyUnicode_Substring(text, start, end));
+    return substring(text, start, end);
+}
+
+// level[key], a new dict put there first when key is not in level.
+Object level_under(Handle level, Handle key) {
+    if (contains(level, key)) return getitem(level, key);
+    Object inner = new_dict();
+    setitem(level, key, inner);
+    return PyDict_CheckExact(level.ptr()) ? inner : getitem(level, key);
 }
 
 }  // namespace
 
-RowFiler::RowFiler(PyObject* self, Attrs& attrs)
+RowFiler::RowFiler(Handle self, AttrCache& attrs)
     : self_(self),
       attrs_(attrs),
       cleanup_{PYU_STR("cleanup_entry_field"), base.cleanup_entry_field},
@@ -78,7 +78,7 @@ RowFiler::RowFiler(PyObject* self, Attrs& attrs)
       index_objects_{PYU_STR("index_objects")},
       index_mapped_string_{PYU_STR("index_mapped_string")} {}
 
-void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* names, const Bounds& bounds) {
+void RowFiler::file(Handle text, Py_ssize_t start, Py_ssize_t end, Handle names, const Bounds& bounds) {
     const Py_ssize_t length = end - start;
     file_cells(names, true, [&](Py_ssize_t i, bool last) {
         if (static_cast<size_t>(i) >= bounds.size()) raise(PyExc_IndexError, "list index out of range");
@@ -88,89 +88,82 @@ void RowFiler::file(PyObject* text, Py_ssize_t start, Py_ssize_t end, PyObject* 
     });
 }
 
-Object RowFiler::cell(PyObject* text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
+Object RowFiler::cell(Handle text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column) {
     const CodePoints t(text);
     strip_range(t, start, end);
     const Py_ssize_t n = end - start;
     if (n <= 0) return borrow(empty_str());
     if (cache_.size() <= static_cast<size_t>(column)) cache_.resize(static_cast<size_t>(column) + 1);
     ColumnCache& c = cache_[column];
-    if (n > 32 || (c.lookups >= 512 && c.hits * 4 < c.lookups)) return own(PyUnicode_Substring(text, start, end));
+    if (n > 32 || (c.lookups >= 512 && c.hits * 4 < c.lookups)) return substring(text, start, end);
     size_t hash = static_cast<size_t>(n);
     for (Py_ssize_t i = start; i < end; ++i) hash = hash * 31 + t[i];
     Object& cached = c.slots[(hash ^ (hash >> 7)) % ColumnCache::size];
     ++c.lookups;
-    if (cached && PyUnicode_GET_LENGTH(cached.ptr()) == n) {
-        const CodePoints k(cached.ptr());
+    if (cached) {
+        const CodePoints k(cached);
         Py_ssize_t i = 0;
-        while (i < n && k[i] == t[start + i]) ++i;
+        while (k.size() == n && i < n && k[i] == t[start + i]) ++i;
         if (i == n) {
             ++c.hits;
             return cached;
         }
     }
-    cached = own(PyUnicode_Substring(text, start, end));
+    cached = substring(text, start, end);
     return cached;
 }
 
-bool RowFiler::use_template(PyObject* columns) {
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(columns);
+bool RowFiler::use_template(Handle columns) {
+    PyObject* const seq = columns.ptr();  // a list or tuple
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
     bool same = leaf_template_ && template_names_.size() == static_cast<size_t>(n);
-    for (Py_ssize_t i = 0; same && i < n; ++i) same = PySequence_Fast_GET_ITEM(columns, i) == template_names_[i].ptr();
+    for (Py_ssize_t i = 0; same && i < n; ++i) same = template_names_[i].is(PySequence_Fast_GET_ITEM(seq, i));
     if (same) return true;
     leaf_template_ = Object();
     template_names_.clear();
     // only names whose hash and == run no code, so that nothing changes the list meanwhile
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* name = PySequence_Fast_GET_ITEM(columns, i);
-        if (!PyUnicode_CheckExact(name)) {
+        Handle name = PySequence_Fast_GET_ITEM(seq, i);
+        if (!is_exact_str(name)) {
             template_names_.clear();
             return false;
         }
         template_names_.push_back(borrow(name));
     }
-    Object leaf = own(PyDict_New());
-    for (const Object& name : template_names_) check(PyDict_SetItem(leaf.ptr(), name.ptr(), Py_None));
+    Object leaf = new_dict();
+    for (const Object& name : template_names_) dict_set(leaf, name, Py_None);
     leaf_template_ = leaf;
     return true;
 }
 
-Object RowFiler::leaf_of_first(PyObject* leaf, size_t count) const {
-    Object out = own(PyDict_New());
-    for (size_t k = 0; k < count; ++k) {
-        PyObject* name = template_names_[k].ptr();
-        PyObject* value = PyDict_GetItemWithError(leaf, name);
-        if (!value) throw PyError();
-        check(PyDict_SetItem(out.ptr(), name, value));
-    }
+Object RowFiler::leaf_of_first(Handle leaf, size_t count) const {
+    Object out = new_dict();
+    for (size_t k = 0; k < count; ++k) dict_set(out, template_names_[k], getitem(leaf, template_names_[k]));
     return out;
 }
 
-void RowFiler::file(PyObject* line, PyObject* names, PyObject* field_delims) {
+void RowFiler::file(Handle line, Handle names, Handle field_delims) {
     file_cells(names, false, [&](Py_ssize_t i, bool last) {
-        Object column = own(PyLong_FromSsize_t(i));
-        Object bounds = getitem(field_delims, column.ptr());
-        Object zero = own(PyLong_FromLong(0)), one = own(PyLong_FromLong(1));
-        Object first = getitem(bounds.ptr(), zero.ptr());
-        Object stop = last ? borrow(Py_None) : getitem(bounds.ptr(), one.ptr());
-        Object slice = own(PySlice_New(first.ptr(), stop.ptr(), nullptr));
-        if (!PyUnicode_CheckExact(line)) return call_method(getitem(line, slice.ptr()).ptr(), PYU_STR("strip"), {});
+        Object bounds = getitem(field_delims, integer(i));
+        Object first = getitem(bounds, integer(0));
+        Object stop = last ? borrow(Py_None) : getitem(bounds, integer(1));
+        Object slice = new_slice(first, stop);
+        if (!is_exact_str(line)) return call_method(getitem(line, slice), PYU_STR("strip"), {});
         Py_ssize_t a, b, step;
         check(PySlice_Unpack(slice.ptr(), &a, &b, &step));
-        PySlice_AdjustIndices(PyUnicode_GET_LENGTH(line), &a, &b, step);
+        PySlice_AdjustIndices(CodePoints(line).size(), &a, &b, step);
         return b > a ? stripped_cell(line, a, b) : borrow(empty_str());
     });
 }
 
 template <class Cut>
-void RowFiler::file_cells(PyObject* names, bool pure_cut, Cut&& cut) {
-    Object columns = PyList_Check(names) || PyTuple_Check(names) ? borrow(names) : own(PySequence_List(names));
+void RowFiler::file_cells(Handle names, bool pure_cut, Cut&& cut) {
+    Object columns = PyList_Check(names.ptr()) || PyTuple_Check(names.ptr()) ? borrow(names) : list_of(names);
     // The leaf starts as a copy of one holding the column names, unless user code
     // changes the names mid-row: then it is what the names seen so far give.
-    bool templated = use_template(columns.ptr());
-    Object leaf = own(templated ? PyDict_Copy(leaf_template_.ptr()) : PyDict_New());
-    const Py_ssize_t nkeys = PyObject_Length(Object(attrs_.get(index_).value).ptr());
-    if (nkeys < 0) throw PyError();
+    bool templated = use_template(columns);
+    Object leaf = templated ? own(PyDict_Copy(leaf_template_.ptr())) : new_dict();
+    const Py_ssize_t nkeys = length(Object(attrs_.get(index_).value));
     keys_.assign(static_cast<size_t>(nkeys), borrow(empty_str()));
 
     // The list's length, the hooks and the settings are read again at each cell
@@ -179,133 +172,115 @@ void RowFiler::file_cells(PyObject* names, bool pure_cut, Cut&& cut) {
     uint64_t stamp = 0;
     bool fresh = false;
     Py_ssize_t i = 0;
-    for (; i < PySequence_Fast_GET_SIZE(columns.ptr()); ++i) {
-        Object hdr = borrow(PySequence_Fast_GET_ITEM(columns.ptr(), i));
-        if (templated && (static_cast<size_t>(i) >= template_names_.size() || hdr.ptr() != template_names_[i].ptr())) {
-            leaf = leaf_of_first(leaf.ptr(), static_cast<size_t>(i));
+    PyObject* const seq = columns.ptr();  // a list or tuple
+    for (; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+        Object hdr = borrow(PySequence_Fast_GET_ITEM(seq, i));
+        if (templated && (static_cast<size_t>(i) >= template_names_.size() || !hdr.is(template_names_[i]))) {
+            leaf = leaf_of_first(leaf, static_cast<size_t>(i));
             templated = false;
         }
-        const bool last = i == PySequence_Fast_GET_SIZE(columns.ptr()) - 1;
+        const bool last = i == PySequence_Fast_GET_SIZE(seq) - 1;
         Object cell = cut(i, last);
         if (!fresh || !pure_cut) stamp = attrs_.stamp();
-        fresh = PyUnicode_CheckExact(hdr.ptr());  // (the leaf's SetItem hashes it)
-        const Attrs::Slot& cleanup = attrs_.get(cleanup_, stamp);
+        fresh = is_exact_str(hdr);  // (the leaf's SetItem hashes it)
+        const AttrCache::Slot& cleanup = attrs_.get(cleanup_, stamp);
         Object cleaned = cell;
         if (!cleanup.native) {
-            cleaned = pyutil::invoke(Object(cleanup.value), hdr.ptr(), cell.ptr());
+            cleaned = invoke(Object(cleanup.value), hdr, cell);
             stamp = attrs_.stamp();
         }
         Object value = cleaned;
-        const Attrs::Slot& map = attrs_.get(map_, stamp);
+        const AttrCache::Slot& map = attrs_.get(map_, stamp);
         if (!map.native) {
-            value = pyutil::invoke(Object(map.value), hdr.ptr(), cleaned.ptr());
+            value = invoke(Object(map.value), hdr, cleaned);
             stamp = attrs_.stamp();
         } else if (Object mapping = attrs_.get(field_mapping_, stamp).value;
                    !PyDict_CheckExact(mapping.ptr()) || PyDict_GET_SIZE(mapping.ptr()) != 0) {
-            value = map_entry_field(self_, mapping.ptr(), hdr.ptr(), cleaned.ptr());
+            value = map_entry_field(self_, mapping, hdr, cleaned);
             stamp = attrs_.stamp();
         }
-        Py_ssize_t pos = index_position(Object(attrs_.get(index_, stamp).value).ptr(), i, fresh);
+        Py_ssize_t pos = index_position(Object(attrs_.get(index_, stamp).value), i, fresh);
         if (pos >= 0) {
             if (pos >= nkeys) raise(PyExc_IndexError, "list assignment index out of range");
-            keys_[pos] = key_of(cleaned.ptr(), value.ptr());
+            keys_[pos] = key_of(cleaned, value);
             fresh = false;
         }
-        check(PyDict_SetItem(leaf.ptr(), hdr.ptr(), value.ptr()));
+        dict_set(leaf, hdr, value);
     }
-    if (templated && static_cast<size_t>(i) != template_names_.size()) leaf = leaf_of_first(leaf.ptr(), static_cast<size_t>(i));
-
+    if (templated && static_cast<size_t>(i) != template_names_.size())
+        leaf = leaf_of_first(leaf, static_cast<size_t>(i));
     Object level = attrs_.get(entries_).value;
-    for (Py_ssize_t p = 0; p < nkeys; ++p) {
-        Object key = keys_[p];
-        if (p == nkeys - 1) {
-            setitem(level.ptr(), key.ptr(), leaf.ptr());
-        } else if (contains(level.ptr(), key.ptr())) {
-            level = getitem(level.ptr(), key.ptr());
-        } else {
-            Object inner = own(PyDict_New());
-            setitem(level.ptr(), key.ptr(), inner.ptr());
-            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), key.ptr());
-        }
-    }
+    for (Py_ssize_t p = 0; p + 1 < nkeys; ++p) level = level_under(level, Object(keys_[p]));
+    if (nkeys > 0) setitem(level, Object(keys_[nkeys - 1]), leaf);
 }
 
-Object RowFiler::key_of(PyObject* cleaned, PyObject* value) {
-    // no str has __cmp__, so the first rule never holds for one
-    if (!PyUnicode_CheckExact(value) && truth(Object(attrs_.get(index_objects_).value).ptr()) &&
-        has_attr(value, PYU_STR("__cmp__")) && has_attr(value, PYU_STR("__hash__")))
+Object RowFiler::key_of(Handle cleaned, Handle value) {
+    // an attribute whose read fails in any way counts as absent; no str has
+    // __cmp__, so the first rule never holds for one
+    if (!is_exact_str(value) && truth(Object(attrs_.get(index_objects_).value)) &&
+        attr_if_present(value, PYU_STR("__cmp__"), Absent::on_any_error) &&
+        attr_if_present(value, PYU_STR("__hash__"), Absent::on_any_error))
         return borrow(value);
     if (isstr(value)) return borrow(value);
-    if (truth(Object(attrs_.get(index_mapped_string_).value).ptr()) && has_attr(value, PYU_STR("__str__")))
+    if (truth(Object(attrs_.get(index_mapped_string_).value)) &&
+        attr_if_present(value, PYU_STR("__str__"), Absent::on_any_error))
         return str(value);
     return borrow(cleaned);
 }
 
-Object map_entry_field(PyObject* self, PyObject* mapping_object, PyObject* header, PyObject* field) {
+Object map_entry_field(Handle self, Handle mapping_object, Handle header, Handle field) {
     Object mapping = borrow(mapping_object);
-    if (!contains(mapping.ptr(), header)) return borrow(field);
-    if (getitem(mapping.ptr(), header).ptr() == Py_None) return borrow(field);
-    Object converter = getitem(mapping.ptr(), header);
-    PyObject* conv = converter.ptr();
-    if (Py_IS_TYPE(conv, &PyMethod_Type)) return call(conv, {field});
-    if (ismethod(conv)) return call(conv, {self, field});
-    if (Py_IS_TYPE(conv, &PyList_Type)) {
-        Object zero = own(PyLong_FromLong(0));
-        Object head = getitem(conv, zero.ptr());
+    if (!contains(mapping, header)) return borrow(field);
+    if (getitem(mapping, header).is_none()) return borrow(field);
+    Object converter = getitem(mapping, header);
+    if (Py_IS_TYPE(converter.ptr(), &PyMethod_Type)) return call(converter, {field});
+    if (ismethod(converter)) return call(converter, {self, field});
+    if (Py_IS_TYPE(converter.ptr(), &PyList_Type)) {
+        Object head = getitem(converter, integer(0));
         std::vector<PyObject*> args;
-        if (ismethod(head.ptr())) args.push_back(self);
-        args.push_back(field);
-        Object extras = own(PyList_GetSlice(conv, 1, PyList_GET_SIZE(conv)));
+        if (ismethod(head)) args.push_back(self.ptr());
+        args.push_back(field.ptr());
+        // the further items as they are after ismethod, which may change the list
+        Object extras = own(PyList_GetSlice(converter.ptr(), 1, PY_SSIZE_T_MAX));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(extras.ptr()); ++i) args.push_back(PyList_GET_ITEM(extras.ptr(), i));
         return own(PyObject_Vectorcall(head.ptr(), args.data(), args.size(), nullptr));
     }
-    return call(conv, {field});
+    return call(converter, {field});
 }
 
 Object map_entry_field_body(const Args& a) {
-    return map_entry_field(a[0], getattr(a[0], PYU_STR("field_mapping")).ptr(), a[1], a[2]);
+    return map_entry_field(a[0], getattr(a[0], PYU_STR("field_mapping")), a[1], a[2]);
 }
 
 Object core_add_entry_body(const Args& a) {
-    Attrs attrs(a[0]);
+    AttrCache attrs(a[0]);
     RowFiler(a[0], attrs).file(a[1], a[2], a[3]);
     return borrow(Py_None);
 }
 
 Object add_entries_to_results_body(const Args& a) {
-    PyObject* self = a[0];
-    PyObject* titlevalues = a[1];
-    const Py_ssize_t count = PyObject_Length(titlevalues);
-    if (count < 0) throw PyError();
+    Handle self = a[0], titlevalues = a[1];
+    const Py_ssize_t count = length(titlevalues);
     // A title without capture groups gives nothing to file under: the rows stay in entries.
     if (count == 0) return borrow(Py_None);
     Object level = getattr(self, PYU_STR("entrydict"));
     Object values = iter(titlevalues);
     Py_ssize_t i = 0;
-    while (Object value = next(values.ptr())) {
+    while (Object value = next(values)) {
         Object mapping = getattr(self, PYU_STR("table_title_mapping"));
-        if (mapping.ptr() != Py_None) {
-            Object position = own(PyLong_FromSsize_t(i));
-            value = call(getitem(mapping.ptr(), position.ptr()).ptr(), {value.ptr()});
-        }
+        if (!mapping.is_none()) value = call(getitem(mapping, integer(i)), {value});
         if (i == count - 1) {
-            if (contains(level.ptr(), value.ptr())) {
-                Object message = own(PyUnicode_FromFormat("Warning non-unique result found table title keys %S in %S",
-                                                              titlevalues, self));
-                warn(message.ptr());
-            }
-            setitem(level.ptr(), value.ptr(), getattr(self, PYU_STR("entries")).ptr());
-        } else if (contains(level.ptr(), value.ptr())) {
-            level = getitem(level.ptr(), value.ptr());
+            if (contains(level, value))
+                warn(percent_format(PYU_STR("Warning non-unique result found table title keys %s in %s"),
+                                    {titlevalues, self}));
+            setitem(level, value, getattr(self, PYU_STR("entries")));
         } else {
-            Object inner = own(PyDict_New());
-            setitem(level.ptr(), value.ptr(), inner.ptr());
-            level = PyDict_CheckExact(level.ptr()) ? inner : getitem(level.ptr(), value.ptr());
+            level = level_under(level, value);
         }
         ++i;
     }
     Object entries = getattr(self, PYU_STR("entries"));
-    setattr(self, PYU_STR("entries"), own(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(Py_TYPE(entries.ptr())))).ptr());
+    setattr(self, PYU_STR("entries"), call(type_of(entries), {}));
     return borrow(Py_None);
 }
 

@@ -60,6 +60,12 @@ Object tuple(std::initializer_list<Handle> items) {
     return t;
 }
 
+Object dict_get(Handle dict, Handle key) {
+    PyObject* value = PyDict_GetItemWithError(dict.ptr(), key.ptr());
+    if (!value) check_no_error();
+    return Object::borrow(value);
+}
+
 Object attr_if_present(Handle obj, Handle name, Absent absent) {
     PyObject* value = PyObject_GetAttr(obj.ptr(), name.ptr());
     if (value) return Object::steal(value);

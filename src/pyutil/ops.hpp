@@ -94,6 +94,12 @@ Object sorted(Handle iterable);
 inline Object new_slice(Handle start, Handle stop) { return own(PySlice_New(start.ptr(), stop.ptr(), nullptr)); }
 // set.add(item) of an exact set
 inline void set_add(Handle set, Handle item) { check(PySet_Add(set.ptr(), item.ptr())); }
+// dict.get(key) of a dict, owned; a null object when the key is absent
+Object dict_get(Handle dict, Handle key);
+// dict[key] = value into a dict's own table (a subclass's __setitem__ passed by)
+inline void dict_set(Handle dict, Handle key, Handle value) {
+    check(PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()));
+}
 // (items...) as a tuple
 Object tuple(std::initializer_list<Handle> items);
 

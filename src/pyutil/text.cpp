@@ -77,4 +77,16 @@ Py_ssize_t rfind(Handle s, Handle part) {
     return at;
 }
 
+Py_ssize_t find(Handle s, Handle part, Py_ssize_t start, Py_ssize_t end) {
+    Py_ssize_t at = PyUnicode_Find(s.ptr(), part.ptr(), start, end, 1);
+    if (at == -2) throw PyError();
+    return at;
+}
+
+Py_ssize_t find_char(Handle s, Py_UCS4 c, Py_ssize_t start, Py_ssize_t end) {
+    Py_ssize_t at = PyUnicode_FindChar(s.ptr(), c, start, end, 1);
+    if (at == -2) throw PyError();
+    return at;
+}
+
 }  // namespace pyutil

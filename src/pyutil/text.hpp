@@ -7,6 +7,8 @@ namespace pyutil {
 
 // isinstance(o, str)
 inline bool is_str(Handle o) { return PyUnicode_Check(o.ptr()); }
+// type(o) is str
+inline bool is_exact_str(Handle o) { return PyUnicode_CheckExact(o.ptr()); }
 
 // s.strip(chars) for a str `s` and a str of characters `chars`.
 Object strip(Handle s, Handle chars);
@@ -23,6 +25,14 @@ inline Object concat(Handle a, Handle b) { return own(PyUnicode_Concat(a.ptr(), 
 bool str_contains(Handle s, Handle part);
 // s.rfind(part): the last offset of `part` in `s`, or -1
 Py_ssize_t rfind(Handle s, Handle part);
+// s.find(part, start, end): the first offset of `part` in s[start:end], or -1
+Py_ssize_t find(Handle s, Handle part, Py_ssize_t start, Py_ssize_t end);
+// s.find(c, start, end) for one character `c`
+Py_ssize_t find_char(Handle s, Py_UCS4 c, Py_ssize_t start, Py_ssize_t end);
+// s[start:end], for 0 <= start <= end <= len(s)
+inline Object substring(Handle s, Py_ssize_t start, Py_ssize_t end) {
+    return own(PyUnicode_Substring(s.ptr(), start, end));
+}
 // s.replace(old, replacement)
 inline Object replace(Handle s, Handle old, Handle replacement) {
     return own(PyUnicode_Replace(s.ptr(), old.ptr(), replacement.ptr(), -1));
