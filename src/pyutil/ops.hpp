@@ -19,6 +19,8 @@ bool equal(Handle a, Handle b);
 bool not_equal(Handle a, Handle b);
 // `a is b or a == b`: how `in`, list.index and dict keys compare.
 inline bool same_or_equal(Handle a, Handle b) {
+    // two exact str compare without a call: no user code can run
+    if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) return a.is(b) || _PyUnicode_EQ(a.ptr(), b.ptr());
     return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ)) != 0;
 }
 // `a is not b and a != b`: the inequality containers use.
@@ -36,6 +38,8 @@ Py_ssize_t length(Handle o);
 inline Object add(Handle a, Handle b) { return own(PyNumber_Add(a.ptr(), b.ptr())); }
 inline Object subtract(Handle a, Handle b) { return own(PyNumber_Subtract(a.ptr(), b.ptr())); }
 inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(), b.ptr())); }
+// a += b
+inline Object inplace_add(Handle a, Handle b) { return own(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
 // str(o), repr(o)
 inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }
 inline Object repr(Handle o) { return own(PyObject_Repr(o.ptr())); }
