@@ -1,6 +1,7 @@
 // oper_check: prepare a check of attribute/value pairs against a device's
 // output (or the caller's text), parse it, record the diagnosis.
 #include <vector>
+#include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -36,6 +37,20 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                         {"device_output", None}, {"device_os", None}},
                        init_body};
 
+// Item 0 of a pair, with what tells cheaply that it differs from a tag.
+struct First {
+    Object value;
+    Py_hash_t text_hash;  // its hash when it is an exact str, else -1
+};
+
+Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
+
+// `first == tag` as same_or_equal tells it; two exact str of other hashes differ without a look at their text.
+bool names_tag(const First& first, Handle tag, Py_hash_t tag_hash) {
+    if (first.text_hash != -1 && tag_hash != -1 && first.text_hash != tag_hash) return false;
+    return same_or_equal(first.value, tag);
+}
+
 // The pairs in the order of the OS's registered tags: for each tag, every
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
@@ -43,19 +58,25 @@ Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object tag_table = global(PYU_STR("_glb_regex_tags"));
     if (!truth(tag_table)) return reordered;
     Object tags = iter(getitem(tag_table, os));
-    std::vector<Object> pairs, firsts;
+    std::vector<Object> pairs;
+    std::vector<First> firsts;
     bool taken = false;
     while (Object tag = next(tags)) {
         if (!taken) {
             taken = true;
+            pairs.reserve(16);
+            firsts.reserve(16);
             Object it = iter(attrvalpairs);
             while (Object pair = next(it)) {
-                firsts.push_back(item(pair, 0));
+                Object first = item(pair, 0);
+                Py_hash_t hash = exact_text_hash(first);
+                firsts.push_back({std::move(first), hash});
                 pairs.push_back(std::move(pair));
             }
         }
+        const Py_hash_t tag_hash = exact_text_hash(tag);
         for (size_t i = 0; i < pairs.size(); ++i)
-            if (same_or_equal(firsts[i], tag)) append(reordered, pairs[i]);
+            if (names_tag(firsts[i], tag, tag_hash)) append(reordered, pairs[i]);
     }
     return reordered;
 }
@@ -135,9 +156,13 @@ Object parse_body(const Args& a) {
     Object attributes = getattr(self, PYU_STR("_attributes"));
     Object os = getattr(self, PYU_STR("_device_os"));
     {
+        // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
+        // (never destroyed: they hold references past the interpreter's end)
+        static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
+        static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
         Object tags = iter(attributes);
         while (Object tag = next(tags)) {
-            Object regex = call(core_attr(PYU_STR("_get_regex")), {os, tag});
+            Object regex = call(get_regex.get(core.get()), {os, tag});
             if (!truth(regex)) {
                 log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
                 return borrow(Py_False);  // not negated
