@@ -26,14 +26,14 @@ HEADER = ["Address", "Age", "MAC Address", "Interface"]
 
 
 def show(name, ours, direct, peer=None):
-    line = "  %-34s %10.1f us %10.1f us %+8.1f%%" % (name, ours * 1e6, direct * 1e6, (ours / direct - 1) * 100)
+    line = "  %-42s %10.1f us %10.1f us %+8.1f%%" % (name, ours * 1e6, direct * 1e6, (ours / direct - 1) * 100)
     if peer is not None:
         line += " %8.2fx" % (peer / ours)
     print(line)
 
 
 def header():
-    print("  %-34s %13s %13s %9s %9s" % ("", "public API", "core direct", "overhead", "TextFSM/"))
+    print("  %-42s %13s %13s %9s %9s" % ("", "public API", "core direct", "overhead", "TextFSM/"))
 
 
 def interleaved(fns, number, rounds=9):

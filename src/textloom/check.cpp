@@ -45,11 +45,6 @@ struct First {
 
 Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
 
-// `first == tag` as same_or_equal tells it; two exact str of other hashes differ without a look at their text.
-bool names_tag(const First& first, Handle tag, Py_hash_t tag_hash) {
-    if (first.text_hash != -1 && tag_hash != -1 && first.text_hash != tag_hash) return false;
-    return same_or_equal(first.value, tag);
-}
 
 // The pairs in the order of the OS's registered tags: for each tag, every
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
@@ -74,9 +69,14 @@ Object reordered_pairs(Handle attrvalpairs, Handle os) {
                 pairs.push_back(std::move(pair));
             }
         }
+        // `first == tag` as same_or_equal tells it; exact str of other hashes differ
         const Py_hash_t tag_hash = exact_text_hash(tag);
-        for (size_t i = 0; i < pairs.size(); ++i)
-            if (names_tag(firsts[i], tag, tag_hash)) append(reordered, pairs[i]);
+        const size_t n = pairs.size();
+        for (size_t i = 0; i < n; ++i) {
+            const First& first = firsts[i];
+            if (tag_hash != -1 && first.text_hash != -1 && first.text_hash != tag_hash) continue;
+            if (same_or_equal(first.value, tag)) append(reordered, pairs[i]);
+        }
     }
     return reordered;
 }
