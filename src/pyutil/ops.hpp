@@ -38,7 +38,7 @@ Py_ssize_t length(Handle o);
 inline Object add(Handle a, Handle b) { return own(PyNumber_Add(a.ptr(), b.ptr())); }
 inline Object subtract(Handle a, Handle b) { return own(PyNumber_Subtract(a.ptr(), b.ptr())); }
 inline Object multiply(Handle a, Handle b) { return own(PyNumber_Multiply(a.ptr(), b.ptr())); }
-// a += b
+// a += b: the result to bind to a's name (a itself for a mutable a).
 inline Object inplace_add(Handle a, Handle b) { return own(PyNumber_InPlaceAdd(a.ptr(), b.ptr())); }
 // str(o), repr(o)
 inline Object str(Handle o) { return own(PyObject_Str(o.ptr())); }

@@ -9,8 +9,6 @@ Object strip(Handle s, Handle chars) {
     return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
 }
 
-Object split(Handle s, Handle sep) { return own(PyUnicode_Split(s.ptr(), sep.ptr(), -1)); }
-
 PyObject* output_strip_chars() { return PYU_STR("\t\n\r\x0c\x0b"); }
 
 namespace {

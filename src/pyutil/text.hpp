@@ -7,8 +7,6 @@ namespace pyutil {
 
 // s.strip(chars) for a str `s` and a str of characters `chars`.
 Object strip(Handle s, Handle chars);
-// s.split(sep) for a str `s` and a str `sep`.
-Object split(Handle s, Handle sep);
 
 // The characters that output texts are stripped of at both ends before
 // parsing: tab, line feed, carriage return, form feed, vertical tab.

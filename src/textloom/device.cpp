@@ -1,6 +1,5 @@
 // Connections named by an alias, and the substitute Device that stands for a
 // device when the caller passes output text instead.
-#include "pyutil/text.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -36,7 +35,7 @@ const char* const device_doc =
 Object resolve_connection(Handle device, Handle alias) {
     // only attribute names: the alias is never evaluated as text
     if (!PyUnicode_Check(alias.ptr())) bad_alias(alias);
-    Object parts = split(alias, PYU_STR("."));
+    Object parts = own(PyUnicode_Split(alias.ptr(), PYU_STR("."), -1));
     const Py_ssize_t n = length(parts);
     for (Py_ssize_t i = 0; i < n; ++i)
         if (!PyUnicode_IsIdentifier(getitem(parts, i).ptr())) bad_alias(alias);

@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include "common/output.hpp"
 #include "pyutil/regex.hpp"
-#include "pyutil/text.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -77,7 +76,7 @@ Object str_body(const Args& a) {
         raise(PyExc_TypeError, "the stored output is not text");
     }
     text << PYU_STR("\n");
-    Object lines = split(output, PYU_STR("\n"));
+    Object lines = own(PyUnicode_Split(output.ptr(), PYU_STR("\n"), -1));
     const Py_ssize_t nlines = length(lines);
     auto marks = markers(errors, leading_line_feeds(output), nlines);
     Object width = integer(pad_width);
