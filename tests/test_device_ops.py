@@ -121,6 +121,21 @@ def test_pairs_follow_the_registered_order(tl, core, tags, pairs, attributes, va
     assert type(check._attributes) is list and type(check._values) is list
 
 
+class Folded(str):
+    """A tag that equals any spelling of itself in another case."""
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return str.lower(self) == str.lower(other)
+
+
+@pytest.mark.parametrize("first", ["".join(["t", "1"]), Folded("T1")])
+def test_pairs_are_matched_to_tags_by_equality(tl, core, first):
+    core.extend(None, None, {"brume": ["t2", "t1"]})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(first, 1), ("t2", 2)], device_os="brume")
+    assert check._attributes == ["t2", first] and check._attributes[1] is first
+
+
 def test_reorder_false_keeps_the_callers_order(tl, core):
     core.extend(None, None, {"brume": ["t1", "t2"]})
     check = tl.oper_check(device_output=OUT, attrvalpairs=[("t1", 1)], device_os="brume")
@@ -348,6 +363,24 @@ def test_missing_regex_ends_the_parse(tl, registry, device, warnings):
     assert warnings.messages == ["No regular expression defined for attribute %s" % t
                                  for t in ("unknown.tag", "empty", "nothing")]
     assert history(device) == [] and "R1" not in tl.core.text_to_parse
+
+
+def test_get_regex_is_read_anew_for_every_tag(tl, registry, monkeypatch):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (MTU, "1500")], device_os="brume")
+    assert check.parse() is True
+    own, seen = registry._get_regex, []
+
+    def later(os, tag):
+        seen.append(("later", tag))
+        return own(os, tag)
+
+    def first(os, tag):
+        seen.append(("first", tag))
+        monkeypatch.setattr(registry, "_get_regex", later)
+        return own(os, tag)
+    monkeypatch.setattr(registry, "_get_regex", first)
+    assert check.parse() is True
+    assert seen[:2] == [("first", IF_NAME), ("later", MTU)]
 
 
 def test_os_is_used_as_held(tl, registry, warnings):

@@ -17,6 +17,25 @@ Object CachedGlobal::lookup() {
     return value_;
 }
 
+Object CachedModuleAttr::lookup(Handle module) {
+    version_ = 0;
+    Object value = getattr(module, name_);
+    // a module of its own type may read attributes its own way
+    if (!PyModule_CheckExact(module.ptr())) return value;
+    PyObject* dict = PyModule_GetDict(module.ptr());
+    PyObject* found = PyDict_GetItemWithError(dict, name_);
+    if (!found) {
+        check_no_error();
+        return value;
+    }
+    if (found != value.ptr()) return value;  // a descriptor of the module type won
+    module_ = borrow(module);
+    dict_ = dict;
+    value_ = value;
+    version_ = dict_version(dict);
+    return value;
+}
+
 uint64_t AttrCache::restamp() {
     PyTypeObject* type = Py_TYPE(self_);
     type_ = nullptr;

@@ -38,6 +38,27 @@ private:
     uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
 };
 
+// module.<name> of whatever module is passed, as getattr reads it; for a
+// plain module whose own dict gives the value, the value is kept while that
+// module is passed and its dict is unchanged.
+class CachedModuleAttr {
+public:
+    explicit CachedModuleAttr(PyObject* name) : name_(name) {}
+    Object get(Handle module) {
+        if (version_ && module.is(module_) && version_ == dict_version(dict_)) return value_;
+        return lookup(module);
+    }
+
+private:
+    Object lookup(Handle module);
+
+    PyObject* name_;
+    Object module_;  // held, so that its dict stays and its address is not reused
+    PyObject* dict_ = nullptr;
+    Object value_;
+    uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
+};
+
 // Attributes of one object, read through it (a subclass or the object itself
 // may override them).
 class AttrCache {

@@ -21,6 +21,8 @@ bool equal(Handle a, Handle b);
 bool not_equal(Handle a, Handle b);
 // `a is b or a == b`: how `in`, list.index and dict keys compare.
 inline bool same_or_equal(Handle a, Handle b) {
+    // two exact str compare without a call: no user code can run
+    if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) return a.is(b) || _PyUnicode_EQ(a.ptr(), b.ptr());
     return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ)) != 0;
 }
 // `a is not b and a != b`: the inequality containers use.

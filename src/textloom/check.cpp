@@ -1,7 +1,7 @@
 // oper_check: prepare a check of attribute/value pairs against a device's
 // output (or the caller's text), parse it, record the diagnosis.
-#include <string>
 #include <vector>
+#include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -9,19 +9,15 @@ namespace {
 
 using namespace pyutil;
 
-PyObject* sort_key = nullptr;  // operator.itemgetter(0): diagnostics sort by line
-
-Object concat(std::initializer_list<PyObject*> parts) {
-    Object list = own(PyList_New(0));
-    for (PyObject* p : parts) check(PyList_Append(list.ptr(), p));
-    return own(PyUnicode_Join(PYU_STR(""), list.ptr()));
-}
-
 // pair[index]; an exact tuple is read directly, as its subscript would
-Object item(PyObject* pair, Py_ssize_t index) {
-    if (PyTuple_CheckExact(pair) && index < PyTuple_GET_SIZE(pair)) return borrow(PyTuple_GET_ITEM(pair, index));
-    return getitem(pair, own(PyLong_FromSsize_t(index)).ptr());
+Object item(Handle pair, Py_ssize_t index) {
+    PyObject* p = pair.ptr();
+    if (PyTuple_CheckExact(p) && index < PyTuple_GET_SIZE(p)) return borrow(PyTuple_GET_ITEM(p, index));
+    return getitem(pair, integer(index));
 }
+
+// object.__repr__(self): the identity the constructors' errors name
+Object identity(Handle self) { return own(PyBaseObject_Type.tp_repr(self.ptr())); }
 
 Object init_body(const Args& a) {
     PyObject* self = a[0];
@@ -32,7 +28,7 @@ Object init_body(const Args& a) {
     setattr(self, PYU_STR("_skip"), Py_False);
     setattr(self, PYU_STR("_negate"), a[5]);
     Object os = getattr(self, PYU_STR("_device_os"));
-    call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr()});
+    call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os});
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "oper_check.__init__",
@@ -41,48 +37,68 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                         {"device_output", None}, {"device_os", None}},
                        init_body};
 
+// Item 0 of a pair, with what tells cheaply that it differs from a tag.
+struct First {
+    Object value;
+    Py_hash_t text_hash;  // its hash when it is an exact str, else -1
+};
+
+Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
+
+
+// The pairs in the order of the OS's registered tags: for each tag, every
+// pair whose item 0 equals it.  The pairs are taken once the first tag comes.
+Object reordered_pairs(Handle attrvalpairs, Handle os) {
+    Object reordered = new_list();
+    Object tag_table = global(PYU_STR("_glb_regex_tags"));
+    if (!truth(tag_table)) return reordered;
+    Object tags = iter(getitem(tag_table, os));
+    std::vector<Object> pairs;
+    std::vector<First> firsts;
+    bool taken = false;
+    while (Object tag = next(tags)) {
+        if (!taken) {
+            taken = true;
+            pairs.reserve(16);
+            firsts.reserve(16);
+            Object it = iter(attrvalpairs);
+            while (Object pair = next(it)) {
+                Object first = item(pair, 0);
+                Py_hash_t hash = exact_text_hash(first);
+                firsts.push_back({std::move(first), hash});
+                pairs.push_back(std::move(pair));
+            }
+        }
+        // `first == tag` as same_or_equal tells it; exact str of other hashes differ
+        const Py_hash_t tag_hash = exact_text_hash(tag);
+        const size_t n = pairs.size();
+        for (size_t i = 0; i < n; ++i) {
+            const First& first = firsts[i];
+            if (tag_hash != -1 && first.text_hash != -1 && first.text_hash != tag_hash) continue;
+            if (same_or_equal(first.value, tag)) append(reordered, pairs[i]);
+        }
+    }
+    return reordered;
+}
+
 Object process_attrvalpairs_body(const Args& a) {
     PyObject* self = a[0];
     PyObject* attrvalpairs = a[1];
-    PyObject* os = a[2];
-    Object reordered = own(PyList_New(0));
-    if (truth(a[3])) {
-        Object tag_table = global(PYU_STR("_glb_regex_tags"));
-        if (truth(tag_table)) {
-            Object tags = iter(getitem(tag_table, os).ptr());
-            Object firsts;  // item 0 of every pair, taken once the first tag comes
-            std::vector<Object> pairs;
-            while (Object tag = next(tags.ptr())) {
-                if (!firsts) {
-                    firsts = own(PyList_New(0));
-                    Object it = iter(attrvalpairs);
-                    while (Object pair = next(it.ptr())) {
-                        check(PyList_Append(firsts.ptr(), item(pair.ptr(), 0).ptr()));
-                        pairs.push_back(std::move(pair));
-                    }
-                }
-                for (size_t i = 0; i < pairs.size(); ++i)
-                    if (same_or_equal(PyList_GET_ITEM(firsts.ptr(), i), tag.ptr()))
-                        check(PyList_Append(reordered.ptr(), pairs[i].ptr()));
-            }
-        }
-    }
-    Py_ssize_t given = PyObject_Length(attrvalpairs);
-    if (given < 0) throw PyError();
-    PyObject* pairs = PyList_GET_SIZE(reordered.ptr()) == given ? reordered.ptr() : attrvalpairs;
+    Object reordered = truth(a[3]) ? reordered_pairs(attrvalpairs, a[2]) : new_list();
+    Handle pairs = length(reordered) == length(attrvalpairs) ? Handle(reordered) : Handle(attrvalpairs);
     if (truth(pairs) && PyTuple_CheckExact(item(pairs, 0).ptr())) {
-        Object attributes = own(PyList_New(0));
-        Object values = own(PyList_New(0));
+        Object attributes = new_list();
+        Object values = new_list();
         Object it = iter(pairs);
-        while (Object pair = next(it.ptr())) {
-            check(PyList_Append(attributes.ptr(), item(pair.ptr(), 0).ptr()));
-            check(PyList_Append(values.ptr(), item(pair.ptr(), 1).ptr()));
+        while (Object pair = next(it)) {
+            append(attributes, item(pair, 0));
+            append(values, item(pair, 1));
         }
-        setattr(self, PYU_STR("_attributes"), attributes.ptr());
-        setattr(self, PYU_STR("_values"), values.ptr());
-        setattr(self, PYU_STR("_values_debug"), values.ptr());
+        setattr(self, PYU_STR("_attributes"), attributes);
+        setattr(self, PYU_STR("_values"), values);
+        setattr(self, PYU_STR("_values_debug"), values);
     } else {
-        call_method(self, PYU_STR("error"), {format(PYU_STR("attrvalpairs is invalid {}"), {pairs}).ptr()});
+        call_method(self, PYU_STR("error"), {format(PYU_STR("attrvalpairs is invalid {}"), {pairs})});
     }
     return borrow(Py_None);
 }
@@ -93,7 +109,7 @@ FunctionSpec process_attrvalpairs_spec{"process_attrvalpairs", "oper_check.proce
                                        "_attributes and _values, or record why they are invalid."};
 
 Object result_body(const Args& a) {
-    if (truth(getattr(a[0], PYU_STR("_negate")).ptr())) return borrow(truth(a[1]) ? Py_False : Py_True);
+    if (truth(getattr(a[0], PYU_STR("_negate")))) return borrow(truth(a[1]) ? Py_False : Py_True);
     return borrow(a[1]);
 }
 FunctionSpec result_spec{"result", "oper_check.result", {{"self"}, {"result"}}, result_body,
@@ -102,14 +118,14 @@ FunctionSpec result_spec{"result", "oper_check.result", {{"self"}, {"result"}}, 
 // Records the diagnosis of a failed validation.  Each message reads what
 // its expression reads, in that order (self.error looked up first), so a
 // hook that changes the object's attributes is seen by the next message.
-void record_failure(PyObject* self, PyObject* dictio, PyObject* msg) {
+void record_failure(Handle self, Handle dictio, Handle msg) {
     auto error = [&]() { return getattr(self, PYU_STR("error")); };
     call(error(), {msg});
     {
         Object record = error();
         Object name = str(device_name(self));
         Object command = str(getattr(self, PYU_STR("_show_command")));
-        call(record, {concat({PYU_STR("Node: "), name.ptr(), PYU_STR(", Show command: "), command.ptr()})});
+        call(record, {(TextBuilder() << PYU_STR("Node: ") << name << PYU_STR(", Show command: ") << command).joined()});
     }
     setattr(self, PYU_STR("_refresh_cache"), Py_True);
     Object tags = iter(getattr(self, PYU_STR("_attributes")));
@@ -126,37 +142,42 @@ void record_failure(PyObject* self, PyObject* dictio, PyObject* msg) {
         Object record = error();
         Object tag_text = str(tag);
         Object value = str(getitem(getitem(dictio, tag), PYU_STR("value")));
-        Object expected = str(own(PySequence_GetItem(getattr(self, PYU_STR("_values")).ptr(), idx)));
-        Object text = concat({PYU_STR("Attribute "), tag_text.ptr(), PYU_STR(" has value '"), value.ptr(),
-                              PYU_STR("' (expected '"), expected.ptr(), PYU_STR("')")});
+        Object expected = str(getitem(getattr(self, PYU_STR("_values")), idx));
+        Object text = (TextBuilder() << PYU_STR("Attribute ") << tag_text << PYU_STR(" has value '") << value
+                                     << PYU_STR("' (expected '") << expected << PYU_STR("')"))
+                          .joined();
         call(record, {text, getitem(getitem(dictio, tag), PYU_STR("line"))});
     }
 }
 
 Object parse_body(const Args& a) {
     PyObject* self = a[0];
-    setattr(self, PYU_STR("_errors"), own(PyList_New(0)).ptr());
+    setattr(self, PYU_STR("_errors"), new_list());
     Object attributes = getattr(self, PYU_STR("_attributes"));
     Object os = getattr(self, PYU_STR("_device_os"));
     {
-        Object tags = iter(attributes.ptr());
-        while (Object tag = next(tags.ptr())) {
-            Object regex = call(core_attr(PYU_STR("_get_regex")).ptr(), {os.ptr(), tag.ptr()});
-            if (!truth(regex.ptr())) {
-                log_warning(PYU_STR("No regular expression defined for attribute %s"), tag.ptr());
+        // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
+        // (never destroyed: they hold references past the interpreter's end)
+        static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
+        static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
+        Object tags = iter(attributes);
+        while (Object tag = next(tags)) {
+            Object regex = call(get_regex.get(core.get()), {os, tag});
+            if (!truth(regex)) {
+                log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
                 return borrow(Py_False);  // not negated
             }
         }
     }
-    acquire_text(self, getattr(self, PYU_STR("raw_cli")).ptr());
+    acquire_text(self, getattr(self, PYU_STR("raw_cli")));
     Object parser_class = core_attr(PYU_STR("_textloom_t"));
     Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
                                         getattr(self, PYU_STR("_values")), getattr(self, PYU_STR("_fill")),
                                         device_name(self), getattr(self, PYU_STR("_skip"))});
     Object validate, dictio, msg;
-    unpack(call_method(parser.ptr(), PYU_STR("_parser_validate"), {}).ptr(), {&validate, &dictio, &msg});
-    if (truth(validate.ptr())) return call_method(self, PYU_STR("result"), {Py_True});
-    record_failure(self, dictio.ptr(), msg.ptr());
+    unpack(call_method(parser, PYU_STR("_parser_validate"), {}), {&validate, &dictio, &msg});
+    if (truth(validate)) return call_method(self, PYU_STR("result"), {Py_True});
+    record_failure(self, dictio, msg);
     return call_method(self, PYU_STR("result"), {Py_False});
 }
 FunctionSpec parse_spec{"parse", "oper_check.parse", {{"self"}}, parse_body,
@@ -165,13 +186,13 @@ FunctionSpec parse_spec{"parse", "oper_check.parse", {{"self"}}, parse_body,
 
 Object error_body(const Args& a) {
     Object errors = getattr(a[0], PYU_STR("_errors"));
-    Object entry = own(PyList_New(2));
-    PyList_SET_ITEM(entry.ptr(), 0, Py_NewRef(a[2]));
-    PyList_SET_ITEM(entry.ptr(), 1, Py_NewRef(a[1]));
-    call_method(errors.ptr(), PYU_STR("append"), {entry.ptr()});
+    Object entry = new_list();
+    append(entry, a[2]);
+    append(entry, a[1]);
+    call_method(errors, PYU_STR("append"), {entry});
     // list.sort is stable: equal lines keep the order of recording
-    static PyObject* const kwnames = own(Py_BuildValue("(O)", PYU_STR("key"))).release();
-    call_kw(getattr(errors.ptr(), PYU_STR("sort")).ptr(), {sort_key}, kwnames);
+    Handle by_line = PYU_ONCE(call(getattr(import("operator"), PYU_STR("itemgetter")), {integer(0)}));
+    call_kw(getattr(errors, PYU_STR("sort")), {by_line}, PYU_KWNAMES("key"));
     return borrow(Py_None);
 }
 // line=sys.maxsize, read when the class is made, as a def statement would
@@ -194,38 +215,33 @@ const char* const doc =
 
 }  // namespace
 
-[[noreturn]] void missing_device(PyObject* self) {
-    Object identity = own(PyBaseObject_Type.tp_repr(self));
+[[noreturn]] void missing_device(Handle self) {
     raise(PyExc_AttributeError,
           percent_format(PYU_STR("Neither 'device' nor 'device_output' has been passed when calling '%s'"),
-                         {identity.ptr()}).ptr());
+                         {identity(self)}));
 }
 
-void prepare_operation(PyObject* self, PyObject* show_command, PyObject* attrvalpairs, PyObject* refresh_cache,
-                       PyObject* device_output) {
-    if (attrvalpairs == Py_None) {
-        Object identity = own(PyBaseObject_Type.tp_repr(self));
-        raise(PyExc_TypeError,
-              percent_format(PYU_STR("'%s' missing 1 required positional argument: 'attrvalpairs'"),
-                             {identity.ptr()}).ptr());
-    }
+void prepare_operation(Handle self, Handle show_command, Handle attrvalpairs, Handle refresh_cache,
+                       Handle device_output) {
+    if (attrvalpairs.is_none())
+        raise(PyExc_TypeError, percent_format(PYU_STR("'%s' missing 1 required positional argument: 'attrvalpairs'"),
+                                              {identity(self)}));
     setattr(self, PYU_STR("raw_cli"), device_output);
-    setattr(self, PYU_STR("_errors"), own(PyList_New(0)).ptr());
+    setattr(self, PYU_STR("_errors"), new_list());
     setattr(self, PYU_STR("_show_command"), show_command);
     setattr(self, PYU_STR("_refresh_cache"), refresh_cache);
     setattr(self, PYU_STR("_refresh_cache_init"), refresh_cache);
 }
 
-bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias, PyObject* device_output,
-                   PyObject* device_os) {
+bool choose_device(Handle self, Handle device, Handle device_conn_alias, Handle device_output, Handle device_os) {
     if (truth(device)) {
         setattr(self, PYU_STR("_device"), device);
         setattr(self, PYU_STR("_device_conn_alias"), device_conn_alias);
-        setattr(self, PYU_STR("_device_os"), detect_os(device, device_conn_alias).ptr());
+        setattr(self, PYU_STR("_device_os"), detect_os(device, device_conn_alias));
         return true;
     }
     if (truth(device_output)) {
-        setattr(self, PYU_STR("_device"), call(global(PYU_STR("Device")), {PYU_STR("device_name")}).ptr());
+        setattr(self, PYU_STR("_device"), call(global(PYU_STR("Device")), {PYU_STR("device_name")}));
         setattr(self, PYU_STR("_device_conn_alias"), PYU_STR("any"));
         setattr(self, PYU_STR("_device_os"), device_os);
         return true;
@@ -235,12 +251,7 @@ bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias
 
 Object make_oper_check_class(Handle predicate) {
     const pyutil::ModuleFrame& n = frame();
-    if (!sort_key) {
-        Object itemgetter = getattr(pyutil::import("operator").ptr(), PYU_STR("itemgetter"));
-        sort_key = call(itemgetter.ptr(), {own(PyLong_FromLong(0)).ptr()}).release();
-    }
-    Object bases = own(PyTuple_Pack(1, predicate.ptr()));
-    return make_class("oper_check", bases.ptr(), n, doc,
+    return make_class("oper_check", tuple({predicate}), n, doc,
                       {{"__init__", make_method<init_spec>(n)},
                        {"process_attrvalpairs", make_method<process_attrvalpairs_spec>(n)},
                        {"result", make_method<result_spec>(n)},

@@ -18,11 +18,11 @@ Object refresh_cache_body(const Args& a) {
     Object show_cmd = call(get_show_command, {os, show_command});
     Object alias = getattr(obj, PYU_STR("_device_conn_alias"));
     Object device = getattr(obj, PYU_STR("_device"));
-    Object target = truth(alias.ptr()) ? resolve_connection(device.ptr(), alias.ptr()) : device;
-    Object output = call_method(target.ptr(), PYU_STR("execute"), {show_cmd.ptr()});
+    Object target = truth(alias) ? resolve_connection(device, alias) : device;
+    Object output = call_method(target, PYU_STR("execute"), {show_cmd});
     // the name is read after the command has run
     store_text(obj, output);
-    setattr(obj, PYU_STR("_refresh_cache"), getattr(obj, PYU_STR("_refresh_cache_init")).ptr());
+    setattr(obj, PYU_STR("_refresh_cache"), getattr(obj, PYU_STR("_refresh_cache_init")));
     // read back, so both tables hold the same object
     Object stored = stored_text(obj);
     Object cache = getattr(self, PYU_STR("cache"));
@@ -40,9 +40,8 @@ const char* const doc = "The last output of every device, and the runs of show c
 
 Object make_cmd_cache_class() {
     const pyutil::ModuleFrame& n = frame();
-    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
-    return make_class("CmdCache", bases.ptr(), n, doc,
-                      {{"cache", own(PyDict_New())}, {"refresh_cache", make_method<refresh_cache_spec>(n)}});
+    return make_class("CmdCache", tuple({reinterpret_cast<PyObject*>(&PyBaseObject_Type)}), n, doc,
+                      {{"cache", new_dict()}, {"refresh_cache", make_method<refresh_cache_spec>(n)}});
 }
 
 Object device_name(Handle self) { return getattr(getattr(self, PYU_STR("_device")), PYU_STR("name")); }
@@ -57,7 +56,7 @@ Object stored_text(Handle self) {
     return getitem(table, device_name(self));
 }
 
-void acquire_text(PyObject* self, PyObject* supplied) {
+void acquire_text(Handle self, Handle supplied) {
     if (truth(supplied)) {
         store_text(self, supplied);
         return;
@@ -67,7 +66,7 @@ void acquire_text(PyObject* self, PyObject* supplied) {
         Object show_command = getattr(self, PYU_STR("_show_command"));
         call(refresh, {self, show_command});
     };
-    if (truth(getattr(self, PYU_STR("_refresh_cache")).ptr())) {
+    if (truth(getattr(self, PYU_STR("_refresh_cache")))) {
         run();
         return;
     }

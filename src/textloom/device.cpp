@@ -7,9 +7,8 @@ namespace {
 
 using namespace pyutil;
 
-[[noreturn]] void bad_alias(PyObject* alias) {
-    PyErr_Format(PyExc_ValueError, "connection alias %R is not a name or names joined by dots", alias);
-    throw PyError();
+[[noreturn]] void bad_alias(Handle alias) {
+    raise(PyExc_ValueError, percent_format(PYU_STR("connection alias %r is not a name or names joined by dots"), {alias}));
 }
 
 Object device_init_body(const Args& a) {
@@ -33,22 +32,21 @@ const char* const device_doc =
 
 }  // namespace
 
-Object resolve_connection(PyObject* device, PyObject* alias) {
+Object resolve_connection(Handle device, Handle alias) {
     // only attribute names: the alias is never evaluated as text
-    if (!PyUnicode_Check(alias)) bad_alias(alias);
-    Object parts = own(PyUnicode_Split(alias, PYU_STR("."), -1));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.ptr()); ++i)
-        if (!PyUnicode_IsIdentifier(PyList_GET_ITEM(parts.ptr(), i))) bad_alias(alias);
+    if (!PyUnicode_Check(alias.ptr())) bad_alias(alias);
+    Object parts = own(PyUnicode_Split(alias.ptr(), PYU_STR("."), -1));
+    const Py_ssize_t n = length(parts);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyUnicode_IsIdentifier(getitem(parts, i).ptr())) bad_alias(alias);
     Object conn = borrow(device);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.ptr()); ++i)
-        conn = getattr(conn.ptr(), PyList_GET_ITEM(parts.ptr(), i));
+    for (Py_ssize_t i = 0; i < n; ++i) conn = getattr(conn, getitem(parts, i));
     return conn;
 }
 
 Object make_device_class() {
     const pyutil::ModuleFrame& n = frame();
-    Object bases = own(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
-    return make_class("Device", bases.ptr(), n, device_doc,
+    return make_class("Device", tuple({reinterpret_cast<PyObject*>(&PyBaseObject_Type)}), n, device_doc,
                       {{"__init__", make_method<device_init_spec>(n)},
                        {"execute", make_method<execute_spec>(n)},
                        {"is_connected", make_method<is_connected_spec>(n)}});

@@ -1,7 +1,8 @@
 // oper_fill: the check operation in fill mode, with the optional fill
 // pattern that adds registered tags to the caller's pairs.
-#include "textloom/textloom.hpp"
+#include <vector>
 #include "pyutil/regex.hpp"
+#include "textloom/textloom.hpp"
 
 namespace textloom {
 namespace {
@@ -11,31 +12,25 @@ using namespace pyutil;
 // Appends (tag, None) to the caller's own list for every tag registered for
 // `os` that ".*" + pattern matches and the list lacks; nothing is appended
 // before all candidates are known.
-void expand(PyObject* attrvalpairs, PyObject* os, PyObject* pattern) {
-    Object zero = own(PyLong_FromLong(0));
-    Object caller_tags = own(PyList_New(0));
+void expand(Handle attrvalpairs, Handle os, Handle pattern) {
+    Object caller_tags = new_list();
     {
+        Object zero = integer(0);
         Object it = iter(attrvalpairs);
-        while (Object pair = next(it.ptr()))
-            check(PyList_Append(caller_tags.ptr(), getitem(pair.ptr(), zero.ptr()).ptr()));
+        while (Object pair = next(it)) append(caller_tags, getitem(pair, zero));
     }
     Object registered = getitem(global(PYU_STR("_glb_regex_tags")), os);
-    Object candidates = own(PyList_New(0));
+    std::vector<Object> candidates;
     Object composed;  // made at the first tag, as the concatenation would be
-    Object tags = iter(registered.ptr());
-    while (Object tag = next(tags.ptr())) {
-        if (!composed) {
-            Object joined = own(PyNumber_Add(PYU_STR(".*"), pattern));
-            // "(?i)show" must stay a global flag group once ".*" stands before it
-            composed = hoist_global_flags(joined.ptr());
-        }
+    Object tags = iter(registered);
+    while (Object tag = next(tags)) {
+        // "(?i)show" must stay a global flag group once ".*" stands before it
+        if (!composed) composed = hoist_global_flags(add(PYU_STR(".*"), pattern));
         Object match = getattr(global(PYU_STR("re")), PYU_STR("match"));
-        if (!truth(call(match.ptr(), {composed.ptr(), tag.ptr()}).ptr())) continue;
-        check(PyList_Append(candidates.ptr(), own(PyTuple_Pack(2, tag.ptr(), Py_None)).ptr()));
+        if (truth(call(match, {composed, tag}))) candidates.push_back(tuple({tag, Py_None}));
     }
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(candidates.ptr()); ++i) {
-        PyObject* candidate = PyList_GET_ITEM(candidates.ptr(), i);
-        if (contains(caller_tags.ptr(), PyTuple_GET_ITEM(candidate, 0))) continue;
+    for (const Object& candidate : candidates) {
+        if (contains(caller_tags, getitem(candidate, 0))) continue;
         call_method(attrvalpairs, PYU_STR("append"), {candidate});
     }
 }
@@ -51,10 +46,10 @@ Object init_body(const Args& a) {
     setattr(self, PYU_STR("_negate"), Py_False);
     Object os = getattr(self, PYU_STR("_device_os"));
     if (truth(a[5])) {
-        expand(a[3], os.ptr(), a[5]);
-        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr(), Py_False});
+        expand(a[3], os, a[5]);
+        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os, Py_False});
     } else {
-        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os.ptr(), Py_True});
+        call_method(self, PYU_STR("process_attrvalpairs"), {a[3], os, Py_True});
     }
     return borrow(Py_None);
 }

@@ -26,8 +26,9 @@ void load() {
     }
     // 3-4. core and its tables, the very same objects
     the_frame.from_import("mirel.textloom", "core");
-    for (const char* table : {"ext_dictio", "_glb_regex", "_glb_show_commands", "_glb_regex_tags"})
-        bind(table, core_attr(own(PyUnicode_InternFromString(table)).ptr()));
+    for (PyObject* table : {PYU_STR("ext_dictio"), PYU_STR("_glb_regex"), PYU_STR("_glb_show_commands"),
+                            PYU_STR("_glb_regex_tags")})
+        pyutil::setitem(the_frame.globals(), table, core_attr(table));
     // 5. a missing predicate library ends the load
     the_frame.from_import("mirel.verdix", "Predicate");
     // 6. one supported-OS list, shared with core from here on
@@ -36,7 +37,7 @@ void load() {
     // 7. the module's own logger; no level, no handler
     {
         Object getLogger = pyutil::getattr(global(PYU_STR("logging")), PYU_STR("getLogger"));
-        bind("logger", pyutil::call(getLogger.ptr(), {global(PYU_STR("__name__"))}));
+        bind("logger", pyutil::call(getLogger, {global(PYU_STR("__name__"))}));
     }
     // 8
     bind("get_os_type", make_get_os_type());
@@ -49,7 +50,7 @@ void load() {
     // 10
     bind("oper_check", make_oper_check_class(global(PYU_STR("Predicate"))));
     bind("oper_fill", make_oper_fill_class(global(PYU_STR("oper_check"))));
-    bind("oper_fill_tabular", make_oper_fill_tabular_class(core_attr(PYU_STR("column_table_result_core_t")).ptr()));
+    bind("oper_fill_tabular", make_oper_fill_tabular_class(core_attr(PYU_STR("column_table_result_core_t"))));
     bind("Device", make_device_class());
 }
 
@@ -66,13 +67,12 @@ PyModuleDef textloom_def = {
 const pyutil::ModuleFrame& frame() { return the_frame; }
 
 Object make_subclass(const char* name, Handle base, const char* doc, Object init) {
-    Object bases = own(PyTuple_Pack(1, base.ptr()));
-    return pyutil::make_class(name, bases, the_frame, doc, {{"__init__", std::move(init)}});
+    return pyutil::make_class(name, pyutil::tuple({base}), the_frame, doc, {{"__init__", std::move(init)}});
 }
 
 Object logger_warning() { return pyutil::getattr(global(PYU_STR("logger")), PYU_STR("warning")); }
 
-void log_warning(PyObject* fmt, PyObject* arg) { pyutil::call(logger_warning(), {fmt, arg}); }
+void log_warning(Handle fmt, Handle arg) { pyutil::call(logger_warning(), {fmt, arg}); }
 
 }  // namespace textloom
 

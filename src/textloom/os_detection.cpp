@@ -64,7 +64,7 @@ FunctionSpec get_os_type_spec{
 
 Object make_get_os_type() { return make_function<get_os_type_spec>(frame()); }
 
-Object detect_os(PyObject* device, PyObject* alias) {
+Object detect_os(Handle device, Handle alias) {
     return call_kw(global(PYU_STR("get_os_type")), {device, alias}, PYU_KWNAMES("device", "alias"));
 }
 

@@ -8,14 +8,14 @@ using namespace pyutil;
 
 // The join character of inferred keys stays core's default, "-".
 Object extend_markup_body(const Args& a) {
-    call(core_attr(PYU_STR("extend_markup")).ptr(), {a[0]});
+    call(core_attr(PYU_STR("extend_markup")), {a[0]});
     return borrow(Py_None);
 }
 FunctionSpec extend_markup_spec{"extend_markup", "extend_markup", {{"marked_up_input"}}, extend_markup_body,
                                 "Compile marked-up sample output and register it in core's registry."};
 
 Object extend_body(const Args& a) {
-    call(core_attr(PYU_STR("extend")).ptr(), {a[0], a[1], a[2]});
+    call(core_attr(PYU_STR("extend")), {a[0], a[1], a[2]});
     return borrow(Py_None);
 }
 FunctionSpec extend_spec{"extend", "extend",

@@ -9,18 +9,21 @@ namespace {
 using namespace pyutil;
 
 // An int (bool included) becomes a one-element list; a list stays the caller's object.
-Object index_list(PyObject* index) {
-    if (PyLong_Check(index)) return own(Py_BuildValue("[O]", index));
-    if (PyList_Check(index)) return borrow(index);
-    Object text = own(PyUnicode_Concat(str(index).ptr(), PYU_STR(" is not an int or list of ints")));
-    raise(PyExc_ValueError, text.ptr());
+Object index_list(Handle index) {
+    if (PyLong_Check(index.ptr())) {
+        Object list = new_list();
+        append(list, index);
+        return list;
+    }
+    if (PyList_Check(index.ptr())) return borrow(index);
+    raise(PyExc_ValueError, add(str(index), PYU_STR(" is not an int or list of ints")));
 }
 
 // In core.text_to_parse, with name the device's name:
 //     text_to_parse[name] = text_to_parse[name].replace("\r\n", "\n")
 //     text_to_parse[name] += "\n"
 // each statement reading the table and the name afresh, in Python's order.
-void normalise_stored_text(PyObject* self) {
+void normalise_stored_text(Handle self) {
     Object text = stored_text(self);
     const bool exact = PyUnicode_CheckExact(text.ptr());
     Object replaced = exact ? Object() : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
@@ -31,13 +34,12 @@ void normalise_stored_text(PyObject* self) {
     // the line feed is added again only when the entry was replaced between.
     const bool one_pass = exact && PyDict_CheckExact(table.ptr());
     if (exact)
-        replaced = one_pass ? crlf_to_lf_plus_lf(text)
-                            : own(PyUnicode_Replace(text.ptr(), PYU_STR("\r\n"), PYU_STR("\n"), -1));
+        replaced = one_pass ? crlf_to_lf_plus_lf(text) : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
     setitem(table, name, replaced);
     table = core_attr(PYU_STR("text_to_parse"));
     name = device_name(self);
     Object stored = getitem(table, name);
-    if (!(one_pass && stored.is(replaced))) stored = own(PyNumber_InPlaceAdd(stored.ptr(), PYU_STR("\n")));
+    if (!(one_pass && stored.is(replaced))) stored = inplace_add(stored, PYU_STR("\n"));
     setitem(table, name, stored);
 }
 
@@ -48,7 +50,7 @@ Object init_body(const Args& a) {
              *right_justified = a[9], *label_fields = a[10], /* a[11]: is_run_command, unused */
         *skip_line = a[12], *device_conn_alias = a[13], *device_output = a[14], *device_os = a[15],
              *delimiter = a[16];
-    setattr(self, PYU_STR("entries"), own(PyDict_New()).ptr());
+    setattr(self, PYU_STR("entries"), new_dict());
     setattr(self, PYU_STR("_refresh_cache"), refresh_cache);
     setattr(self, PYU_STR("_refresh_cache_init"), refresh_cache);
     setattr(self, PYU_STR("_show_command"), show_command);
@@ -57,16 +59,16 @@ Object init_body(const Args& a) {
         raise(PyExc_AttributeError,
               percent_format(PYU_STR("Neither 'device' nor 'device_output' (device output might be empty) has "
                                      "been passed when calling '%s'"),
-                             {text.ptr()}).ptr());
+                             {text}));
     }
-    setattr(self, PYU_STR("index"), index_list(index).ptr());
+    setattr(self, PYU_STR("index"), index_list(index));
     acquire_text(self, device_output);
     normalise_stored_text(self);
     // core's constructor itself, not the next class in the MRO; the index as given
     Object base = core_attr(PYU_STR("column_table_result_core_t"));
-    Object base_init = getattr(base.ptr(), PYU_STR("__init__"));
-    call(base_init.ptr(), {self, header_fields, table_terminal_pattern, index, skip_header, table_title_pattern,
-                           right_justified, label_fields, skip_line, device_name(self).ptr(), delimiter});
+    Object base_init = getattr(base, PYU_STR("__init__"));
+    call(base_init, {self, header_fields, table_terminal_pattern, index, skip_header, table_title_pattern,
+                     right_justified, label_fields, skip_line, device_name(self), delimiter});
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "oper_fill_tabular.__init__",

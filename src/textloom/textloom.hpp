@@ -31,7 +31,7 @@ inline Object global(Handle name) { return frame().global(name); }
 inline Object core_attr(Handle name) { return pyutil::getattr(global(PYU_STR("core")), name); }
 
 // logger.warning(fmt, arg) through the current `logger`.
-void log_warning(PyObject* fmt, PyObject* arg);
+void log_warning(Handle fmt, Handle arg);
 // logger.warning of the current `logger`, for a call whose argument is read after it.
 Object logger_warning();
 
@@ -45,29 +45,28 @@ Object stored_text(Handle self);
 
 // The connection that an alias names: the device's attribute, or for names
 // joined by dots the attributes in turn, from the device outward.
-Object resolve_connection(PyObject* device, PyObject* alias);
+Object resolve_connection(Handle device, Handle alias);
 
 // get_os_type(device=device, alias=alias) through the current binding.
-Object detect_os(PyObject* device, PyObject* alias);
+Object detect_os(Handle device, Handle alias);
 
 // Puts the text to parse for self._device into core.text_to_parse: the
 // supplied output when it is true, else a run through showCmdCache (when
 // self._refresh_cache is set, or nothing is cached for the device), else the
 // cached output.
-void acquire_text(PyObject* self, PyObject* supplied);
+void acquire_text(Handle self, Handle supplied);
 
 // The first steps of the check and fill constructors: refuses a missing
 // attrvalpairs, then stores raw_cli, _errors, _show_command and the refresh flags.
-void prepare_operation(PyObject* self, PyObject* show_command, PyObject* attrvalpairs, PyObject* refresh_cache,
-                       PyObject* device_output);
+void prepare_operation(Handle self, Handle show_command, Handle attrvalpairs, Handle refresh_cache,
+                       Handle device_output);
 // AttributeError "Neither 'device' nor 'device_output' ..." of the check and fill constructors.
-[[noreturn]] void missing_device(PyObject* self);
+[[noreturn]] void missing_device(Handle self);
 
 // The device-or-output choice of the operation constructors: stores
 // _device, _device_conn_alias and _device_os.  Returns false (storing
 // nothing) when neither a true device nor a true output was given.
-bool choose_device(PyObject* self, PyObject* device, PyObject* device_conn_alias, PyObject* device_output,
-                   PyObject* device_os);
+bool choose_device(Handle self, Handle device, Handle device_conn_alias, Handle device_output, Handle device_os);
 
 // A class of this module deriving from `base` that defines only __init__.
 Object make_subclass(const char* name, Handle base, const char* doc, Object init);
