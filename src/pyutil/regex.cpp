@@ -202,6 +202,27 @@ struct GroupDepth {
     void restart() { *this = GroupDepth(); }
 };
 
+// What makes a pattern mean something else as a branch of an alternation.
+struct BranchReader {
+    const CodePoints& at;
+    bool same = true;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Flags) {
+            same = false;
+        } else if (piece == Piece::Escape) {
+            Py_UCS4 d = at.get(i + 1);
+            if (d >= '1' && d <= '9') same = false;  // a group number, or octal: not told apart here
+        } else if (piece == Piece::Open && at.get(i + 1) == '?') {
+            Py_UCS4 c = at.get(i + 2);
+            // non-capturing, lookahead, comment, atomic; a lookbehind
+            bool known = c == ':' || c == '=' || c == '!' || c == '#' || c == '>' ||
+                         (c == '<' && (at.get(i + 3) == '=' || at.get(i + 3) == '!'));
+            if (!known) same = false;
+        }
+    }
+};
+
 bool is_meta(Py_UCS4 c) {
     switch (c) {
         case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
@@ -255,6 +276,14 @@ bool has_inline_flags(Handle pattern) {
     for (Py_ssize_t i = 0; i + 2 < at.size(); ++i)
         if (at[i] == '(' && at[i + 1] == '?' && (is_flag_letter(at[i + 2]) || at[i + 2] == '-')) return true;
     return false;
+}
+
+bool same_as_branch(Handle pattern) {
+    if (has_inline_flags(pattern) || !groups_balance(pattern)) return false;
+    const CodePoints at(pattern);
+    BranchReader reader{at};
+    // a pattern that turns verbose mode on is read no further
+    return walk(at, false, reader) && reader.same;
 }
 
 Py_ssize_t literal_prefix_length(Handle pattern) {
