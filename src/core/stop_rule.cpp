@@ -1,4 +1,5 @@
 #include "core/stop_rule.hpp"
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 #include "pyutil/ops.hpp"
@@ -58,11 +59,27 @@ Cache& cache() {
     return c;
 }
 
+// The run of white space a pattern (a str) starts with when its branch may
+// share it with others: "\s+A" and "\s+B" match where "\s+(?:A|B)" does,
+// which tests the run once.  Null when it has none or cannot share it.
+PyObject* shared_prefix(Handle source) {
+    static PyObject* const prefixes[] = {PYU_STR("^\\s+"), PYU_STR("^\\s*"), PYU_STR("\\s+"), PYU_STR("\\s*")};
+    if (has_top_level_alternation(source)) return nullptr;
+    const CodePoints at(source);
+    for (PyObject* prefix : prefixes) {
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(prefix);
+        if (check(PyUnicode_Tailmatch(source.ptr(), prefix, 0, n, -1)) == 0) continue;
+        const Py_UCS4 next = at.get(n);
+        return next == '*' || next == '+' || next == '?' || next == '{' ? nullptr : prefix;
+    }
+    return nullptr;
+}
+
 // The alternation of a set of patterns, each its own non-capturing branch, or
 // a null object when one of them could match otherwise there.
 Object alternation(const std::vector<Object>& patterns) {
     long flags = -1;
-    TextBuilder text;
+    std::vector<std::pair<PyObject*, Object>> branches;  // (shared prefix or null, source)
     for (auto& p : patterns) {
         Object source = getattr(p, PYU_STR("pattern"));
         long f = PyLong_AsLong(getattr(p, PYU_STR("flags")).ptr());
@@ -70,10 +87,34 @@ Object alternation(const std::vector<Object>& patterns) {
         if (!PyUnicode_CheckExact(source.ptr()) || (f & ~branch_flags) || (flags != -1 && f != flags) ||
             !same_as_branch(source))
             return Object();
-        text << (flags == -1 ? PYU_STR("(?:") : PYU_STR(")|(?:")) << source;
         flags = f;
+        branches.emplace_back(shared_prefix(source), std::move(source));
     }
-    text << PYU_STR(")");
+    TextBuilder text;
+    bool first = true;
+    auto branch = [&](Handle piece) {
+        text << (first ? PYU_STR("(?:") : PYU_STR("|(?:")) << piece << PYU_STR(")");
+        first = false;
+    };
+    std::vector<PyObject*> shared;  // the prefixes two branches or more start with, in order
+    for (auto& [prefix, source] : branches) {
+        size_t sharing = 0;
+        for (auto& other : branches) sharing += prefix && other.first == prefix;
+        if (sharing < 2) branch(source);
+        else if (std::find(shared.begin(), shared.end(), prefix) == shared.end()) shared.push_back(prefix);
+    }
+    for (PyObject* prefix : shared) {
+        text << (first ? PYU_STR("") : PYU_STR("|")) << prefix << PYU_STR("(?:");
+        first = false;
+        bool inner_first = true;
+        for (auto& [own_prefix, source] : branches) {
+            if (own_prefix != prefix) continue;
+            Object rest = own(PyUnicode_Substring(source.ptr(), PyUnicode_GET_LENGTH(prefix), PY_SSIZE_T_MAX));
+            text << (inner_first ? PYU_STR("(?:") : PYU_STR("|(?:")) << rest << PYU_STR(")");
+            inner_first = false;
+        }
+        text << PYU_STR(")");
+    }
     PyObject* compiled = PyObject_CallFunction(re().compile, "Nl", text.joined().release(), flags);
     if (compiled) return own(compiled);
     // too large or otherwise refused: the set is tested pattern by pattern

@@ -223,6 +223,22 @@ struct BranchReader {
     }
 };
 
+struct TopLevelBar {
+    const CodePoints& at;
+    long depth = 0;
+    bool found = false;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Open) ++depth;
+        else if (piece == Piece::Close) --depth;
+        else if (piece == Piece::Char && depth == 0 && at[i] == '|') found = true;
+    }
+    void restart() {
+        depth = 0;
+        found = false;
+    }
+};
+
 bool is_meta(Py_UCS4 c) {
     switch (c) {
         case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
@@ -284,6 +300,13 @@ bool same_as_branch(Handle pattern) {
     BranchReader reader{at};
     // a pattern that turns verbose mode on is read no further
     return walk(at, false, reader) && reader.same;
+}
+
+bool has_top_level_alternation(Handle pattern) {
+    const CodePoints at(pattern);
+    TopLevelBar bars{at};
+    read(at, bars);
+    return bars.found;
 }
 
 Py_ssize_t literal_prefix_length(Handle pattern) {

@@ -70,6 +70,9 @@ bool has_inline_flags(Handle pattern);
 // the reader does not know.
 bool same_as_branch(Handle pattern);
 
+// Whether a pattern (a str) has an alternation '|' outside every group and class.
+bool has_top_level_alternation(Handle pattern);
+
 // The length of the literal text every match of a pattern (a str without
 // inline flags) starts with, as far as its first characters tell; 0 when
 // they tell none.
