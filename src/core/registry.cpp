@@ -1,6 +1,7 @@
 // The registry: warning, isstr, supported_oses, extend and _get_regex.
 #include "common/output.hpp"
 #include "core/core.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 
 namespace core {
@@ -92,14 +93,29 @@ FunctionSpec extend_spec{"extend", "extend",
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
 
+// Module-level names read at each use, without a dict lookup while the module's dict is unchanged.
+// (never destroyed: they hold interpreter objects)
+Object glb_regex() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_glb_regex"));
+    return name.get();
+}
+Object get_regex_function() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_get_regex"));
+    return name.get();
+}
+Object isstr_function() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("isstr"));
+    return name.get();
+}
+
 Object get_regex_body(const Args& a) {
     PyObject* routerOs = a[0];
     PyObject* attribute = a[1];
-    if (contains(global(PYU_STR("_glb_regex")), routerOs)) {
-        Object per_os = getitem(global(PYU_STR("_glb_regex")), routerOs);
-        if (contains(per_os, attribute)) return getitem(getitem(global(PYU_STR("_glb_regex")), routerOs), attribute);
+    if (contains(glb_regex(), routerOs)) {
+        Object per_os = getitem(glb_regex(), routerOs);
+        if (contains(per_os, attribute)) return getitem(getitem(glb_regex(), routerOs), attribute);
     }
-    if (contains(global(PYU_STR("_glb_regex")), attribute)) return getitem(global(PYU_STR("_glb_regex")), attribute);
+    if (contains(glb_regex(), attribute)) return getitem(glb_regex(), attribute);
     return borrow(Py_None);
 }
 FunctionSpec get_regex_spec{"_get_regex", "_get_regex", {{"routerOs"}, {"attribute"}}, get_regex_body,
@@ -118,7 +134,7 @@ void warn(Handle message) {
 }
 
 bool isstr(Handle s) {
-    Object f = global(PYU_STR("isstr"));
+    Object f = isstr_function();
     if (f.ptr() == own_isstr) return PyUnicode_Check(s.ptr());
     return pyutil::truth(pyutil::call(f, {s}));
 }
@@ -147,7 +163,7 @@ Object make_get_regex() {
 }
 
 Object get_regex(Handle routerOs, Handle attribute) {
-    Object f = global(PYU_STR("_get_regex"));
+    Object f = get_regex_function();
     if (f.ptr() == own_get_regex) {
         PyObject* args[] = {routerOs.ptr(), attribute.ptr()};
         return get_regex_body(Args(args, frame().module().ptr()));
