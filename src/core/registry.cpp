@@ -108,9 +108,48 @@ Object isstr_function() {
     return name.get();
 }
 
+// Whether every key of an exact dict is an exact str, so that a lookup of a
+// str in it runs no user code.  Remembered per dict state: every change of
+// any dict gives it a new version tag.
+bool str_keys_only(PyObject* dict) {
+    struct Seen {
+        PyObject* dict;
+        uint64_t version;
+    };
+    static Seen seen[8];
+    static unsigned next = 0;
+    const uint64_t version = dict_version(dict);
+    for (auto& s : seen)
+        if (s.dict == dict && s.version == version) return true;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    seen[next++ % 8] = {dict, version};
+    return true;
+}
+
+// The entry of an exact dict holding only str keys, for a str key; null when absent.
+PyObject* str_entry(PyObject* dict, PyObject* key) {
+    PyObject* found = PyDict_GetItemWithError(dict, key);
+    if (!found) check_no_error();
+    return found;
+}
+
 Object get_regex_body(const Args& a) {
     PyObject* routerOs = a[0];
     PyObject* attribute = a[1];
+    // where no lookup can run user code, each entry is read once: the answer is the same
+    Object glb = glb_regex();
+    if (PyUnicode_CheckExact(routerOs) && PyUnicode_CheckExact(attribute) && PyDict_CheckExact(glb.ptr()) &&
+        str_keys_only(glb.ptr())) {
+        PyObject* per_os = str_entry(glb.ptr(), routerOs);
+        if (!per_os || (PyDict_CheckExact(per_os) && str_keys_only(per_os))) {
+            if (PyObject* found = per_os ? str_entry(per_os, attribute) : nullptr) return borrow(found);
+            PyObject* generic = str_entry(glb.ptr(), attribute);
+            return borrow(generic ? generic : Py_None);
+        }
+    }
     if (contains(glb_regex(), routerOs)) {
         Object per_os = getitem(glb_regex(), routerOs);
         if (contains(per_os, attribute)) return getitem(getitem(glb_regex(), routerOs), attribute);
