@@ -197,3 +197,33 @@ def test_an_override_is_still_honoured(core, answer, ok, dictio):
     stop_t = type("stop_t", (core._textloom_t,), {"_parser_check_scope": lambda self, done, line: answer})
     obj = stop_t("ketch", ["IF", "MTU"], ["eth0", "1500"], False, "k")
     assert obj._validate is ok and obj._dictio == dictio
+
+
+@pytest.mark.parametrize("meddle", [
+    lambda done: done.append(re.compile(r"\s+speed")),
+    lambda done: done.append("not a pattern"),
+    lambda done: done.clear(),
+])
+def test_a_consumed_list_changed_by_a_hook_is_read_again(core, caplog, meddle):
+    core.extend({"IF": r"(\S+) is up", "MTU": r"\s+mtu (\d+)$", "SP": r"\s+speed (\d+)"})
+    core.text_to_parse["k"] = RECORD
+
+    class meddling_t(core._textloom_t):
+        def _parser_future_matching(self, regex, regex_done, line):
+            meddle(regex_done)
+            return super()._parser_future_matching(regex, regex_done, line)
+
+    def run():
+        caplog.clear()
+        try:
+            obj = meddling_t("ketch", ["IF", "MTU", "SP"], ["eth0", "9000", "10"], False, "k")
+        except AttributeError as error:  # a text has no match method
+            return str(error)
+        return obj._parser_validate(), dict(core.ext_dictio["k"]), caplog.messages
+
+    caplog.set_level(logging.DEBUG, logger="mirel.textloom.core")
+    for _ in range(WARM):
+        run()
+    combined = run()
+    core.match = plain_match
+    assert run() == combined
