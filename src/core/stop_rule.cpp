@@ -1,5 +1,6 @@
 #include "core/stop_rule.hpp"
 #include <algorithm>
+#include <cctype>
 #include <unordered_map>
 #include <vector>
 #include "pyutil/ops.hpp"
@@ -75,6 +76,25 @@ PyObject* shared_prefix(Handle source) {
     return nullptr;
 }
 
+// Whether every match of a pattern (a str) starts by taking one character that
+// is not white space, as far as its first characters tell.  A run of white
+// space before such patterns may then be taken whole (possessive): none of
+// them could start inside it.
+bool starts_with_non_space(Handle source) {
+    const CodePoints at(source);
+    auto quantified_from = [&](Py_ssize_t i) {
+        const Py_UCS4 c = at.get(i);
+        return c == '*' || c == '?' || c == '{';
+    };
+    static PyObject* const groups[] = {PYU_STR("(\\S+)"), PYU_STR("(\\d+)"), PYU_STR("(\\w+)")};
+    for (PyObject* group : groups)
+        if (check(PyUnicode_Tailmatch(source.ptr(), group, 0, 5, -1))) return !quantified_from(5);
+    const Py_UCS4 c = at.get(0);
+    if (c < 128 && isalnum(static_cast<int>(c))) return !quantified_from(1);
+    const Py_UCS4 d = at.get(1);
+    return c == '\\' && (d == 'S' || d == 'd' || d == 'w') && !quantified_from(2);
+}
+
 // The alternation of a set of patterns, each its own non-capturing branch, or
 // a null object when one of them could match otherwise there.
 Object alternation(const std::vector<Object>& patterns) {
@@ -92,8 +112,9 @@ Object alternation(const std::vector<Object>& patterns) {
     }
     TextBuilder text;
     bool first = true;
+    // groups are only tested here: capturing them would cost for nothing
     auto branch = [&](Handle piece) {
-        text << (first ? PYU_STR("(?:") : PYU_STR("|(?:")) << piece << PYU_STR(")");
+        text << (first ? PYU_STR("(?:") : PYU_STR("|(?:")) << without_captures(piece) << PYU_STR(")");
         first = false;
     };
     std::vector<PyObject*> shared;  // the prefixes two branches or more start with, in order
@@ -104,13 +125,18 @@ Object alternation(const std::vector<Object>& patterns) {
         else if (std::find(shared.begin(), shared.end(), prefix) == shared.end()) shared.push_back(prefix);
     }
     for (PyObject* prefix : shared) {
-        text << (first ? PYU_STR("") : PYU_STR("|")) << prefix << PYU_STR("(?:");
-        first = false;
-        bool inner_first = true;
+        std::vector<Object> rests;
+        bool possessive = true;
         for (auto& [own_prefix, source] : branches) {
             if (own_prefix != prefix) continue;
-            Object rest = own(PyUnicode_Substring(source.ptr(), PyUnicode_GET_LENGTH(prefix), PY_SSIZE_T_MAX));
-            text << (inner_first ? PYU_STR("(?:") : PYU_STR("|(?:")) << rest << PYU_STR(")");
+            rests.push_back(own(PyUnicode_Substring(source.ptr(), PyUnicode_GET_LENGTH(prefix), PY_SSIZE_T_MAX)));
+            possessive = possessive && starts_with_non_space(rests.back());
+        }
+        text << (first ? PYU_STR("") : PYU_STR("|")) << prefix << (possessive ? PYU_STR("+(?:") : PYU_STR("(?:"));
+        first = false;
+        bool inner_first = true;
+        for (auto& rest : rests) {
+            text << (inner_first ? PYU_STR("(?:") : PYU_STR("|(?:")) << without_captures(rest) << PYU_STR(")");
             inner_first = false;
         }
         text << PYU_STR(")");

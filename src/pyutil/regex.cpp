@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 #include "pyutil/errors.hpp"
+#include "pyutil/names.hpp"
+#include "pyutil/ops.hpp"
 
 namespace pyutil {
 
@@ -239,6 +241,15 @@ struct TopLevelBar {
     }
 };
 
+struct CaptureOpens {
+    const CodePoints& at;
+    std::vector<Py_ssize_t> opens;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Open && at.get(i + 1) != '?') opens.push_back(i);
+    }
+};
+
 bool is_meta(Py_UCS4 c) {
     switch (c) {
         case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
@@ -307,6 +318,21 @@ bool has_top_level_alternation(Handle pattern) {
     TopLevelBar bars{at};
     read(at, bars);
     return bars.found;
+}
+
+Object without_captures(Handle pattern) {
+    const CodePoints at(pattern);
+    CaptureOpens groups{at, {}};
+    walk(at, false, groups);
+    if (groups.opens.empty()) return borrow(pattern);
+    TextBuilder text;
+    Py_ssize_t pos = 0;
+    for (Py_ssize_t open : groups.opens) {
+        text << own(PyUnicode_Substring(pattern.ptr(), pos, open + 1)) << PYU_STR("?:");
+        pos = open + 1;
+    }
+    text << own(PyUnicode_Substring(pattern.ptr(), pos, at.size()));
+    return text.joined();
 }
 
 Py_ssize_t literal_prefix_length(Handle pattern) {

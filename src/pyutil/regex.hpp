@@ -73,6 +73,10 @@ bool same_as_branch(Handle pattern);
 // Whether a pattern (a str) has an alternation '|' outside every group and class.
 bool has_top_level_alternation(Handle pattern);
 
+// The pattern (a str, read as not verbose) with each capturing group made
+// non-capturing: for a pattern that refers to no group it matches the same.
+Object without_captures(Handle pattern);
+
 // The length of the literal text every match of a pattern (a str without
 // inline flags) starts with, as far as its first characters tell; 0 when
 // they tell none.
