@@ -9,6 +9,7 @@
 #include <vector>
 #include "common/output.hpp"
 #include "core/core.hpp"
+#include "core/stop_rule.hpp"
 #include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/regex.hpp"
@@ -465,7 +466,7 @@ public:
     explicit Hooks(Parse& p) : p_(p), attrs_(p.self) {}
 
     bool check_scope(PyObject* regex_done, PyObject* line) {
-        if (check_scope_.native()) return core::check_scope(regex_done, line);
+        if (check_scope_.native()) return !stop_.may_match(regex_done, line) || core::check_scope(regex_done, line);
         return !same_or_equal(check_scope_.call(regex_done, line), Py_False);
     }
     bool current_matching(PyObject* value_to_match, PyObject* value_found) {
@@ -494,6 +495,7 @@ public:
 
 private:
     Parse& p_;
+    StopRule stop_;
     AttrCache attrs_;
     Hook check_scope_{attrs_, PYU_STR("_parser_check_scope"), base.check_scope};
     Hook current_matching_{attrs_, PYU_STR("_parser_current_matching"), base.current_matching};
@@ -793,7 +795,7 @@ Object init_body(const Args& a) {
 
 Object as_bool(bool b) { return borrow(b ? Py_True : Py_False); }
 
-Object check_scope_body(const Args& a) { return as_bool(check_scope(a[1], a[2])); }
+Object check_scope_body(const Args& a) { return as_bool(!StopRule().may_match(a[1], a[2]) || check_scope(a[1], a[2])); }
 
 Object current_matching_body(const Args& a) {
     Context ctx(a[0]);

@@ -1,6 +1,7 @@
 // The registry: warning, isstr, supported_oses, extend and _get_regex.
 #include "common/output.hpp"
 #include "core/core.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 
 namespace core {
@@ -95,13 +96,67 @@ FunctionSpec extend_spec{"extend", "extend",
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
 
+// Module-level names read at each use, without a dict lookup while the module's dict is unchanged.
+// (never destroyed: they hold interpreter objects)
+Object glb_regex() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_glb_regex"));
+    return name.get();
+}
+Object get_regex_function() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_get_regex"));
+    return name.get();
+}
+Object isstr_function() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("isstr"));
+    return name.get();
+}
+
+// Whether every key of an exact dict is an exact str, so that a lookup of a
+// str in it runs no user code.  Remembered per dict state: every change of
+// any dict gives it a new version tag.
+bool str_keys_only(PyObject* dict) {
+    struct Seen {
+        PyObject* dict;
+        uint64_t version;
+    };
+    static Seen seen[8];
+    static unsigned next = 0;
+    const uint64_t version = dict_version(dict);
+    for (auto& s : seen)
+        if (s.dict == dict && s.version == version) return true;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    seen[next++ % 8] = {dict, version};
+    return true;
+}
+
+// The entry of an exact dict holding only str keys, for a str key; null when absent.
+PyObject* str_entry(PyObject* dict, PyObject* key) {
+    PyObject* found = PyDict_GetItemWithError(dict, key);
+    if (!found) check_no_error();
+    return found;
+}
+
 // The registered regex of `attribute` for `routerOs`, or None.
 Object registered_regex(Handle routerOs, Handle attribute) {
-    if (contains(global(PYU_STR("_glb_regex")), routerOs)) {
-        Object per_os = getitem(global(PYU_STR("_glb_regex")), routerOs);
-        if (contains(per_os, attribute)) return getitem(getitem(global(PYU_STR("_glb_regex")), routerOs), attribute);
+    // where no lookup can run user code, each entry is read once: the answer is the same
+    Object glb = glb_regex();
+    if (PyUnicode_CheckExact(routerOs.ptr()) && PyUnicode_CheckExact(attribute.ptr()) && PyDict_CheckExact(glb.ptr()) &&
+        str_keys_only(glb.ptr())) {
+        PyObject* per_os = str_entry(glb.ptr(), routerOs.ptr());
+        if (!per_os || (PyDict_CheckExact(per_os) && str_keys_only(per_os))) {
+            if (PyObject* found = per_os ? str_entry(per_os, attribute.ptr()) : nullptr) return borrow(found);
+            PyObject* generic = str_entry(glb.ptr(), attribute.ptr());
+            return borrow(generic ? generic : Py_None);
+        }
     }
-    if (contains(global(PYU_STR("_glb_regex")), attribute)) return getitem(global(PYU_STR("_glb_regex")), attribute);
+    if (contains(glb_regex(), routerOs)) {
+        Object per_os = getitem(glb_regex(), routerOs);
+        if (contains(per_os, attribute)) return getitem(getitem(glb_regex(), routerOs), attribute);
+    }
+    if (contains(glb_regex(), attribute)) return getitem(glb_regex(), attribute);
     return borrow(Py_None);
 }
 
@@ -118,7 +173,7 @@ void warn(Handle message) {
 }
 
 bool isstr(Handle s) {
-    Object f = global(PYU_STR("isstr"));
+    Object f = isstr_function();
     if (f.is(own_isstr)) return PyUnicode_Check(s.ptr());
     return pyutil::truth(pyutil::call(f, {s}));
 }
@@ -145,7 +200,7 @@ Object make_get_regex() {
 }
 
 Object get_regex(Handle routerOs, Handle attribute) {
-    Object f = global(PYU_STR("_get_regex"));
+    Object f = get_regex_function();
     if (f.is(own_get_regex)) return registered_regex(routerOs, attribute);
     return pyutil::call(f, {routerOs, attribute});
 }

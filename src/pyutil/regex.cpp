@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 #include "pyutil/errors.hpp"
+#include "pyutil/names.hpp"
+#include "pyutil/ops.hpp"
 
 namespace pyutil {
 
@@ -202,6 +204,52 @@ struct GroupDepth {
     void restart() { *this = GroupDepth(); }
 };
 
+// What makes a pattern mean something else as a branch of an alternation.
+struct BranchReader {
+    const CodePoints& at;
+    bool same = true;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Flags) {
+            same = false;
+        } else if (piece == Piece::Escape) {
+            Py_UCS4 d = at.get(i + 1);
+            if (d >= '1' && d <= '9') same = false;  // a group number, or octal: not told apart here
+        } else if (piece == Piece::Open && at.get(i + 1) == '?') {
+            Py_UCS4 c = at.get(i + 2);
+            // non-capturing, lookahead, comment, atomic; a lookbehind
+            bool known = c == ':' || c == '=' || c == '!' || c == '#' || c == '>' ||
+                         (c == '<' && (at.get(i + 3) == '=' || at.get(i + 3) == '!'));
+            if (!known) same = false;
+        }
+    }
+};
+
+struct TopLevelBar {
+    const CodePoints& at;
+    long depth = 0;
+    bool found = false;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Open) ++depth;
+        else if (piece == Piece::Close) --depth;
+        else if (piece == Piece::Char && depth == 0 && at[i] == '|') found = true;
+    }
+    void restart() {
+        depth = 0;
+        found = false;
+    }
+};
+
+struct CaptureOpens {
+    const CodePoints& at;
+    std::vector<Py_ssize_t> opens;
+
+    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
+        if (piece == Piece::Open && at.get(i + 1) != '?') opens.push_back(i);
+    }
+};
+
 bool is_meta(Py_UCS4 c) {
     switch (c) {
         case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
@@ -255,6 +303,36 @@ bool has_inline_flags(Handle pattern) {
     for (Py_ssize_t i = 0; i + 2 < at.size(); ++i)
         if (at[i] == '(' && at[i + 1] == '?' && (is_flag_letter(at[i + 2]) || at[i + 2] == '-')) return true;
     return false;
+}
+
+bool same_as_branch(Handle pattern) {
+    if (has_inline_flags(pattern) || !groups_balance(pattern)) return false;
+    const CodePoints at(pattern);
+    BranchReader reader{at};
+    // a pattern that turns verbose mode on is read no further
+    return walk(at, false, reader) && reader.same;
+}
+
+bool has_top_level_alternation(Handle pattern) {
+    const CodePoints at(pattern);
+    TopLevelBar bars{at};
+    read(at, bars);
+    return bars.found;
+}
+
+Object without_captures(Handle pattern) {
+    const CodePoints at(pattern);
+    CaptureOpens groups{at, {}};
+    walk(at, false, groups);
+    if (groups.opens.empty()) return borrow(pattern);
+    TextBuilder text;
+    Py_ssize_t pos = 0;
+    for (Py_ssize_t open : groups.opens) {
+        text << own(PyUnicode_Substring(pattern.ptr(), pos, open + 1)) << PYU_STR("?:");
+        pos = open + 1;
+    }
+    text << own(PyUnicode_Substring(pattern.ptr(), pos, at.size()));
+    return text.joined();
 }
 
 Py_ssize_t literal_prefix_length(Handle pattern) {

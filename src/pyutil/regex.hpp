@@ -63,6 +63,20 @@ bool groups_balance(Handle pattern);
 // anywhere: an inline flag group, global or scoped.
 bool has_inline_flags(Handle pattern);
 
+// Whether a pattern (a str) matches exactly what it matches alone when it
+// stands as one branch "(?:pattern)" of an alternation with other patterns:
+// its parentheses balance and it holds no group reference (backreference,
+// conditional), no named group, no inline flag group and no "(?" construct
+// the reader does not know.
+bool same_as_branch(Handle pattern);
+
+// Whether a pattern (a str) has an alternation '|' outside every group and class.
+bool has_top_level_alternation(Handle pattern);
+
+// The pattern (a str, read as not verbose) with each capturing group made
+// non-capturing: for a pattern that refers to no group it matches the same.
+Object without_captures(Handle pattern);
+
 // The length of the literal text every match of a pattern (a str without
 // inline flags) starts with, as far as its first characters tell; 0 when
 // they tell none.

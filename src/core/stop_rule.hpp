@@ -1,0 +1,32 @@
+// The stop rule's test of a line against every consumed regex at once.
+//
+// Trying each consumed pattern with its own match call costs more than the
+// rest of a line's work.  While core's `compile` and `match` are re's own, a
+// set of plain re patterns is tested with one alternation "(?:r1)|(?:r2)|..."
+// instead, built once per distinct set and shared by every parse.  A set
+// holding anything a branch of an alternation would change is tested pattern
+// by pattern, as before.
+#pragma once
+#include <Python.h>
+#include <memory>
+#include "core/core.hpp"
+
+namespace core {
+
+class StopRule {
+public:
+    // False when no pattern of `regex_done` matches `line`; true when one may,
+    // the pattern-by-pattern test then deciding (and logging).
+    bool may_match(PyObject* regex_done, PyObject* line);
+
+    struct Entry;
+
+private:
+    bool same_set(PyObject* regex_done) const;
+    void refresh(PyObject* regex_done);
+
+    int enabled_ = -1;  // core's compile and match are re's own: read at the first test
+    std::shared_ptr<Entry> set_;  // the set last tested
+};
+
+}  // namespace core
