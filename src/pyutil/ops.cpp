@@ -54,6 +54,12 @@ Object tuple(std::initializer_list<Handle> items) {
     return t;
 }
 
+Object item_if_present(Handle dict, Handle key) {
+    PyObject* found = PyDict_GetItemWithError(dict.ptr(), key.ptr());
+    if (!found) check_no_error();
+    return Object::borrow(found);
+}
+
 Object attr_if_present(Handle obj, Handle name, Absent absent) {
     PyObject* value = PyObject_GetAttr(obj.ptr(), name.ptr());
     if (value) return Object::steal(value);

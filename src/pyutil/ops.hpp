@@ -26,8 +26,13 @@ inline bool differs(Handle a, Handle b) { return check(PyObject_RichCompareBool(
 
 // ---- numbers, sizes, texts -------------------------------------------------------
 
+// type(o) is str
+inline bool is_exact_str(Handle o) { return PyUnicode_CheckExact(o.ptr()); }
+
 // int(n)
 inline Object integer(Py_ssize_t n) { return own(PyLong_FromSsize_t(n)); }
+// bool(b): True or False
+inline Object boolean(bool b) { return borrow(b ? Py_True : Py_False); }
 // operator.index(o) as a C++ integer; OverflowError beyond its range.
 Py_ssize_t as_index(Handle o);
 // len(o)
@@ -64,6 +69,9 @@ inline Object getitem(Handle o, Handle key) { return own(PyObject_GetItem(o.ptr(
 inline Object getitem(Handle o, Py_ssize_t i) { return own(PySequence_GetItem(o.ptr(), i)); }
 inline void setitem(Handle o, Handle key, Handle value) { check(PyObject_SetItem(o.ptr(), key.ptr(), value.ptr())); }
 inline void delitem(Handle o, Handle key) { check(PyObject_DelItem(o.ptr(), key.ptr())); }
+inline void delitem(Handle o, Py_ssize_t i) { check(PySequence_DelItem(o.ptr(), i)); }
+// dict[key] of a dict, or a null object when the key is absent (no KeyError made).
+Object item_if_present(Handle dict, Handle key);
 // `item in container`
 inline bool contains(Handle container, Handle item) {
     return check(PySequence_Contains(container.ptr(), item.ptr())) != 0;
@@ -72,6 +80,10 @@ inline bool contains(Handle container, Handle item) {
 inline void append(Handle list, Handle item) { check(PyList_Append(list.ptr(), item.ptr())); }
 // A new list or dict.
 inline Object new_list() { return own(PyList_New(0)); }
+// slice(start, stop)
+inline Object new_slice(Handle start, Handle stop) { return own(PySlice_New(start.ptr(), stop.ptr(), nullptr)); }
+// list(iterable)
+inline Object list_of(Handle iterable) { return own(PySequence_List(iterable.ptr())); }
 inline Object new_dict() { return own(PyDict_New()); }
 // (items...) as a tuple
 Object tuple(std::initializer_list<Handle> items);
