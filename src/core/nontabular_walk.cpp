@@ -164,7 +164,12 @@ public:
     }
 
 private:
-    enum class Step { next_line, alternative, take_tag, stop };
+    enum class Step {
+        next_line,    // the stop rule on the next line, then the current tag's alternatives
+        alternative,  // the next of those alternatives, matched against the line
+        take_tag,     // the current tag's pattern was matched: take the tag, or leave the run
+        stop,         // the walk is over
+    };
 
     void start();
     Step next_line();
