@@ -12,9 +12,7 @@ namespace {
 
 // Set by load_re(), kept for the life of the process.
 PyObject* re_compile = nullptr;        // tells whether core's `compile` is still re.compile
-PyTypeObject* pattern_type = nullptr;  // re.Pattern
 PyTypeObject* match_type = nullptr;    // re.Match
-PyObject* pattern_match = nullptr;     // re.Pattern.match
 
 // While core's `compile` is re.compile, one cache serves every parse: it
 // answers what re.compile's own cache would.  A rebound `compile` gets a cache
@@ -24,6 +22,11 @@ PyObject* shared_compiled = nullptr;
 PyObject* shared_composed = nullptr;
 
 }  // namespace
+
+PyTypeObject* detail::pattern_type = nullptr;
+PyObject* detail::pattern_match = nullptr;
+using detail::pattern_match;
+using detail::pattern_type;
 
 void load_re() {
     Object re = import("re");
@@ -37,13 +40,6 @@ void load_re() {
 }
 
 bool is_re_compile(Handle fn) { return fn.is(re_compile); }
-bool is_re_pattern(Handle o) { return Py_TYPE(o.ptr()) == pattern_type; }
-
-// an re.Pattern through its method descriptor
-Object match(Handle pattern, Handle line) {
-    if (is_re_pattern(pattern)) return invoke(pattern_match, pattern, line);
-    return call_method(pattern, PYU_STR("match"), {line});
-}
 Object match(Handle pattern, Handle text, Py_ssize_t pos) { return invoke(pattern_match, pattern, text, integer(pos)); }
 
 Object group1(Handle match) {

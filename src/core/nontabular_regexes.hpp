@@ -3,17 +3,28 @@
 #pragma once
 #include <vector>
 #include "core/core.hpp"
+#include "pyutil/hooks.hpp"
+#include "pyutil/ops.hpp"
 
 namespace core::nontabular {
 
 // re's own objects, read when the class is made and kept for the life of the process.
 void load_re();
+namespace detail {
+extern PyTypeObject* pattern_type;  // re.Pattern
+extern PyObject* pattern_match;     // re.Pattern.match
+}  // namespace detail
+
 // Whether `fn` is re.compile, `o` an re.Pattern.
 bool is_re_compile(Handle fn);
-bool is_re_pattern(Handle o);
+inline bool is_re_pattern(Handle o) { return Py_TYPE(o.ptr()) == detail::pattern_type; }
 
-// pattern.match(line), and pattern.match(text, pos) of an re.Pattern.
-Object match(Handle pattern, Handle line);
+// pattern.match(line); an re.Pattern through its method descriptor (the loop's hot call).
+inline Object match(Handle pattern, Handle line) {
+    if (is_re_pattern(pattern)) return pyutil::invoke(detail::pattern_match, pattern, line);
+    return pyutil::call_method(pattern, PYU_STR("match"), {line});
+}
+// pattern.match(text, pos) of an re.Pattern.
 Object match(Handle pattern, Handle text, Py_ssize_t pos);
 // match.group(1)
 Object group1(Handle match);
