@@ -503,6 +503,21 @@ def test_instance_attribute_overrides_a_hook(core, parse):
     assert obj._validate is False and obj._dictio == {"IF": True, "MTU": True}
 
 
+@pytest.mark.parametrize("own", [True, False], ids=["base method", "override"])
+def test_a_hook_served_by_a_property_is_read_once_per_call(core, parse, own):
+    reads = []
+
+    class served_t(core._textloom_t):
+        @property
+        def _parser_check_scope(self):
+            reads.append(1)
+            method = super()._parser_check_scope
+            return method if own else lambda regex_done, line: method(regex_done, line)
+
+    obj = parse(FOUR_LINES, ["IF", "MTU"], ["eth0", "1500"], cls=served_t)
+    assert outcome(obj)[0] is True and len(reads) == 2  # the last tag is taken on the second line
+
+
 def test_mangled_regex_choice_hook(core, parse):
     class pick_t(core._textloom_t):
         def _textloom_t__get_regex_def(self, attribute_n, line):

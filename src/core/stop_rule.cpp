@@ -189,7 +189,9 @@ void StopRule::refresh(PyObject* regex_done) {
     set_ = std::move(e);
 }
 
-bool StopRule::may_match(PyObject* regex_done, PyObject* line) {
+bool StopRule::may_match(Handle regex_done_h, Handle line_h) {
+    PyObject* regex_done = regex_done_h.ptr();
+    PyObject* line = line_h.ptr();
     if (enabled_ < 0)
         enabled_ = global(PYU_STR("compile")).ptr() == re().compile && global(PYU_STR("match")).ptr() == re().match;
     if (!enabled_ || !PyList_CheckExact(regex_done) || !PyUnicode_CheckExact(line)) return true;

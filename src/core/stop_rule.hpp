@@ -17,7 +17,7 @@ class StopRule {
 public:
     // False when no pattern of `regex_done` matches `line`; true when one may,
     // the pattern-by-pattern test then deciding (and logging).
-    bool may_match(PyObject* regex_done, PyObject* line);
+    bool may_match(Handle regex_done, Handle line);
 
     struct Entry;
 

@@ -12,6 +12,7 @@
 #pragma once
 #include <Python.h>
 #include <cstdint>
+#include <type_traits>
 #include "pyutil/errors.hpp"
 #include "pyutil/module.hpp"
 
@@ -121,6 +122,7 @@ Object invoke(Handle f, A... args) {
 
 // An overridable method of an object, self.<name>:
 //   if (hook.native()) return base_body(...);  return hook.call(a, b);
+// or, in one, hook.call([&] { return base_body(a, b); }, a, b).
 class Hook {
 public:
     Hook(AttrCache& attrs, PyObject* name, PyObject* base_method) : attrs_(attrs), slot_{name, base_method} {}
@@ -131,6 +133,17 @@ public:
     Object call(A... args) {
         Object method = attrs_.get(slot_).value;  // held through the call, which may rebind it
         return invoke(method, args...);
+    }
+    // The same call, with `native()` (the C++ body, giving what the method
+    // would return) run in its place while self.<name> is the base class's own
+    // method, so that no arguments are packed:
+    //   hook.call([&] { return base_body(a, b); }, a, b)
+    template <class Native, class... A, class = std::enable_if_t<std::is_invocable_r_v<Object, Native&>>>
+    Object call(Native&& native, const A&... args) {
+        const AttrCache::Slot& found = attrs_.get(slot_);
+        if (found.native) return native();
+        Object method = found.value;  // held through the call, which may rebind it
+        return invoke(method, Handle(args)...);
     }
 
 private:

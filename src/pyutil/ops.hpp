@@ -38,6 +38,8 @@ inline Object greater_equal(Handle a, Handle b) { return own(PyObject_RichCompar
 
 // int(n)
 inline Object integer(Py_ssize_t n) { return own(PyLong_FromSsize_t(n)); }
+// bool(b): True or False
+inline Object boolean(bool b) { return borrow(b ? Py_True : Py_False); }
 // operator.index(o) as a C++ integer; OverflowError beyond its range.
 Py_ssize_t as_index(Handle o);
 // len(o)
@@ -78,6 +80,7 @@ inline Object getitem(Handle o, Handle key) { return own(PyObject_GetItem(o.ptr(
 inline Object getitem(Handle o, Py_ssize_t i) { return own(PySequence_GetItem(o.ptr(), i)); }
 inline void setitem(Handle o, Handle key, Handle value) { check(PyObject_SetItem(o.ptr(), key.ptr(), value.ptr())); }
 inline void delitem(Handle o, Handle key) { check(PyObject_DelItem(o.ptr(), key.ptr())); }
+inline void delitem(Handle o, Py_ssize_t i) { check(PySequence_DelItem(o.ptr(), i)); }
 // `item in container`
 inline bool contains(Handle container, Handle item) {
     return check(PySequence_Contains(container.ptr(), item.ptr())) != 0;

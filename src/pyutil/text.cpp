@@ -1,12 +1,26 @@
 #include "pyutil/text.hpp"
 #include <cstring>
 #include "pyutil/names.hpp"
+#include "pyutil/ops.hpp"
 
 namespace pyutil {
 
 Object strip(Handle s, Handle chars) {
     PyObject* args[] = {s.ptr(), chars.ptr()};
     return own(PyObject_VectorcallMethod(PYU_STR("strip"), args, 2, nullptr));
+}
+
+Object without_cr(Handle s) {
+    if (!is_exact_str(s)) return call_method(s, PYU_STR("replace"), {PYU_STR("\r"), empty_str()});
+    if (find_char(s, '\r', 0, PyUnicode_GET_LENGTH(s.ptr())) < 0) return borrow(s);
+    return replace(s, PYU_STR("\r"), empty_str());
+}
+
+Object slice_without_cr(Handle s, Py_ssize_t start, Py_ssize_t end) {
+    const bool has_cr = find_char(s, '\r', start, end) >= 0;
+    Object piece = substring(s, start, end);
+    if (!has_cr) return piece;
+    return replace(piece, PYU_STR("\r"), empty_str());
 }
 
 namespace {

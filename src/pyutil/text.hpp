@@ -26,7 +26,7 @@ bool str_contains(Handle s, Handle part);
 // s.rfind(part): the last offset of `part` in `s`, or -1
 Py_ssize_t rfind(Handle s, Handle part);
 // s.find(part, start, end): the first offset of `part` in s[start:end], or -1
-Py_ssize_t find(Handle s, Handle part, Py_ssize_t start, Py_ssize_t end);
+Py_ssize_t find(Handle s, Handle part, Py_ssize_t start = 0, Py_ssize_t end = PY_SSIZE_T_MAX);
 // s.find(c, start, end) for one character `c`
 Py_ssize_t find_char(Handle s, Py_UCS4 c, Py_ssize_t start, Py_ssize_t end);
 // s[start:end], for 0 <= start <= end <= len(s)
@@ -39,5 +39,13 @@ inline Object replace(Handle s, Handle old, Handle replacement) {
 }
 // separator.join(items)
 inline Object join(Handle separator, Handle items) { return own(PyUnicode_Join(separator.ptr(), items.ptr())); }
+// s.split(separator)
+inline Object split(Handle s, Handle separator) { return own(PyUnicode_Split(s.ptr(), separator.ptr(), -1)); }
+
+// s.replace("\r", ""): the str itself when it holds none; through the
+// object's own method for anything but an exact str.
+Object without_cr(Handle s);
+// s[start:end].replace("\r", "") for an exact str `s`.
+Object slice_without_cr(Handle s, Py_ssize_t start, Py_ssize_t end);
 
 }  // namespace pyutil
