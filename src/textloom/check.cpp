@@ -45,6 +45,47 @@ struct First {
 
 Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
 
+// Whether `pairs` is an exact list of exact tuples of at least `size` items
+// whose item 0 is an exact str: reading and comparing them runs no user code.
+bool plain_pairs(PyObject* pairs, Py_ssize_t size) {
+    if (!PyList_CheckExact(pairs)) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(pairs);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(pairs, i);
+        if (!PyTuple_CheckExact(pair) || PyTuple_GET_SIZE(pair) < size ||
+            !PyUnicode_CheckExact(PyTuple_GET_ITEM(pair, 0)))
+            return false;
+    }
+    return true;
+}
+
+bool plain_tags(PyObject* tags) {
+    if (!PyList_CheckExact(tags)) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(tags);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyUnicode_CheckExact(PyList_GET_ITEM(tags, i))) return false;
+    return true;
+}
+
+// reordered_pairs for plain pairs and an exact list of exact str tags: no user code runs.
+Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
+    Object reordered = new_list();
+    const Py_ssize_t n = PyList_GET_SIZE(pairs);
+    const Py_ssize_t m = PyList_GET_SIZE(tags);
+    std::vector<Py_hash_t> hashes(n);
+    for (Py_ssize_t i = 0; i < n; ++i) hashes[i] = PyObject_Hash(PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0));
+    for (Py_ssize_t t = 0; t < m; ++t) {
+        PyObject* tag = PyList_GET_ITEM(tags, t);
+        const Py_hash_t tag_hash = PyObject_Hash(tag);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (hashes[i] != tag_hash) continue;
+            PyObject* pair = PyList_GET_ITEM(pairs, i);
+            PyObject* first = PyTuple_GET_ITEM(pair, 0);
+            if (first == tag || _PyUnicode_EQ(first, tag)) append(reordered, pair);
+        }
+    }
+    return reordered;
+}
 
 // The pairs in the order of the OS's registered tags: for each tag, every
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
@@ -52,7 +93,10 @@ Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
     Object tag_table = global(PYU_STR("_glb_regex_tags"));
     if (!truth(tag_table)) return reordered;
-    Object tags = iter(getitem(tag_table, os));
+    Object registered = getitem(tag_table, os);
+    if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
+        return reordered_plain_pairs(attrvalpairs.ptr(), registered.ptr());
+    Object tags = iter(registered);
     std::vector<Object> pairs;
     std::vector<First> firsts;
     bool taken = false;
@@ -86,7 +130,20 @@ Object process_attrvalpairs_body(const Args& a) {
     PyObject* attrvalpairs = a[1];
     Object reordered = truth(a[3]) ? reordered_pairs(attrvalpairs, a[2]) : new_list();
     Handle pairs = length(reordered) == length(attrvalpairs) ? Handle(reordered) : Handle(attrvalpairs);
-    if (truth(pairs) && PyTuple_CheckExact(item(pairs, 0).ptr())) {
+    const bool present = truth(pairs);
+    if (present && plain_pairs(pairs.ptr(), 2)) {
+        const Py_ssize_t n = PyList_GET_SIZE(pairs.ptr());
+        Object attributes = own(PyList_New(n));
+        Object values = own(PyList_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* pair = PyList_GET_ITEM(pairs.ptr(), i);
+            PyList_SET_ITEM(attributes.ptr(), i, Py_NewRef(PyTuple_GET_ITEM(pair, 0)));
+            PyList_SET_ITEM(values.ptr(), i, Py_NewRef(PyTuple_GET_ITEM(pair, 1)));
+        }
+        setattr(self, PYU_STR("_attributes"), attributes);
+        setattr(self, PYU_STR("_values"), values);
+        setattr(self, PYU_STR("_values_debug"), values);
+    } else if (present && PyTuple_CheckExact(item(pairs, 0).ptr())) {
         Object attributes = new_list();
         Object values = new_list();
         Object it = iter(pairs);
