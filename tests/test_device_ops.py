@@ -2,6 +2,7 @@
 fresh or cached output, the diagnosis text, the fill pattern."""
 import logging
 import re
+import types
 
 import pytest
 
@@ -381,6 +382,25 @@ def test_get_regex_is_read_anew_for_every_tag(tl, registry, monkeypatch):
     monkeypatch.setattr(registry, "_get_regex", first)
     assert check.parse() is True
     assert seen[:2] == [("first", IF_NAME), ("later", MTU)]
+
+
+@pytest.mark.parametrize("change, missing", [
+    (lambda tl, core, check: core._glb_regex["brume"].__setitem__(MTU, ""), MTU),
+    (lambda tl, core, check: core._glb_regex["brume"].pop(MTU), MTU),
+    (lambda tl, core, check: core._glb_regex.pop("show.clock"), "show.clock"),   # a generic entry
+    (lambda tl, core, check: setattr(core, "_glb_regex", {}), IF_NAME),
+    (lambda tl, core, check: setattr(core, "_get_regex", lambda os, tag: tag != MTU), MTU),
+    (lambda tl, core, check: setattr(tl, "core", types.SimpleNamespace(_get_regex=lambda os, tag: [])), IF_NAME),
+    (lambda tl, core, check: check._attributes.append("unknown.tag"), "unknown.tag"),
+    (lambda tl, core, check: setattr(check, "_device_os", "other"), IF_NAME),
+])
+def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, change, missing):
+    pairs = [(IF_NAME, "mgmt0"), (MTU, "1500"), ("show.clock", None)]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    change(tl, registry, check)
+    assert check.parse() is False
+    assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
 
 
 def test_os_is_used_as_held(tl, registry, warnings):

@@ -1,5 +1,6 @@
 // oper_check: prepare a check of attribute/value pairs against a device's
 // output (or the caller's text), parse it, record the diagnosis.
+#include <cstring>
 #include <vector>
 #include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
@@ -207,25 +208,110 @@ void record_failure(Handle self, Handle dictio, Handle msg) {
     }
 }
 
+// Whether core's lookup of a tag's regex is `function`: the core module's own
+// builtin of that name, which reads only core's registry.
+bool own_get_regex(Handle function, Handle core) {
+    if (!PyCFunction_CheckExact(function.ptr()) || PyCFunction_GET_SELF(function.ptr()) != core.ptr() ||
+        !PyModule_CheckExact(core.ptr()))
+        return false;
+    if (std::strcmp(reinterpret_cast<PyCFunctionObject*>(function.ptr())->m_ml->ml_name, "_get_regex") != 0)
+        return false;
+    Object name = own(PyModule_GetNameObject(core.ptr()));
+    return PyUnicode_CheckExact(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "mirel.textloom.core") == 0;
+}
+
+// Whether the truth of a value runs no user code.
+bool plain_truth(Handle value) {
+    PyObject* v = value.ptr();
+    return PyUnicode_CheckExact(v) || PyList_CheckExact(v) || PyTuple_CheckExact(v);
+}
+
+// The registry state under which core's own lookup last found a regex for
+// every tag of a list.  While this module's names, core's names, the regex
+// table and its entry for the OS are unchanged, the lookups give the same
+// answers and run no user code, so they need not be made again.
+class RegexesFound {
+public:
+    bool holds(Handle tags, Handle os) const {
+        if (!core_ || dict_version(frame().globals().ptr()) != globals_version_ ||
+            dict_version(PyModule_GetDict(core_.ptr())) != core_version_ || dict_version(table_.ptr()) != table_version_ ||
+            (per_os_ && dict_version(per_os_.ptr()) != per_os_version_) || !os.is(os_) || !PyList_CheckExact(tags.ptr()))
+            return false;
+        const size_t n = static_cast<size_t>(PyList_GET_SIZE(tags.ptr()));
+        if (n != tags_.size()) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (PyList_GET_ITEM(tags.ptr(), static_cast<Py_ssize_t>(i)) != tags_[i].ptr()) return false;
+        return true;
+    }
+    // After every tag of `tags` had a regex, each found by `function` read
+    // through `core`, with no user code run between the lookups.
+    void record(Handle tags, Handle os, Handle core, Handle function) {
+        core_ = Object();
+        if (!PyUnicode_CheckExact(os.ptr()) || !plain_tags(tags.ptr()) || !own_get_regex(function, core)) return;
+        PyObject* names = PyModule_GetDict(core.ptr());
+        PyObject* bound = PyDict_GetItemWithError(names, PYU_STR("_get_regex"));
+        PyObject* table = bound == function.ptr() ? PyDict_GetItemWithError(names, PYU_STR("_glb_regex")) : nullptr;
+        if (!table || !PyDict_CheckExact(table) || !only_str_keys(table)) return check_no_error();
+        PyObject* per_os = PyDict_GetItemWithError(table, os.ptr());
+        if (per_os && !(PyDict_CheckExact(per_os) && only_str_keys(per_os))) return;
+        check_no_error();
+        tags_.clear();
+        const Py_ssize_t n = PyList_GET_SIZE(tags.ptr());
+        for (Py_ssize_t i = 0; i < n; ++i) tags_.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
+        os_ = borrow(os);
+        table_ = borrow(table);
+        table_version_ = dict_version(table);
+        per_os_ = per_os ? borrow(per_os) : Object();
+        per_os_version_ = per_os ? dict_version(per_os) : 0;
+        core_version_ = dict_version(names);
+        globals_version_ = dict_version(frame().globals().ptr());
+        core_ = borrow(core);
+    }
+
+private:
+    Object core_;  // null: nothing recorded
+    uint64_t globals_version_ = 0, core_version_ = 0, table_version_ = 0, per_os_version_ = 0;
+    Object table_, per_os_, os_;
+    std::vector<Object> tags_;
+};
+
+// Whether every tag has a regex; logs the first that has none.
+bool regexes_defined(Handle attributes, Handle os) {
+    // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
+    // (never destroyed: they hold references past the interpreter's end)
+    static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
+    static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
+    static RegexesFound& found = *new RegexesFound();
+    if (found.holds(attributes, os)) return true;
+    Object tags = iter(attributes);
+    Object module, function;  // what every lookup so far was made with; null once they differed
+    bool plain = true;        // no lookup so far could have run user code
+    while (Object tag = next(tags)) {
+        Object current = core.get();
+        Object lookup = get_regex.get(current);
+        Object regex = call(lookup, {os, tag});
+        if (!truth(regex)) {
+            log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
+            return false;
+        }
+        if (!module) {
+            module = current;
+            function = lookup;
+        }
+        plain = plain && current.is(module) && lookup.is(function) && plain_truth(regex);
+    }
+    // the first lookup was core's own (checked now), so none ran user code and all read the same state
+    if (plain && function && PyList_CheckExact(attributes.ptr()) && core.get().is(module))
+        found.record(attributes, os, module, function);
+    return true;
+}
+
 Object parse_body(const Args& a) {
     PyObject* self = a[0];
     setattr(self, PYU_STR("_errors"), new_list());
     Object attributes = getattr(self, PYU_STR("_attributes"));
     Object os = getattr(self, PYU_STR("_device_os"));
-    {
-        // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
-        // (never destroyed: they hold references past the interpreter's end)
-        static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
-        static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
-        Object tags = iter(attributes);
-        while (Object tag = next(tags)) {
-            Object regex = call(get_regex.get(core.get()), {os, tag});
-            if (!truth(regex)) {
-                log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
-                return borrow(Py_False);  // not negated
-            }
-        }
-    }
+    if (!regexes_defined(attributes, os)) return borrow(Py_False);  // not negated
     acquire_text(self, getattr(self, PYU_STR("raw_cli")));
     Object parser_class = core_attr(PYU_STR("_textloom_t"));
     Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
