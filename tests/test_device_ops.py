@@ -137,6 +137,23 @@ def test_pairs_are_matched_to_tags_by_equality(tl, core, first):
     assert check._attributes == ["t2", first] and check._attributes[1] is first
 
 
+@pytest.mark.parametrize("change, attributes", [
+    (lambda tags, pairs: tags.reverse(), ["t3", "t2", "t1"]),
+    (lambda tags, pairs: tags.__setitem__(0, "".join(["t", "2"])), ["t2", "t2", "t3"]),
+    (lambda tags, pairs: pairs.__setitem__(0, ("t9", 9)), ["t9", "t2", "t1"]),   # one unregistered
+    (lambda tags, pairs: pairs.pop(), ["t2", "t3"]),
+])
+def test_pairs_order_sees_a_change_between_constructions(tl, core, change, attributes):
+    core.extend(None, None, {"brume": ["t1", "t2", "t3"]})
+    pairs = [("t3", 3), ("t2", 2), ("t1", 1)]
+    for _ in range(2):
+        check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+        assert check._attributes == ["t1", "t2", "t3"]
+    change(core._glb_regex_tags["brume"], pairs)
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert check._attributes == attributes
+
+
 def test_reorder_false_keeps_the_callers_order(tl, core):
     core.extend(None, None, {"brume": ["t1", "t2"]})
     check = tl.oper_check(device_output=OUT, attrvalpairs=[("t1", 1)], device_os="brume")

@@ -68,23 +68,47 @@ bool plain_tags(PyObject* tags) {
     return true;
 }
 
-// reordered_pairs for plain pairs and an exact list of exact str tags: no user code runs.
+// reordered_pairs for plain pairs and an exact list of exact str tags: no
+// user code runs, and the order depends only on which str objects the tags
+// and the pairs' items 0 are (tuples cannot change), so the order last found
+// is kept with the objects it was found for.
 Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
-    Object reordered = new_list();
+    static std::vector<Object>& seen_tags = *new std::vector<Object>();  // never destroyed: they hold references
+    static std::vector<Object>& seen_pairs = *new std::vector<Object>();
+    static std::vector<Py_ssize_t>& order = *new std::vector<Py_ssize_t>();  // indices into the pairs
     const Py_ssize_t n = PyList_GET_SIZE(pairs);
     const Py_ssize_t m = PyList_GET_SIZE(tags);
-    std::vector<Py_hash_t> hashes(n);
-    for (Py_ssize_t i = 0; i < n; ++i) hashes[i] = PyObject_Hash(PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0));
-    for (Py_ssize_t t = 0; t < m; ++t) {
-        PyObject* tag = PyList_GET_ITEM(tags, t);
-        const Py_hash_t tag_hash = PyObject_Hash(tag);
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (hashes[i] != tag_hash) continue;
-            PyObject* pair = PyList_GET_ITEM(pairs, i);
-            PyObject* first = PyTuple_GET_ITEM(pair, 0);
-            if (first == tag || _PyUnicode_EQ(first, tag)) append(reordered, pair);
+    // the references given up: dropped once the result is made, as freeing them may run user code
+    std::vector<Object> old_tags, old_pairs;
+    auto same = [](const std::vector<Object>& seen, PyObject* list, Py_ssize_t size) {
+        if (static_cast<size_t>(size) != seen.size()) return false;
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (PyList_GET_ITEM(list, i) != seen[static_cast<size_t>(i)].ptr()) return false;
+        return true;
+    };
+    if (!same(seen_pairs, pairs, n) || !same(seen_tags, tags, m)) {
+        std::vector<Py_ssize_t> found;
+        std::vector<Py_hash_t> hashes(static_cast<size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i)
+            hashes[static_cast<size_t>(i)] = PyObject_Hash(PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0));
+        for (Py_ssize_t t = 0; t < m; ++t) {
+            PyObject* tag = PyList_GET_ITEM(tags, t);
+            const Py_hash_t tag_hash = PyObject_Hash(tag);
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                if (hashes[static_cast<size_t>(i)] != tag_hash) continue;
+                PyObject* first = PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0);
+                if (first == tag || _PyUnicode_EQ(first, tag)) found.push_back(i);
+            }
         }
+        old_tags.swap(seen_tags);
+        old_pairs.swap(seen_pairs);
+        for (Py_ssize_t t = 0; t < m; ++t) seen_tags.push_back(borrow(PyList_GET_ITEM(tags, t)));
+        for (Py_ssize_t i = 0; i < n; ++i) seen_pairs.push_back(borrow(PyList_GET_ITEM(pairs, i)));
+        order.swap(found);
     }
+    Object reordered = own(PyList_New(static_cast<Py_ssize_t>(order.size())));
+    for (size_t k = 0; k < order.size(); ++k)
+        PyList_SET_ITEM(reordered.ptr(), static_cast<Py_ssize_t>(k), Py_NewRef(PyList_GET_ITEM(pairs, order[k])));
     return reordered;
 }
 
