@@ -420,6 +420,29 @@ def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, chang
     assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
 
 
+def test_names_rebound_between_uses_are_seen(tl, registry):
+    pairs = [(IF_NAME, "mgmt0"), (MTU, "1500")]
+    for _ in range(2):
+        check = tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume")
+        assert check.parse() is True
+    made = []
+
+    class Device(tl.Device):
+        pass
+
+    class Parser(registry._textloom_t):
+        def __init__(self, *args):
+            made.append(args[0])
+            super().__init__(*args)
+    tl.Device, tl._glb_regex_tags = Device, {"brume": [MTU, IF_NAME]}
+    registry.text_to_parse, registry._textloom_t = {}, Parser
+    check = tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume")
+    assert type(check._device) is Device and check._attributes == [MTU, IF_NAME]
+    tl._glb_regex_tags = {"brume": [IF_NAME, MTU]}
+    assert tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume").parse() is True
+    assert made == ["brume"] and registry.text_to_parse == {"device_name": OUT}
+
+
 def test_os_is_used_as_held(tl, registry, warnings):
     registry._glb_regex_tags.clear()  # so that the pairs need no tag list for "BRUME"
     check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="BRUME")

@@ -116,7 +116,8 @@ Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
-    Object tag_table = global(PYU_STR("_glb_regex_tags"));
+    static CachedGlobal& tag_tables = *new CachedGlobal(frame(), PYU_STR("_glb_regex_tags"));  // never destroyed
+    Object tag_table = tag_tables.get();
     if (!truth(tag_table)) return reordered;
     Object registered = getitem(tag_table, os);
     if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
@@ -303,7 +304,6 @@ private:
 bool regexes_defined(Handle attributes, Handle os) {
     // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
     // (never destroyed: they hold references past the interpreter's end)
-    static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
     static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
     static RegexesFound& found = *new RegexesFound();
     if (found.holds(attributes, os)) return true;
@@ -311,7 +311,7 @@ bool regexes_defined(Handle attributes, Handle os) {
     Object module, function;  // what every lookup so far was made with; null once they differed
     bool plain = true;        // no lookup so far could have run user code
     while (Object tag = next(tags)) {
-        Object current = core.get();
+        Object current = core_module();
         Object lookup = get_regex.get(current);
         Object regex = call(lookup, {os, tag});
         if (!truth(regex)) {
@@ -325,7 +325,7 @@ bool regexes_defined(Handle attributes, Handle os) {
         plain = plain && current.is(module) && lookup.is(function) && plain_truth(regex);
     }
     // the first lookup was core's own (checked now), so none ran user code and all read the same state
-    if (plain && function && PyList_CheckExact(attributes.ptr()) && core.get().is(module))
+    if (plain && function && PyList_CheckExact(attributes.ptr()) && core_module().is(module))
         found.record(attributes, os, module, function);
     return true;
 }
@@ -337,7 +337,8 @@ Object parse_body(const Args& a) {
     Object os = getattr(self, PYU_STR("_device_os"));
     if (!regexes_defined(attributes, os)) return borrow(Py_False);  // not negated
     acquire_text(self, getattr(self, PYU_STR("raw_cli")));
-    Object parser_class = core_attr(PYU_STR("_textloom_t"));
+    static CachedModuleAttr& parser_type = *new CachedModuleAttr(PYU_STR("_textloom_t"));  // never destroyed
+    Object parser_class = parser_type.get(core_module());
     Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
                                         getattr(self, PYU_STR("_values")), getattr(self, PYU_STR("_fill")),
                                         device_name(self), getattr(self, PYU_STR("_skip"))});
@@ -408,7 +409,8 @@ bool choose_device(Handle self, Handle device, Handle device_conn_alias, Handle 
         return true;
     }
     if (truth(device_output)) {
-        setattr(self, PYU_STR("_device"), call(global(PYU_STR("Device")), {PYU_STR("device_name")}));
+        static CachedGlobal& device_class = *new CachedGlobal(frame(), PYU_STR("Device"));  // never destroyed
+        setattr(self, PYU_STR("_device"), call(device_class.get(), {PYU_STR("device_name")}));
         setattr(self, PYU_STR("_device_conn_alias"), PYU_STR("any"));
         setattr(self, PYU_STR("_device_os"), device_os);
         return true;
