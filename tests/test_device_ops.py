@@ -420,6 +420,15 @@ def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, chang
     assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
 
 
+def test_a_list_of_regexes_emptied_between_parses_is_seen(tl, registry, warnings):
+    registry._glb_regex["brume"][IP] = [r"^(\S+) is"]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (IP, "mgmt0")], device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    registry._glb_regex["brume"][IP].clear()
+    assert check.parse() is False
+    assert warnings.messages == ["No regular expression defined for attribute %s" % IP]
+
+
 def test_names_rebound_between_uses_are_seen(tl, registry):
     pairs = [(IF_NAME, "mgmt0"), (MTU, "1500")]
     for _ in range(2):

@@ -245,11 +245,8 @@ bool own_get_regex(Handle function, Handle core) {
     return PyUnicode_CheckExact(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "mirel.textloom.core") == 0;
 }
 
-// Whether the truth of a value runs no user code.
-bool plain_truth(Handle value) {
-    PyObject* v = value.ptr();
-    return PyUnicode_CheckExact(v) || PyList_CheckExact(v) || PyTuple_CheckExact(v);
-}
+// Whether the truth of a value runs no user code and cannot change.
+bool plain_truth(Handle value) { return PyUnicode_CheckExact(value.ptr()) || PyTuple_CheckExact(value.ptr()); }
 
 // The registry state under which core's own lookup last found a regex for
 // every tag of a list.  While this module's names, core's names, the regex
