@@ -154,6 +154,21 @@ def test_pairs_order_sees_a_change_between_constructions(tl, core, change, attri
     assert check._attributes == attributes
 
 
+def test_a_value_dropped_by_the_kept_order_may_change_the_lists(tl, core):
+    core.extend(None, None, {"brume": ["t1", "t2"]})
+    later = [("t2", 2), ("t1", 1)]
+
+    class Dropped:
+        def __del__(self):
+            later.clear()
+            core._glb_regex_tags["brume"].clear()
+    first = [("t2", Dropped()), ("t1", 1)]
+    tl.oper_check(device_output=OUT, attrvalpairs=first, device_os="brume")
+    del first
+    check = tl.oper_check(device_output=OUT, attrvalpairs=later, device_os="brume")
+    assert later == [] and check._errors == [[2 ** 63 - 1, "attrvalpairs is invalid []"]]
+
+
 def test_reorder_false_keeps_the_callers_order(tl, core):
     core.extend(None, None, {"brume": ["t1", "t2"]})
     check = tl.oper_check(device_output=OUT, attrvalpairs=[("t1", 1)], device_os="brume")

@@ -1,6 +1,7 @@
 // oper_check: prepare a check of attribute/value pairs against a device's
 // output (or the caller's text), parse it, record the diagnosis.
 #include <cstring>
+#include <utility>
 #include <vector>
 #include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
@@ -255,20 +256,21 @@ bool plain_truth(Handle value) { return PyUnicode_CheckExact(value.ptr()) || PyT
 class RegexesFound {
 public:
     bool holds(Handle tags, Handle os) const {
-        if (!core_ || dict_version(frame().globals().ptr()) != globals_version_ ||
-            dict_version(PyModule_GetDict(core_.ptr())) != core_version_ || dict_version(table_.ptr()) != table_version_ ||
-            (per_os_ && dict_version(per_os_.ptr()) != per_os_version_) || !os.is(os_) || !PyList_CheckExact(tags.ptr()))
+        const State& k = kept_;
+        if (!k.core || dict_version(frame().globals().ptr()) != k.globals_version ||
+            dict_version(PyModule_GetDict(k.core.ptr())) != k.core_version ||
+            dict_version(k.table.ptr()) != k.table_version || (k.per_os && dict_version(k.per_os.ptr()) != k.per_os_version) ||
+            !os.is(k.os) || !PyList_CheckExact(tags.ptr()))
             return false;
         const size_t n = static_cast<size_t>(PyList_GET_SIZE(tags.ptr()));
-        if (n != tags_.size()) return false;
+        if (n != k.tags.size()) return false;
         for (size_t i = 0; i < n; ++i)
-            if (PyList_GET_ITEM(tags.ptr(), static_cast<Py_ssize_t>(i)) != tags_[i].ptr()) return false;
+            if (PyList_GET_ITEM(tags.ptr(), static_cast<Py_ssize_t>(i)) != k.tags[i].ptr()) return false;
         return true;
     }
     // After every tag of `tags` had a regex, each found by `function` read
     // through `core`, with no user code run between the lookups.
     void record(Handle tags, Handle os, Handle core, Handle function) {
-        core_ = Object();
         if (!PyUnicode_CheckExact(os.ptr()) || !plain_tags(tags.ptr()) || !own_get_regex(function, core)) return;
         PyObject* names = PyModule_GetDict(core.ptr());
         PyObject* bound = PyDict_GetItemWithError(names, PYU_STR("_get_regex"));
@@ -277,24 +279,30 @@ public:
         PyObject* per_os = PyDict_GetItemWithError(table, os.ptr());
         if (per_os && !(PyDict_CheckExact(per_os) && only_str_keys(per_os))) return;
         check_no_error();
-        tags_.clear();
+        State next;
         const Py_ssize_t n = PyList_GET_SIZE(tags.ptr());
-        for (Py_ssize_t i = 0; i < n; ++i) tags_.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
-        os_ = borrow(os);
-        table_ = borrow(table);
-        table_version_ = dict_version(table);
-        per_os_ = per_os ? borrow(per_os) : Object();
-        per_os_version_ = per_os ? dict_version(per_os) : 0;
-        core_version_ = dict_version(names);
-        globals_version_ = dict_version(frame().globals().ptr());
-        core_ = borrow(core);
+        for (Py_ssize_t i = 0; i < n; ++i) next.tags.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
+        next.os = borrow(os);
+        next.table = borrow(table);
+        next.table_version = dict_version(table);
+        if (per_os) {
+            next.per_os = borrow(per_os);
+            next.per_os_version = dict_version(per_os);
+        }
+        next.core_version = dict_version(names);
+        next.globals_version = dict_version(frame().globals().ptr());
+        next.core = borrow(core);
+        std::swap(kept_, next);  // what was kept is dropped last, as freeing it may run user code
     }
 
 private:
-    Object core_;  // null: nothing recorded
-    uint64_t globals_version_ = 0, core_version_ = 0, table_version_ = 0, per_os_version_ = 0;
-    Object table_, per_os_, os_;
-    std::vector<Object> tags_;
+    struct State {
+        Object core;  // null: nothing kept
+        uint64_t globals_version = 0, core_version = 0, table_version = 0, per_os_version = 0;
+        Object table, per_os, os;
+        std::vector<Object> tags;
+    };
+    State kept_;
 };
 
 // Whether every tag has a regex; logs the first that has none.
