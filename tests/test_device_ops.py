@@ -2,6 +2,7 @@
 fresh or cached output, the diagnosis text, the fill pattern."""
 import logging
 import re
+import types
 
 import pytest
 
@@ -134,6 +135,38 @@ def test_pairs_are_matched_to_tags_by_equality(tl, core, first):
     core.extend(None, None, {"brume": ["t2", "t1"]})
     check = tl.oper_check(device_output=OUT, attrvalpairs=[(first, 1), ("t2", 2)], device_os="brume")
     assert check._attributes == ["t2", first] and check._attributes[1] is first
+
+
+@pytest.mark.parametrize("change, attributes", [
+    (lambda tags, pairs: tags.reverse(), ["t3", "t2", "t1"]),
+    (lambda tags, pairs: tags.__setitem__(0, "".join(["t", "2"])), ["t2", "t2", "t3"]),
+    (lambda tags, pairs: pairs.__setitem__(0, ("t9", 9)), ["t9", "t2", "t1"]),   # one unregistered
+    (lambda tags, pairs: pairs.pop(), ["t2", "t3"]),
+])
+def test_pairs_order_sees_a_change_between_constructions(tl, core, change, attributes):
+    core.extend(None, None, {"brume": ["t1", "t2", "t3"]})
+    pairs = [("t3", 3), ("t2", 2), ("t1", 1)]
+    for _ in range(2):
+        check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+        assert check._attributes == ["t1", "t2", "t3"]
+    change(core._glb_regex_tags["brume"], pairs)
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert check._attributes == attributes
+
+
+def test_a_value_dropped_by_the_kept_order_may_change_the_lists(tl, core):
+    core.extend(None, None, {"brume": ["t1", "t2"]})
+    later = [("t2", 2), ("t1", 1)]
+
+    class Dropped:
+        def __del__(self):
+            later.clear()
+            core._glb_regex_tags["brume"].clear()
+    first = [("t2", Dropped()), ("t1", 1)]
+    tl.oper_check(device_output=OUT, attrvalpairs=first, device_os="brume")
+    del first
+    check = tl.oper_check(device_output=OUT, attrvalpairs=later, device_os="brume")
+    assert later == [] and check._errors == [[2 ** 63 - 1, "attrvalpairs is invalid []"]]
 
 
 def test_reorder_false_keeps_the_callers_order(tl, core):
@@ -381,6 +414,57 @@ def test_get_regex_is_read_anew_for_every_tag(tl, registry, monkeypatch):
     monkeypatch.setattr(registry, "_get_regex", first)
     assert check.parse() is True
     assert seen[:2] == [("first", IF_NAME), ("later", MTU)]
+
+
+@pytest.mark.parametrize("change, missing", [
+    (lambda tl, core, check: core._glb_regex["brume"].__setitem__(MTU, ""), MTU),
+    (lambda tl, core, check: core._glb_regex["brume"].pop(MTU), MTU),
+    (lambda tl, core, check: core._glb_regex.pop("show.clock"), "show.clock"),   # a generic entry
+    (lambda tl, core, check: setattr(core, "_glb_regex", {}), IF_NAME),
+    (lambda tl, core, check: setattr(core, "_get_regex", lambda os, tag: tag != MTU), MTU),
+    (lambda tl, core, check: setattr(tl, "core", types.SimpleNamespace(_get_regex=lambda os, tag: [])), IF_NAME),
+    (lambda tl, core, check: check._attributes.append("unknown.tag"), "unknown.tag"),
+    (lambda tl, core, check: setattr(check, "_device_os", "other"), IF_NAME),
+])
+def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, change, missing):
+    pairs = [(IF_NAME, "mgmt0"), (MTU, "1500"), ("show.clock", None)]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    change(tl, registry, check)
+    assert check.parse() is False
+    assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
+
+
+def test_a_list_of_regexes_emptied_between_parses_is_seen(tl, registry, warnings):
+    registry._glb_regex["brume"][IP] = [r"^(\S+) is"]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0"), (IP, "mgmt0")], device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    registry._glb_regex["brume"][IP].clear()
+    assert check.parse() is False
+    assert warnings.messages == ["No regular expression defined for attribute %s" % IP]
+
+
+def test_names_rebound_between_uses_are_seen(tl, registry):
+    pairs = [(IF_NAME, "mgmt0"), (MTU, "1500")]
+    for _ in range(2):
+        check = tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume")
+        assert check.parse() is True
+    made = []
+
+    class Device(tl.Device):
+        pass
+
+    class Parser(registry._textloom_t):
+        def __init__(self, *args):
+            made.append(args[0])
+            super().__init__(*args)
+    tl.Device, tl._glb_regex_tags = Device, {"brume": [MTU, IF_NAME]}
+    registry.text_to_parse, registry._textloom_t = {}, Parser
+    check = tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume")
+    assert type(check._device) is Device and check._attributes == [MTU, IF_NAME]
+    tl._glb_regex_tags = {"brume": [IF_NAME, MTU]}
+    assert tl.oper_check(device_output=OUT, attrvalpairs=list(pairs), device_os="brume").parse() is True
+    assert made == ["brume"] and registry.text_to_parse == {"device_name": OUT}
 
 
 def test_os_is_used_as_held(tl, registry, warnings):

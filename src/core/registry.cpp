@@ -111,27 +111,6 @@ Object isstr_function() {
     return name.get();
 }
 
-// Whether every key of an exact dict is an exact str, so that a lookup of a
-// str in it runs no user code.  Remembered per dict state: every change of
-// any dict gives it a new version tag.
-bool str_keys_only(PyObject* dict) {
-    struct Seen {
-        PyObject* dict;
-        uint64_t version;
-    };
-    static Seen seen[8];
-    static unsigned next = 0;
-    const uint64_t version = dict_version(dict);
-    for (auto& s : seen)
-        if (s.dict == dict && s.version == version) return true;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(dict, &pos, &key, &value))
-        if (!PyUnicode_CheckExact(key)) return false;
-    seen[next++ % 8] = {dict, version};
-    return true;
-}
-
 // The entry of an exact dict holding only str keys, for a str key; null when absent.
 PyObject* str_entry(PyObject* dict, PyObject* key) {
     PyObject* found = PyDict_GetItemWithError(dict, key);
@@ -144,9 +123,9 @@ Object registered_regex(Handle routerOs, Handle attribute) {
     // where no lookup can run user code, each entry is read once: the answer is the same
     Object glb = glb_regex();
     if (PyUnicode_CheckExact(routerOs.ptr()) && PyUnicode_CheckExact(attribute.ptr()) && PyDict_CheckExact(glb.ptr()) &&
-        str_keys_only(glb.ptr())) {
+        only_str_keys(glb.ptr())) {
         PyObject* per_os = str_entry(glb.ptr(), routerOs.ptr());
-        if (!per_os || (PyDict_CheckExact(per_os) && str_keys_only(per_os))) {
+        if (!per_os || (PyDict_CheckExact(per_os) && only_str_keys(per_os))) {
             if (PyObject* found = per_os ? str_entry(per_os, attribute.ptr()) : nullptr) return borrow(found);
             PyObject* generic = str_entry(glb.ptr(), attribute.ptr());
             return borrow(generic ? generic : Py_None);

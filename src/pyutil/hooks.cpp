@@ -4,6 +4,24 @@
 
 namespace pyutil {
 
+bool only_str_keys(PyObject* dict) {
+    struct Seen {
+        PyObject* dict;
+        uint64_t version;
+    };
+    static Seen seen[8];
+    static unsigned next = 0;
+    const uint64_t version = dict_version(dict);
+    for (auto& s : seen)
+        if (s.dict == dict && s.version == version) return true;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    seen[next++ % 8] = {dict, version};
+    return true;
+}
+
 Object CachedGlobal::lookup() {
     version_ = 0;
     PyObject* found = PyDict_GetItemWithError(frame_.globals().ptr(), name_);

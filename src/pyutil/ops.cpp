@@ -89,6 +89,11 @@ void unpack2(Handle item, Object& a, Object& b) {
 
 void unpack(Handle item, std::initializer_list<Object*> targets) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(targets.size());
+    if (PyTuple_CheckExact(item.ptr()) && PyTuple_GET_SIZE(item.ptr()) == n) {
+        Py_ssize_t i = 0;
+        for (Object* target : targets) *target = borrow(PyTuple_GET_ITEM(item.ptr(), i++));
+        return;
+    }
     PyObject* raw = PyObject_GetIter(item.ptr());
     if (!raw) {
         // only an object that cannot be iterated at all gets the interpreter's text;

@@ -1,5 +1,7 @@
 // oper_check: prepare a check of attribute/value pairs against a device's
 // output (or the caller's text), parse it, record the diagnosis.
+#include <cstring>
+#include <utility>
 #include <vector>
 #include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
@@ -45,14 +47,83 @@ struct First {
 
 Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
 
+// Whether `pairs` is an exact list of exact tuples of at least `size` items
+// whose item 0 is an exact str: reading and comparing them runs no user code.
+bool plain_pairs(PyObject* pairs, Py_ssize_t size) {
+    if (!PyList_CheckExact(pairs)) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(pairs);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(pairs, i);
+        if (!PyTuple_CheckExact(pair) || PyTuple_GET_SIZE(pair) < size ||
+            !PyUnicode_CheckExact(PyTuple_GET_ITEM(pair, 0)))
+            return false;
+    }
+    return true;
+}
+
+bool plain_tags(PyObject* tags) {
+    if (!PyList_CheckExact(tags)) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(tags);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyUnicode_CheckExact(PyList_GET_ITEM(tags, i))) return false;
+    return true;
+}
+
+// reordered_pairs for plain pairs and an exact list of exact str tags: no
+// user code runs, and the order depends only on which str objects the tags
+// and the pairs' items 0 are (tuples cannot change), so the order last found
+// is kept with the objects it was found for.
+Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
+    static std::vector<Object>& seen_tags = *new std::vector<Object>();  // never destroyed: they hold references
+    static std::vector<Object>& seen_pairs = *new std::vector<Object>();
+    static std::vector<Py_ssize_t>& order = *new std::vector<Py_ssize_t>();  // indices into the pairs
+    const Py_ssize_t n = PyList_GET_SIZE(pairs);
+    const Py_ssize_t m = PyList_GET_SIZE(tags);
+    // the references given up: dropped once the result is made, as freeing them may run user code
+    std::vector<Object> old_tags, old_pairs;
+    auto same = [](const std::vector<Object>& seen, PyObject* list, Py_ssize_t size) {
+        if (static_cast<size_t>(size) != seen.size()) return false;
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (PyList_GET_ITEM(list, i) != seen[static_cast<size_t>(i)].ptr()) return false;
+        return true;
+    };
+    if (!same(seen_pairs, pairs, n) || !same(seen_tags, tags, m)) {
+        std::vector<Py_ssize_t> found;
+        std::vector<Py_hash_t> hashes(static_cast<size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i)
+            hashes[static_cast<size_t>(i)] = PyObject_Hash(PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0));
+        for (Py_ssize_t t = 0; t < m; ++t) {
+            PyObject* tag = PyList_GET_ITEM(tags, t);
+            const Py_hash_t tag_hash = PyObject_Hash(tag);
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                if (hashes[static_cast<size_t>(i)] != tag_hash) continue;
+                PyObject* first = PyTuple_GET_ITEM(PyList_GET_ITEM(pairs, i), 0);
+                if (first == tag || _PyUnicode_EQ(first, tag)) found.push_back(i);
+            }
+        }
+        old_tags.swap(seen_tags);
+        old_pairs.swap(seen_pairs);
+        for (Py_ssize_t t = 0; t < m; ++t) seen_tags.push_back(borrow(PyList_GET_ITEM(tags, t)));
+        for (Py_ssize_t i = 0; i < n; ++i) seen_pairs.push_back(borrow(PyList_GET_ITEM(pairs, i)));
+        order.swap(found);
+    }
+    Object reordered = own(PyList_New(static_cast<Py_ssize_t>(order.size())));
+    for (size_t k = 0; k < order.size(); ++k)
+        PyList_SET_ITEM(reordered.ptr(), static_cast<Py_ssize_t>(k), Py_NewRef(PyList_GET_ITEM(pairs, order[k])));
+    return reordered;
+}
 
 // The pairs in the order of the OS's registered tags: for each tag, every
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
-    Object tag_table = global(PYU_STR("_glb_regex_tags"));
+    static CachedGlobal& tag_tables = *new CachedGlobal(frame(), PYU_STR("_glb_regex_tags"));  // never destroyed
+    Object tag_table = tag_tables.get();
     if (!truth(tag_table)) return reordered;
-    Object tags = iter(getitem(tag_table, os));
+    Object registered = getitem(tag_table, os);
+    if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
+        return reordered_plain_pairs(attrvalpairs.ptr(), registered.ptr());
+    Object tags = iter(registered);
     std::vector<Object> pairs;
     std::vector<First> firsts;
     bool taken = false;
@@ -86,7 +157,20 @@ Object process_attrvalpairs_body(const Args& a) {
     PyObject* attrvalpairs = a[1];
     Object reordered = truth(a[3]) ? reordered_pairs(attrvalpairs, a[2]) : new_list();
     Handle pairs = length(reordered) == length(attrvalpairs) ? Handle(reordered) : Handle(attrvalpairs);
-    if (truth(pairs) && PyTuple_CheckExact(item(pairs, 0).ptr())) {
+    const bool present = truth(pairs);
+    if (present && plain_pairs(pairs.ptr(), 2)) {
+        const Py_ssize_t n = PyList_GET_SIZE(pairs.ptr());
+        Object attributes = own(PyList_New(n));
+        Object values = own(PyList_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* pair = PyList_GET_ITEM(pairs.ptr(), i);
+            PyList_SET_ITEM(attributes.ptr(), i, Py_NewRef(PyTuple_GET_ITEM(pair, 0)));
+            PyList_SET_ITEM(values.ptr(), i, Py_NewRef(PyTuple_GET_ITEM(pair, 1)));
+        }
+        setattr(self, PYU_STR("_attributes"), attributes);
+        setattr(self, PYU_STR("_values"), values);
+        setattr(self, PYU_STR("_values_debug"), values);
+    } else if (present && PyTuple_CheckExact(item(pairs, 0).ptr())) {
         Object attributes = new_list();
         Object values = new_list();
         Object it = iter(pairs);
@@ -150,27 +234,116 @@ void record_failure(Handle self, Handle dictio, Handle msg) {
     }
 }
 
+// Whether core's lookup of a tag's regex is `function`: the core module's own
+// builtin of that name, which reads only core's registry.
+bool own_get_regex(Handle function, Handle core) {
+    if (!PyCFunction_CheckExact(function.ptr()) || PyCFunction_GET_SELF(function.ptr()) != core.ptr() ||
+        !PyModule_CheckExact(core.ptr()))
+        return false;
+    if (std::strcmp(reinterpret_cast<PyCFunctionObject*>(function.ptr())->m_ml->ml_name, "_get_regex") != 0)
+        return false;
+    Object name = own(PyModule_GetNameObject(core.ptr()));
+    return PyUnicode_CheckExact(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "mirel.textloom.core") == 0;
+}
+
+// Whether the truth of a value runs no user code and cannot change.
+bool plain_truth(Handle value) { return PyUnicode_CheckExact(value.ptr()) || PyTuple_CheckExact(value.ptr()); }
+
+// The registry state under which core's own lookup last found a regex for
+// every tag of a list.  While this module's names, core's names, the regex
+// table and its entry for the OS are unchanged, the lookups give the same
+// answers and run no user code, so they need not be made again.
+class RegexesFound {
+public:
+    bool holds(Handle tags, Handle os) const {
+        const State& k = kept_;
+        if (!k.core || dict_version(frame().globals().ptr()) != k.globals_version ||
+            dict_version(PyModule_GetDict(k.core.ptr())) != k.core_version ||
+            dict_version(k.table.ptr()) != k.table_version || (k.per_os && dict_version(k.per_os.ptr()) != k.per_os_version) ||
+            !os.is(k.os) || !PyList_CheckExact(tags.ptr()))
+            return false;
+        const size_t n = static_cast<size_t>(PyList_GET_SIZE(tags.ptr()));
+        if (n != k.tags.size()) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (PyList_GET_ITEM(tags.ptr(), static_cast<Py_ssize_t>(i)) != k.tags[i].ptr()) return false;
+        return true;
+    }
+    // After every tag of `tags` had a regex, each found by `function` read
+    // through `core`, with no user code run between the lookups.
+    void record(Handle tags, Handle os, Handle core, Handle function) {
+        if (!PyUnicode_CheckExact(os.ptr()) || !plain_tags(tags.ptr()) || !own_get_regex(function, core)) return;
+        PyObject* names = PyModule_GetDict(core.ptr());
+        PyObject* bound = PyDict_GetItemWithError(names, PYU_STR("_get_regex"));
+        PyObject* table = bound == function.ptr() ? PyDict_GetItemWithError(names, PYU_STR("_glb_regex")) : nullptr;
+        if (!table || !PyDict_CheckExact(table) || !only_str_keys(table)) return check_no_error();
+        PyObject* per_os = PyDict_GetItemWithError(table, os.ptr());
+        if (per_os && !(PyDict_CheckExact(per_os) && only_str_keys(per_os))) return;
+        check_no_error();
+        State next;
+        const Py_ssize_t n = PyList_GET_SIZE(tags.ptr());
+        for (Py_ssize_t i = 0; i < n; ++i) next.tags.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
+        next.os = borrow(os);
+        next.table = borrow(table);
+        next.table_version = dict_version(table);
+        if (per_os) {
+            next.per_os = borrow(per_os);
+            next.per_os_version = dict_version(per_os);
+        }
+        next.core_version = dict_version(names);
+        next.globals_version = dict_version(frame().globals().ptr());
+        next.core = borrow(core);
+        std::swap(kept_, next);  // what was kept is dropped last, as freeing it may run user code
+    }
+
+private:
+    struct State {
+        Object core;  // null: nothing kept
+        uint64_t globals_version = 0, core_version = 0, table_version = 0, per_os_version = 0;
+        Object table, per_os, os;
+        std::vector<Object> tags;
+    };
+    State kept_;
+};
+
+// Whether every tag has a regex; logs the first that has none.
+bool regexes_defined(Handle attributes, Handle os) {
+    // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
+    // (never destroyed: they hold references past the interpreter's end)
+    static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
+    static RegexesFound& found = *new RegexesFound();
+    if (found.holds(attributes, os)) return true;
+    Object tags = iter(attributes);
+    Object module, function;  // what every lookup so far was made with; null once they differed
+    bool plain = true;        // no lookup so far could have run user code
+    while (Object tag = next(tags)) {
+        Object current = core_module();
+        Object lookup = get_regex.get(current);
+        Object regex = call(lookup, {os, tag});
+        if (!truth(regex)) {
+            log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
+            return false;
+        }
+        if (!module) {
+            module = current;
+            function = lookup;
+        }
+        plain = plain && current.is(module) && lookup.is(function) && plain_truth(regex);
+    }
+    // the first lookup was core's own (checked now), so none ran user code and all read the same state
+    if (plain && function && PyList_CheckExact(attributes.ptr()) && core_module().is(module))
+        found.record(attributes, os, module, function);
+    return true;
+}
+
 Object parse_body(const Args& a) {
     PyObject* self = a[0];
     setattr(self, PYU_STR("_errors"), new_list());
     Object attributes = getattr(self, PYU_STR("_attributes"));
     Object os = getattr(self, PYU_STR("_device_os"));
-    {
-        // core._get_regex read for every tag, without a dict lookup while nothing rebinds it
-        // (never destroyed: they hold references past the interpreter's end)
-        static CachedGlobal& core = *new CachedGlobal(frame(), PYU_STR("core"));
-        static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
-        Object tags = iter(attributes);
-        while (Object tag = next(tags)) {
-            Object regex = call(get_regex.get(core.get()), {os, tag});
-            if (!truth(regex)) {
-                log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
-                return borrow(Py_False);  // not negated
-            }
-        }
-    }
+    if (!regexes_defined(attributes, os)) return borrow(Py_False);  // not negated
     acquire_text(self, getattr(self, PYU_STR("raw_cli")));
-    Object parser_class = core_attr(PYU_STR("_textloom_t"));
+    static CachedModuleAttr& parser_type = *new CachedModuleAttr(PYU_STR("_textloom_t"));  // never destroyed
+    Object parser_class = parser_type.get(core_module());
     Object parser = call(parser_class, {getattr(self, PYU_STR("_device_os")), getattr(self, PYU_STR("_attributes")),
                                         getattr(self, PYU_STR("_values")), getattr(self, PYU_STR("_fill")),
                                         device_name(self), getattr(self, PYU_STR("_skip"))});
@@ -241,7 +414,8 @@ bool choose_device(Handle self, Handle device, Handle device_conn_alias, Handle 
         return true;
     }
     if (truth(device_output)) {
-        setattr(self, PYU_STR("_device"), call(global(PYU_STR("Device")), {PYU_STR("device_name")}));
+        static CachedGlobal& device_class = *new CachedGlobal(frame(), PYU_STR("Device"));  // never destroyed
+        setattr(self, PYU_STR("_device"), call(device_class.get(), {PYU_STR("device_name")}));
         setattr(self, PYU_STR("_device_conn_alias"), PYU_STR("any"));
         setattr(self, PYU_STR("_device_os"), device_os);
         return true;

@@ -1,5 +1,6 @@
 // CmdCache: runs show commands for operation objects and keeps the last
 // output of every device, keyed by the device's name alone.
+#include "pyutil/hooks.hpp"
 #include "textloom/textloom.hpp"
 
 namespace textloom {
@@ -47,7 +48,9 @@ Object make_cmd_cache_class() {
 Object device_name(Handle self) { return getattr(getattr(self, PYU_STR("_device")), PYU_STR("name")); }
 
 void store_text(Handle self, Handle text) {
-    Object table = core_attr(PYU_STR("text_to_parse"));
+    // core.text_to_parse, without a lookup while core's dict is unchanged (never destroyed: it holds a reference)
+    static CachedModuleAttr& text_to_parse = *new CachedModuleAttr(PYU_STR("text_to_parse"));
+    Object table = text_to_parse.get(core_module());
     setitem(table, device_name(self), text);
 }
 

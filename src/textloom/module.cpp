@@ -4,6 +4,7 @@
 // module already built, so the command cache survives.
 #include <string>
 #include "common/output.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/module.hpp"
 #include "textloom/textloom.hpp"
 
@@ -65,6 +66,12 @@ PyModuleDef textloom_def = {
 }  // namespace
 
 const pyutil::ModuleFrame& frame() { return the_frame; }
+
+Object core_module() {
+    // without a dict lookup while nothing rebinds it (never destroyed: it holds a reference)
+    static pyutil::CachedGlobal& core = *new pyutil::CachedGlobal(the_frame, PYU_STR("core"));
+    return core.get();
+}
 
 Object make_subclass(const char* name, Handle base, const char* doc, Object init) {
     return pyutil::make_class(name, pyutil::tuple({base}), the_frame, doc, {{"__init__", std::move(init)}});

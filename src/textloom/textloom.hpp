@@ -27,8 +27,10 @@ const pyutil::ModuleFrame& frame();
 
 // The current binding of a module-level name, owned; NameError when unbound.
 inline Object global(Handle name) { return frame().global(name); }
+// The module bound as `core` now.
+Object core_module();
 // core.<name>, read from the module bound as `core` now.
-inline Object core_attr(Handle name) { return pyutil::getattr(global(PYU_STR("core")), name); }
+inline Object core_attr(Handle name) { return pyutil::getattr(core_module(), name); }
 
 // logger.warning(fmt, arg) through the current `logger`.
 void log_warning(Handle fmt, Handle arg);
