@@ -4,6 +4,14 @@
 
 namespace pyutil {
 
+bool exact_str_keys(PyObject* dict) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    return true;
+}
+
 Object CachedGlobal::lookup() {
     version_ = 0;
     PyObject* found = PyDict_GetItemWithError(frame_.globals().ptr(), name_);

@@ -19,6 +19,8 @@
 namespace pyutil {
 
 inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+// Whether every key of a dict is an exact str, so that looking a str up in it runs no user code.
+bool exact_str_keys(PyObject* dict);
 
 // A module-level name of a module (long-lived, as the frame's module is).
 class CachedGlobal {
