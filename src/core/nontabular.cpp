@@ -50,15 +50,16 @@ public:
         if (!module_version_ || module_version_ != dict_version(frame().globals().ptr()) ||
             glb_version_ != dict_version(glb_.ptr()) || (per_os_ && per_os_version_ != dict_version(per_os_.ptr())))
             return nullptr;
-        if (!os.is(os_) && !(PyUnicode_CheckExact(os.ptr()) && _PyUnicode_EQ(os.ptr(), os_.ptr()))) return nullptr;
-        const size_t n = answers_.size();
-        for (size_t k = 0; k < n; ++k) {
-            auto& [t, answer] = answers_[(last_ + k) % n];
-            if (t.is(tag)) {
-                last_ = (last_ + k + 1) % n;  // the walk asks for the next tag next
-                return answer.ptr();
-            }
+        if (!os.is(os_)) {
+            if (!PyUnicode_CheckExact(os.ptr()) || !_PyUnicode_EQ(os.ptr(), os_.ptr())) return nullptr;
+            os_ = borrow(os);  // an equal str: the next test is by identity (letting go of a str runs no code)
         }
+        // the walk asks for the same tag again or for the next one: from the last found on
+        const size_t n = answers_.size();
+        for (size_t i = last_; i < n; ++i)
+            if (answers_[i].first.is(tag)) return answers_[last_ = i].second.ptr();
+        for (size_t i = 0; i < last_ && i < n; ++i)
+            if (answers_[i].first.is(tag)) return answers_[last_ = i].second.ptr();
         return nullptr;
     }
 

@@ -373,7 +373,7 @@ void Walk::finish() {
     Object it = iter(getattr(self(), PYU_STR("_attributes")));
     Py_ssize_t i = 0;
     while (Object tag = pyutil::next(it)) {
-        if (!contains(dictio_, tag) && equal(getitem(getattr(self(), PYU_STR("_values")), integer(i)), Py_None))
+        if (!contains(dictio_, tag) && equal(getitem(attr(values_), integer(i)), Py_None))
             setitem(dictio_, tag, Py_True);
         ++i;
     }
