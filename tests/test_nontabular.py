@@ -571,6 +571,92 @@ def test_results_go_to_the_table_bound_now(core, parse):
     assert results == {"k": {"IF": "eth0"}}
 
 
+def module_with(**names):
+    module = types.ModuleType("stand_in")
+    vars(module).update(names)
+    return module
+
+
+class Compared:
+    """A value that records what it is compared with."""
+    def __init__(self):
+        self.seen = []
+
+    def __eq__(self, other):
+        self.seen.append(other)
+        return NotImplemented
+
+
+def keep_routing(core, wrap):
+    routed = core._get_regex
+    core._get_regex = lambda routerOs, attribute: wrap(attribute, routed(routerOs, attribute))
+
+
+# What a parse reads is read again once it may have changed, between two
+# parses or in the middle of one (on the second line, before its tag is
+# looked up).  Each case: (setup, change, values, fill, the effect seen).
+NEW_MTU = r"mtu (\d)\d+"
+CHANGES = {
+    "per-OS table added": (None, lambda core, obj: core._glb_regex.update(ketch={"MTU": NEW_MTU}),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "per-OS regex added": (lambda core: core.extend({"ketch": {"IF": IF}}),
+                           lambda core, obj: core._glb_regex["ketch"].update(MTU=NEW_MTU),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "generic regex replaced": (None, lambda core, obj: core._glb_regex.update(MTU=NEW_MTU),
+                               ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "regex table rebound": (None, lambda core, obj: setattr(core, "_glb_regex", dict(core._glb_regex, MTU=NEW_MTU)),
+                            ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "_get_regex rebound": (None, lambda core, obj: keep_routing(core, lambda tag, r: NEW_MTU if tag == "MTU" else r),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "_routerOs set": (lambda core: core.extend({"pellam": {"MTU": NEW_MTU}}),
+                      lambda core, obj: setattr(obj, "_routerOs", "pellam"),
+                      ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "compile rebound": (None, lambda core, obj: setattr(core, "compile", lambda p: re.compile(NEW_MTU if p == MTU else p)),
+                        ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+    "ext_dictio rebound": (None, lambda core, obj: setattr(core, "ext_dictio", {"k": {}, "new": True}),
+                           ["eth0", None], True,
+                           lambda core, obj: "new" in core.ext_dictio and core.ext_dictio["k"]["MTU"] == "1500"),
+    "_values set": (None, lambda core, obj: setattr(obj, "_values", ["eth0", "7"]),
+                    ["eth0", None], True, lambda core, obj: obj._dictio["MTU"] == {"value": "1500", "line": 1}),
+    "_fill set": (None, lambda core, obj: setattr(obj, "_fill", Compared()),
+                  ["eth0", None], False, lambda core, obj: getattr(obj._fill, "seen", None) == [True]),
+    "collections rebound": (None, lambda core, obj: setattr(core, "collections", module_with(Iterable=tuple)),
+                            ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+    "collections' Iterable replaced": (
+        lambda core: setattr(core, "collections", module_with(Iterable=list)),
+        lambda core, obj: setattr(core.collections, "Iterable", tuple),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+    "collections.abc's Iterable replaced": (
+        lambda core: setattr(core, "collections", module_with(abc=module_with(Iterable=list))),
+        lambda core, obj: setattr(core.collections.abc, "Iterable", tuple),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+}
+OF_THE_OBJECT = {"_routerOs set", "_values set", "_fill set"}  # a new object starts afresh
+
+
+@pytest.mark.parametrize("name, when", [(name, when) for name in CHANGES for when in ("between parses", "mid-parse")
+                                        if when == "mid-parse" or name not in OF_THE_OBJECT])
+def test_a_change_between_two_uses_is_seen(core, parse, name, when):
+    setup, change, values, fill, seen = CHANGES[name]
+    if setup:
+        setup(core)
+    lines = []
+
+    class midway_t(core._textloom_t):
+        def _parser_check_scope(self, regex_done, line):
+            lines.append(line)
+            if len(lines) == 2:
+                change(core, self)
+            return super()._parser_check_scope(regex_done, line)
+
+    for _ in range(2):  # the caches hold what the first parse read
+        assert not seen(core, parse(FOUR_LINES, ["IF", "MTU"], values, fill))
+    if when == "between parses":
+        change(core, None)
+    obj = parse(FOUR_LINES, ["IF", "MTU"], values, fill, cls=midway_t if when == "mid-parse" else None)
+    assert seen(core, obj)
+
+
 # --- assertions disabled --------------------------------------------------------------------------
 
 def test_with_assertions_disabled():

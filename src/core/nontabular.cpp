@@ -10,6 +10,7 @@
 #include "core/nontabular.hpp"
 #include "core/nontabular_walk.hpp"
 #include "core/stop_rule.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/text.hpp"
 
@@ -20,7 +21,104 @@ using namespace pyutil;
 
 BaseMethods base{};
 
-Object routed_regex(Handle self, Handle tag) { return get_regex(getattr(self, PYU_STR("_routerOs")), tag); }
+namespace {
+// The module's own `_get_regex`, read when the class is made (it is bound before).
+PyObject* own_get_regex = nullptr;
+// Module-level names read at each use (never destroyed: they hold interpreter objects).
+Object get_regex_function() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_get_regex"));
+    return name.get();
+}
+Object glb_regex() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_glb_regex"));
+    return name.get();
+}
+}  // namespace
+
+Object routed_regex(Handle self, Handle tag, RoutedRegex* routed) {
+    if (routed) return routed->get(tag);
+    return get_regex(getattr(self, PYU_STR("_routerOs")), tag);
+}
+
+namespace {
+
+// The answers of the tables as they stood when they were read, for one OS.
+class RoutedAnswers {
+public:
+    // The kept answer for (os, tag), or null.
+    PyObject* find(Handle os, Handle tag) {
+        if (!module_version_ || module_version_ != dict_version(frame().globals().ptr()) ||
+            glb_version_ != dict_version(glb_.ptr()) || (per_os_ && per_os_version_ != dict_version(per_os_.ptr())))
+            return nullptr;
+        if (!os.is(os_)) {
+            if (!PyUnicode_CheckExact(os.ptr()) || !_PyUnicode_EQ(os.ptr(), os_.ptr())) return nullptr;
+            os_ = borrow(os);  // an equal str: the next test is by identity (letting go of a str runs no code)
+        }
+        // the walk asks for the same tag again or for the next one: from the last found on
+        const size_t n = answers_.size();
+        for (size_t i = last_; i < n; ++i)
+            if (answers_[i].first.is(tag)) return answers_[last_ = i].second.ptr();
+        for (size_t i = 0; i < last_ && i < n; ++i)
+            if (answers_[i].first.is(tag)) return answers_[last_ = i].second.ptr();
+        return nullptr;
+    }
+
+    // Keeps the answer where the same lookup would give it again, running no
+    // user code, while the versions stay.
+    void keep(const Object& os, Handle tag, const Object& answer) {
+        if (!PyUnicode_CheckExact(os.ptr()) || !PyUnicode_CheckExact(tag.ptr())) return;
+        if (!get_regex_function().is(own_get_regex)) return;
+        Object glb = glb_regex();
+        if (!PyDict_CheckExact(glb.ptr()) || !only_str_keys(glb.ptr())) return;
+        PyObject* per_os = PyDict_GetItemWithError(glb.ptr(), os.ptr());
+        if (!per_os) check_no_error();
+        else if (!PyDict_CheckExact(per_os) || !only_str_keys(per_os)) return;
+        const uint64_t module_version = dict_version(frame().globals().ptr());
+        const uint64_t glb_version = dict_version(glb.ptr());
+        const uint64_t per_os_version = per_os ? dict_version(per_os) : 0;
+        const bool same = module_version_ == module_version && glb.is(glb_) && glb_version_ == glb_version &&
+                          per_os == per_os_.ptr() && per_os_version_ == per_os_version &&
+                          _PyUnicode_EQ(os.ptr(), os_.ptr());
+        // what is let go may run Python code when it goes: at the end, once the versions are stored
+        std::vector<std::pair<Object, Object>> old;
+        if (!same || answers_.size() >= answer_limit) {
+            old.swap(answers_);
+            last_ = 0;
+        }
+        Object keep_os = os, keep_glb = glb, keep_per_os = borrow(per_os);
+        os_.swap(keep_os);
+        glb_.swap(keep_glb);
+        per_os_.swap(keep_per_os);
+        module_version_ = module_version;
+        glb_version_ = glb_version;
+        per_os_version_ = per_os_version;
+        answers_.emplace_back(borrow(tag), answer);
+    }
+
+private:
+    static constexpr size_t answer_limit = 256;
+
+    Object os_, glb_, per_os_;  // per_os_ null: the OS has no table of its own
+    uint64_t module_version_ = 0;  // 0: nothing kept
+    uint64_t glb_version_ = 0, per_os_version_ = 0;
+    std::vector<std::pair<Object, Object>> answers_;  // (tag, answer), tags held so that their identity stays theirs
+    size_t last_ = 0;
+};
+
+RoutedAnswers& routed_answers() {
+    static RoutedAnswers& answers = *new RoutedAnswers();  // never destroyed: it holds interpreter objects
+    return answers;
+}
+
+}  // namespace
+
+Object RoutedRegex::get(Handle tag) {
+    Object os = attrs_.get(router_os_).value;
+    if (PyObject* kept = routed_answers().find(os, tag)) return borrow(kept);
+    Object answer = get_regex(os, tag);
+    routed_answers().keep(os, tag, answer);
+    return answer;
+}
 
 void raise_not_found(Handle self, Handle attribute) {
     Object text = format(
@@ -84,7 +182,7 @@ Object future_matching(Context& ctx, Handle self, Handle regex, Handle regex_don
 
 // The skip option: drops the tags none of whose testable alternatives matches
 // any line, and the values paired with them.
-void delete_non_matching(Regexes& rx, Handle self, Handle lines, Handle regex_tags) {
+void delete_non_matching(Regexes& rx, RoutedRegex* routed, Handle self, Handle lines, Handle regex_tags) {
     // lines are tested as the loop sees them, without carriage returns
     std::vector<Object> clean;
     bool clean_ready = false;
@@ -105,7 +203,7 @@ void delete_non_matching(Regexes& rx, Handle self, Handle lines, Handle regex_ta
         const size_t i = tags.size();
         tags.push_back(tag);
         keep.push_back(true);
-        Object regitem = routed_regex(self, tag);
+        Object regitem = routed_regex(self, tag, routed);
         // a tag that cannot be tested is left for the loop, which reports it
         if (regitem.is_none()) continue;
         std::vector<Object> alternatives;
@@ -156,8 +254,8 @@ void delete_non_matching(Regexes& rx, Handle self, Handle lines, Handle regex_ta
 }
 
 // The alternative a tag reached inside a line's run is matched with.
-Object get_regex_def(Regexes& rx, Handle self, Handle attribute_n, Handle line) {
-    Object regitem = routed_regex(self, attribute_n);
+Object get_regex_def(Regexes& rx, RoutedRegex* routed, Handle self, Handle attribute_n, Handle line) {
+    Object regitem = routed_regex(self, attribute_n, routed);
     if (isstr(regitem)) return regitem;
     Object it = iter(regitem);
     while (Object alt = pyutil::next(it))
@@ -216,7 +314,7 @@ Object future_matching_body(const Args& a) {
 
 Object delete_non_matching_body(const Args& a) {
     Context ctx(a[0]);
-    delete_non_matching(ctx.regexes(), a[0], a[1], a[2]);
+    delete_non_matching(ctx.regexes(), ctx.routed(), a[0], a[1], a[2]);
     return borrow(Py_None);
 }
 
@@ -227,7 +325,7 @@ Object parser_body(const Args& a) {
 
 Object get_regex_def_body(const Args& a) {
     Context ctx(a[0]);
-    return get_regex_def(ctx.regexes(), a[0], a[1], a[2]);
+    return get_regex_def(ctx.regexes(), ctx.routed(), a[0], a[1], a[2]);
 }
 
 Object validate_body(const Args& a) {
@@ -291,14 +389,44 @@ using namespace pyutil;
 // collections.Iterable as the parser's isinstance test reads it: the attribute
 // of whatever `collections` is bound to, with that lookup's own errors.  The
 // standard module no longer has the alias, so for a module without it
-// collections.abc.Iterable stands in.
+// collections.abc.Iterable stands in.  What a plain module's dict gave is
+// kept while the binding and the dicts it was read from stay.
 Object iterable_abc() {
-    Object collections = global(PYU_STR("collections"));
+    struct Kept {
+        Object collections, abc, answer;  // abc null: found in collections' own dict
+        uint64_t version = 0, abc_version = 0;  // of their dicts; 0: nothing kept
+    };
+    static Kept& kept = *new Kept();  // never destroyed: it holds interpreter objects
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("collections"));
+    Object collections = name.get();
+    if (kept.version && collections.is(kept.collections) &&
+        kept.version == dict_version(PyModule_GetDict(collections.ptr())) &&
+        (!kept.abc || kept.abc_version == dict_version(PyModule_GetDict(kept.abc.ptr()))))
+        return kept.answer;
+    kept.version = 0;
     if (!PyModule_CheckExact(collections.ptr())) return getattr(collections, PYU_STR("Iterable"));
     // a missing module attribute costs an AttributeError: read the dict
     Handle dict = PyModule_GetDict(collections.ptr());
-    if (Object found = dict_get(dict, PYU_STR("Iterable"))) return found;
-    if (Object abc = dict_get(dict, PYU_STR("abc"))) return getattr(abc, PYU_STR("Iterable"));
+    // kept where the lookups run no user code
+    if (Object found = dict_get(dict, PYU_STR("Iterable"))) {
+        if (only_str_keys(dict.ptr())) {
+            Kept now{collections, Object(), found, dict_version(dict.ptr())};
+            std::swap(kept, now);  // what is let go goes last
+        }
+        return found;
+    }
+    if (Object abc = dict_get(dict, PYU_STR("abc"))) {
+        const uint64_t version = dict_version(dict.ptr());
+        if (!PyModule_CheckExact(abc.ptr())) return getattr(abc, PYU_STR("Iterable"));
+        Handle abc_dict = PyModule_GetDict(abc.ptr());
+        Object found = dict_get(abc_dict, PYU_STR("Iterable"));
+        if (!found) return getattr(abc, PYU_STR("Iterable"));  // its own error, or a module __getattr__
+        if (version == dict_version(dict.ptr()) && only_str_keys(dict.ptr()) && only_str_keys(abc_dict.ptr())) {
+            Kept now{collections, abc, found, version, dict_version(abc_dict.ptr())};
+            std::swap(kept, now);
+        }
+        return found;
+    }
     return getattr(import("collections.abc"), PYU_STR("Iterable"));
 }
 
@@ -306,6 +434,7 @@ Object make_textloom_class() {
     using namespace nontabular;
     load_re();
     const ModuleFrame& n = frame();
+    own_get_regex = global(PYU_STR("_get_regex")).release();  // kept, so its address is never reused
     return make_class(
         "_textloom_t", tuple({reinterpret_cast<PyObject*>(&PyBaseObject_Type)}), n, doc,
         {{"_dictio", new_dict()},

@@ -18,10 +18,24 @@ struct BaseMethods {
 };
 extern BaseMethods base;
 
+// self._routerOs's regex definition of a tag, as routed_regex() reads it.
+// Answers are given again while nothing they came from changed: the
+// attribute's value (by str equality), the module's names, and the registry's
+// tables (exact dicts with str keys, read by the module's own `_get_regex`).
+class RoutedRegex {
+public:
+    explicit RoutedRegex(pyutil::AttrCache& attrs) : attrs_(attrs) {}
+    Object get(Handle tag);
+
+private:
+    pyutil::AttrCache& attrs_;
+    pyutil::AttrCache::Slot router_os_{PYU_STR("_routerOs")};
+};
+
 // The parse running on this thread, for the class's own methods when an
 // override calls them from Python in the middle of it.
 struct Parse {
-    explicit Parse(Handle s) : self(s) { running().push_back(this); }
+    explicit Parse(Handle s) : self(s), attrs(s) { running().push_back(this); }
     ~Parse() { running().pop_back(); }
     Parse(const Parse&) = delete;
     Parse& operator=(const Parse&) = delete;
@@ -38,6 +52,8 @@ struct Parse {
     }
 
     Handle self;  // the object of the running _parser call, alive through it
+    pyutil::AttrCache attrs;  // its attributes and hooks
+    RoutedRegex routed{attrs};
     Regexes regexes;
     Object text;                 // the stored text the walk reads
     Py_ssize_t line_offset = 0;  // where the current line starts in it
@@ -50,6 +66,7 @@ public:
         if (!parse_) local_.emplace();
     }
     Regexes& regexes() { return parse_ ? parse_->regexes : *local_; }
+    RoutedRegex* routed() { return parse_ ? &parse_->routed : nullptr; }
     Parse* parse() const { return parse_; }
 
 private:
@@ -59,8 +76,8 @@ private:
 
 // The class's own methods.
 
-// self._routerOs's regex definition of a tag
-Object routed_regex(Handle self, Handle tag);
+// self._routerOs's regex definition of a tag, through the parse's cache when there is one
+Object routed_regex(Handle self, Handle tag, RoutedRegex* routed = nullptr);
 // The assertion of a tag the registry has no regex for.
 [[noreturn]] void raise_not_found(Handle self, Handle attribute);
 
@@ -68,7 +85,7 @@ Object routed_regex(Handle self, Handle tag);
 bool check_scope(Handle regex_done, Handle line);
 bool current_matching(Regexes& rx, Handle value_to_match, Handle value_found);
 Object future_matching(Context& ctx, Handle self, Handle regex, Handle regex_done, Handle line);
-void delete_non_matching(Regexes& rx, Handle self, Handle lines, Handle regex_tags);
-Object get_regex_def(Regexes& rx, Handle self, Handle attribute_n, Handle line);
+void delete_non_matching(Regexes& rx, RoutedRegex* routed, Handle self, Handle lines, Handle regex_tags);
+Object get_regex_def(Regexes& rx, RoutedRegex* routed, Handle self, Handle attribute_n, Handle line);
 
 }  // namespace core::nontabular

@@ -108,7 +108,8 @@ bool Regexes::is_iterable(Handle o) {
 
 // core's `compile` as bound now, and the caches that go with it.
 void Regexes::sync() {
-    Object fn = global(PYU_STR("compile"));
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("compile"));  // never destroyed
+    Object fn = name.get();
     if (fn.is(fn_)) return;
     fn_ = fn;
     if (is_re_compile(fn)) {

@@ -116,8 +116,10 @@ void pop_last(Handle list) {
     delitem(list, n - 1);
 }
 
-// ext_dictio[self._parse_key]
-Object results_of(Handle self) { return getitem(global(PYU_STR("ext_dictio")), getattr(self, PYU_STR("_parse_key"))); }
+Object ext_dictio() {
+    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("ext_dictio"));  // never destroyed
+    return name.get();
+}
 
 Object mismatch_record(Handle value, Py_ssize_t lineno) {
     Object record = new_dict();
@@ -130,11 +132,11 @@ Object mismatch_record(Handle value, Py_ssize_t lineno) {
 // `self.<hook>(...)` would be, so one that rebinds itself takes effect at once;
 // the class's own method, once found, runs as its C++ body.
 struct Hooks {
-    explicit Hooks(Handle self) : attrs(self) {}
+    explicit Hooks(AttrCache& attrs) : attrs(attrs) {}
     Hooks(const Hooks&) = delete;
     Hooks& operator=(const Hooks&) = delete;
 
-    AttrCache attrs;
+    AttrCache& attrs;
     Hook check_scope{attrs, PYU_STR("_parser_check_scope"), base.check_scope};
     Hook current_matching{attrs, PYU_STR("_parser_current_matching"), base.current_matching};
     Hook future_matching{attrs, PYU_STR("_parser_future_matching"), base.future_matching};
@@ -148,7 +150,7 @@ struct Hooks {
 // is one state of the loop and returns the next.
 class Walk {
 public:
-    explicit Walk(Handle self) : p_(self), hooks_(self) {}
+    explicit Walk(Handle self) : p_(self), hooks_(p_.attrs) {}
 
     void run() {
         start();
@@ -190,9 +192,17 @@ private:
     Object regex_def_on_line();
 
     Handle self() const { return p_.self; }
+    // self.<slot's name>, as read now
+    Object attr(AttrCache::Slot& slot) { return p_.attrs.get(slot).value; }
+    // ext_dictio[self._parse_key]
+    Object results() {
+        Object table = ext_dictio();
+        return getitem(table, attr(parse_key_));
+    }
 
     Parse p_;
     Hooks hooks_;
+    AttrCache::Slot values_{PYU_STR("_values")}, fill_{PYU_STR("_fill")}, parse_key_{PYU_STR("_parse_key")};
     StopRule stop_;
     std::optional<LineWalk> lines_;
     Object dictio_ = new_dict();
@@ -245,7 +255,7 @@ Walk::Step Walk::next_line() {
         sequence_validate_ = false;
         return Step::stop;
     }
-    Object regitem = routed_regex(self(), attribute_n_);
+    Object regitem = p_.routed.get(attribute_n_);
     const bool text = isstr(regitem);
     if (!text && regitem.is_none() && !assertions_disabled()) raise_not_found(self(), attribute_n_);
     alternatives_.emplace(regitem, text);
@@ -284,13 +294,13 @@ Walk::Step Walk::take_tag() {
     if (!truth(match_n_) || !sequence_validate_) return Step::alternative;
     found_regex_ = true;
     Object value_found = group1(match_n_);
-    setitem(results_of(self()), attribute_n_, value_found);
-    Object value_n = getitem(getattr(self(), PYU_STR("_values")), integer(attribute_n_idx_));
+    setitem(results(), attribute_n_, value_found);
+    Object value_n = getitem(attr(values_), integer(attribute_n_idx_));
     Object value_to_match = expected_for(p_.regexes, value_n, regex_def_idx_);
-    Object same = routed_regex(self(), attribute_n_);
+    Object same = p_.routed.get(attribute_n_);
     if (contains_equal(regex_same_line_, same)) return Step::alternative;
     regex_same_line_.push_back(same);
-    Object fill = getattr(self(), PYU_STR("_fill"));
+    Object fill = attr(fill_);
     if (same_or_equal(fill, Py_True) && equal(value_to_match, Py_None)) {
         setitem(dictio_, attribute_n_, Py_True);
     } else if (equal(value_to_match, Py_None)) {
@@ -325,7 +335,7 @@ void Walk::undo_wildcard_group() {
     none_wild_match_.pop_back();
     for (auto it = restore_attrs.rbegin(); it != restore_attrs.rend(); ++it) {
         discard(dictio_, *it);
-        discard(results_of(self()), *it);
+        discard(results(), *it);
         attributes_.push_back(*it);
         --attribute_n_idx_;
         pop_last(regex_done_);
@@ -363,7 +373,7 @@ void Walk::finish() {
     Object it = iter(getattr(self(), PYU_STR("_attributes")));
     Py_ssize_t i = 0;
     while (Object tag = pyutil::next(it)) {
-        if (!contains(dictio_, tag) && equal(getitem(getattr(self(), PYU_STR("_values")), integer(i)), Py_None))
+        if (!contains(dictio_, tag) && equal(getitem(attr(values_), integer(i)), Py_None))
             setitem(dictio_, tag, Py_True);
         ++i;
     }
@@ -403,7 +413,7 @@ bool Walk::future_fails() {
 void Walk::skip_non_matching(Handle lines, Handle regex_tags) {
     hooks_.delete_non_matching.call(
         [&] {
-            delete_non_matching(p_.regexes, self(), lines, regex_tags);
+            delete_non_matching(p_.regexes, &p_.routed, self(), lines, regex_tags);
             return borrow(Py_None);
         },
         lines, regex_tags);
@@ -411,7 +421,7 @@ void Walk::skip_non_matching(Handle lines, Handle regex_tags) {
 
 // self.__get_regex_def(attribute_n, line)
 Object Walk::regex_def_on_line() {
-    return hooks_.get_regex_def.call([&] { return get_regex_def(p_.regexes, self(), attribute_n_, line_); },
+    return hooks_.get_regex_def.call([&] { return get_regex_def(p_.regexes, &p_.routed, self(), attribute_n_, line_); },
                                      attribute_n_, line_);
 }
 

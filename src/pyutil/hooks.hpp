@@ -19,7 +19,6 @@
 namespace pyutil {
 
 inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
-
 // Whether every key of an exact dict is an exact str, so that a lookup of an
 // exact str in it runs no user code.  Remembered per dict state (every change
 // of any dict gives it a new version tag).
