@@ -24,15 +24,6 @@ BaseMethods base{};
 namespace {
 // The module's own `_get_regex`, read when the class is made (it is bound before).
 PyObject* own_get_regex = nullptr;
-// Module-level names read at each use (never destroyed: they hold interpreter objects).
-Object get_regex_function() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_get_regex"));
-    return name.get();
-}
-Object glb_regex() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_glb_regex"));
-    return name.get();
-}
 }  // namespace
 
 Object routed_regex(Handle self, Handle tag, RoutedRegex* routed) {
@@ -67,8 +58,8 @@ public:
     // user code, while the versions stay.
     void keep(const Object& os, Handle tag, const Object& answer) {
         if (!PyUnicode_CheckExact(os.ptr()) || !PyUnicode_CheckExact(tag.ptr())) return;
-        if (!get_regex_function().is(own_get_regex)) return;
-        Object glb = glb_regex();
+        if (!PYU_CACHED_GLOBAL(frame(), "_get_regex").get().is(own_get_regex)) return;
+        Object glb = PYU_CACHED_GLOBAL(frame(), "_glb_regex").get();
         if (!PyDict_CheckExact(glb.ptr()) || !only_str_keys(glb.ptr())) return;
         PyObject* per_os = PyDict_GetItemWithError(glb.ptr(), os.ptr());
         if (!per_os) check_no_error();
@@ -397,8 +388,7 @@ Object iterable_abc() {
         uint64_t version = 0, abc_version = 0;  // of their dicts; 0: nothing kept
     };
     static Kept& kept = *new Kept();  // never destroyed: it holds interpreter objects
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("collections"));
-    Object collections = name.get();
+    Object collections = PYU_CACHED_GLOBAL(frame(), "collections").get();
     if (kept.version && collections.is(kept.collections) &&
         kept.version == dict_version(PyModule_GetDict(collections.ptr())) &&
         (!kept.abc || kept.abc_version == dict_version(PyModule_GetDict(kept.abc.ptr()))))

@@ -108,8 +108,7 @@ bool Regexes::is_iterable(Handle o) {
 
 // core's `compile` as bound now, and the caches that go with it.
 void Regexes::sync() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("compile"));  // never destroyed
-    Object fn = name.get();
+    Object fn = PYU_CACHED_GLOBAL(frame(), "compile").get();
     if (fn.is(fn_)) return;
     fn_ = fn;
     if (is_re_compile(fn)) {

@@ -117,8 +117,7 @@ void pop_last(Handle list) {
 }
 
 Object ext_dictio() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("ext_dictio"));  // never destroyed
-    return name.get();
+    return PYU_CACHED_GLOBAL(frame(), "ext_dictio").get();
 }
 
 Object mismatch_record(Handle value, Py_ssize_t lineno) {

@@ -97,19 +97,9 @@ FunctionSpec extend_spec{"extend", "extend",
                          "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
 
 // Module-level names read at each use, without a dict lookup while the module's dict is unchanged.
-// (never destroyed: they hold interpreter objects)
-Object glb_regex() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_glb_regex"));
-    return name.get();
-}
-Object get_regex_function() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("_get_regex"));
-    return name.get();
-}
-Object isstr_function() {
-    static CachedGlobal& name = *new CachedGlobal(frame(), PYU_STR("isstr"));
-    return name.get();
-}
+Object glb_regex() { return PYU_CACHED_GLOBAL(frame(), "_glb_regex").get(); }
+Object get_regex_function() { return PYU_CACHED_GLOBAL(frame(), "_get_regex").get(); }
+Object isstr_function() { return PYU_CACHED_GLOBAL(frame(), "isstr").get(); }
 
 // The entry of an exact dict holding only str keys, for a str key; null when absent.
 PyObject* str_entry(PyObject* dict, PyObject* key) {

@@ -43,6 +43,14 @@ private:
     uint64_t version_ = 0;  // of the module's dict when value_ was found in it; 0: not kept
 };
 
+// The CachedGlobal of a literal name in a frame, made at its first use and
+// never destroyed (it holds interpreter objects past the interpreter's end).
+#define PYU_CACHED_GLOBAL(frame, literal)                                                  \
+    ([&]() -> ::pyutil::CachedGlobal& {                                                    \
+        static ::pyutil::CachedGlobal* const g = new ::pyutil::CachedGlobal((frame), PYU_STR(literal)); \
+        return *g;                                                                         \
+    }())
+
 // module.<name> of whatever module is passed, as getattr reads it; for a
 // plain module whose own dict gives the value, the value is kept while that
 // module is passed and its dict is unchanged.

@@ -117,8 +117,7 @@ Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
 // pair whose item 0 equals it.  The pairs are taken once the first tag comes.
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
-    static CachedGlobal& tag_tables = *new CachedGlobal(frame(), PYU_STR("_glb_regex_tags"));  // never destroyed
-    Object tag_table = tag_tables.get();
+    Object tag_table = PYU_CACHED_GLOBAL(frame(), "_glb_regex_tags").get();
     if (!truth(tag_table)) return reordered;
     Object registered = getitem(tag_table, os);
     if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
@@ -414,8 +413,7 @@ bool choose_device(Handle self, Handle device, Handle device_conn_alias, Handle 
         return true;
     }
     if (truth(device_output)) {
-        static CachedGlobal& device_class = *new CachedGlobal(frame(), PYU_STR("Device"));  // never destroyed
-        setattr(self, PYU_STR("_device"), call(device_class.get(), {PYU_STR("device_name")}));
+        setattr(self, PYU_STR("_device"), call(PYU_CACHED_GLOBAL(frame(), "Device").get(), {PYU_STR("device_name")}));
         setattr(self, PYU_STR("_device_conn_alias"), PYU_STR("any"));
         setattr(self, PYU_STR("_device_os"), device_os);
         return true;
