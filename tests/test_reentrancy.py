@@ -638,7 +638,7 @@ for name, owner, attribute in [
 # (log, banner, parameters, tl, tcl, KeyedList, DictDiffer, pprint) at each
 # use: each replaced by a stand-in that rebinds or deletes itself.
 SECTIONS_WITH_A_SCRIPT_NAME_REPLACED = """
-import importlib.util, logging, os
+import importlib.machinery, logging, os, types
 from ryn import testbed, vettle
 PACKAGE = "mirel.textloom.examples.textloom.orVex"
 ORVEX = os.path.join("mirel", "textloom", "examples", "textloom", "orVex")
@@ -654,9 +654,12 @@ OUTPUTS = {"show clock": "10:15:42 UTC\\n", "show interface mgmt0": read("interf
 
 
 def load(stem):
-    spec = importlib.util.spec_from_file_location(PACKAGE + "." + stem, os.path.join(ORVEX, stem + ".py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    # a fresh copy of the script each time, apart from sys.modules
+    name, path = PACKAGE + "." + stem, os.path.join(ORVEX, stem + ".py")
+    loader = importlib.machinery.SourceFileLoader(name, path)
+    module = types.ModuleType(name)
+    module.__file__, module.__loader__ = path, loader
+    loader.exec_module(module)
     return module
 
 

@@ -59,8 +59,9 @@ Object imported_name(Handle from, Handle name) {
         PyErr_SetImportError(message.ptr(), package_name.ptr(), nullptr);
         throw PyError();
     }
-    Object spec = attr_if_present(from, PYU_STR("__spec__"));
-    Object initializing = spec ? attr_if_present(spec, PYU_STR("_initializing")) : Object();
+    // the module's import record says whether its body is still running
+    Object record = attr_if_present(from, PYU_STR("__spec__"));
+    Object initializing = record ? attr_if_present(record, PYU_STR("_initializing")) : Object();
     const char* text = initializing && truth(initializing)
                            ? "cannot import name %R from partially initialized module %R "
                              "(most likely due to a circular import) (%S)"

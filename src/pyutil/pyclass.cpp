@@ -112,7 +112,7 @@ void bind(const FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 void prepare(FunctionSpec& fn, bool is_method, PyCFunction trampoline) {
-    // once: the functions made from the spec share its defaults and its documentation text
+    // once: the functions made from one FunctionSpec share its defaults and its documentation text
     if (fn.prepared) return;
     if (fn.params.size() > max_params) raise(PyExc_SystemError, "too many parameters");
     std::vector<PyObject*> names, defaults;
