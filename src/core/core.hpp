@@ -34,6 +34,8 @@ void warn(Handle message);
 bool isstr(Handle s);
 // _get_regex(routerOs, attribute) through the current `_get_regex` binding.
 Object get_regex(Handle routerOs, Handle attribute);
+// Whether `f` is the module's own `_get_regex`, which reads only the registry.
+bool is_own_get_regex(Handle f);
 // collections.Iterable through the current `collections` binding.
 Object iterable_abc();
 

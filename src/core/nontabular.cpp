@@ -21,11 +21,6 @@ using namespace pyutil;
 
 BaseMethods base{};
 
-namespace {
-// The module's own `_get_regex`, read when the class is made (it is bound before).
-PyObject* own_get_regex = nullptr;
-}  // namespace
-
 Object routed_regex(Handle self, Handle tag, RoutedRegex* routed) {
     if (routed) return routed->get(tag);
     return get_regex(getattr(self, PYU_STR("_routerOs")), tag);
@@ -58,7 +53,7 @@ public:
     // user code, while the versions stay.
     void keep(const Object& os, Handle tag, const Object& answer) {
         if (!PyUnicode_CheckExact(os.ptr()) || !PyUnicode_CheckExact(tag.ptr())) return;
-        if (!PYU_CACHED_GLOBAL(frame(), "_get_regex").get().is(own_get_regex)) return;
+        if (!is_own_get_regex(PYU_CACHED_GLOBAL(frame(), "_get_regex").get())) return;
         Object glb = PYU_CACHED_GLOBAL(frame(), "_glb_regex").get();
         if (!PyDict_CheckExact(glb.ptr()) || !only_str_keys(glb.ptr())) return;
         PyObject* per_os = PyDict_GetItemWithError(glb.ptr(), os.ptr());
@@ -424,7 +419,6 @@ Object make_textloom_class() {
     using namespace nontabular;
     load_re();
     const ModuleFrame& n = frame();
-    own_get_regex = global(PYU_STR("_get_regex")).release();  // kept, so its address is never reused
     return make_class(
         "_textloom_t", tuple({reinterpret_cast<PyObject*>(&PyBaseObject_Type)}), n, doc,
         {{"_dictio", new_dict()},

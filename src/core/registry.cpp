@@ -3,6 +3,7 @@
 #include "core/core.hpp"
 #include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
+#include "pyutil/text.hpp"
 
 namespace core {
 namespace {
@@ -23,7 +24,7 @@ Object warning_body(const Args& a) {
 }
 FunctionSpec warning_spec{"warning", "warning", {{"s"}}, warning_body};
 
-Object isstr_body(const Args& a) { return borrow(PyUnicode_Check(a[0]) ? Py_True : Py_False); }
+Object isstr_body(const Args& a) { return boolean(is_str(a[0])); }
 FunctionSpec isstr_spec{"isstr", "isstr", {{"s"}}, isstr_body};
 
 bool is_supported_os(Handle key) { return contains(global(PYU_STR("supported_oses")), key); }
@@ -143,7 +144,7 @@ void warn(Handle message) {
 
 bool isstr(Handle s) {
     Object f = isstr_function();
-    if (f.is(own_isstr)) return PyUnicode_Check(s.ptr());
+    if (f.is(own_isstr)) return is_str(s);
     return pyutil::truth(pyutil::call(f, {s}));
 }
 
@@ -168,9 +169,11 @@ Object make_get_regex() {
     return f;
 }
 
+bool is_own_get_regex(Handle f) { return f.is(own_get_regex); }
+
 Object get_regex(Handle routerOs, Handle attribute) {
     Object f = get_regex_function();
-    if (f.is(own_get_regex)) return registered_regex(routerOs, attribute);
+    if (is_own_get_regex(f)) return registered_regex(routerOs, attribute);
     return pyutil::call(f, {routerOs, attribute});
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include "pyutil/names.hpp"
+#include "pyutil/ops.hpp"
 
 namespace pyutil {
 namespace {
@@ -27,7 +28,7 @@ Object Default::value() const {
     switch (kind) {
         case required: return Object();
         case none: return borrow(Py_None);
-        case boolean: return borrow(number ? Py_True : Py_False);
+        case boolean: return pyutil::boolean(number != 0);
         case integer: return own(PyLong_FromLongLong(number));
         case text: return own(PyUnicode_InternFromString(chars));
         case computed: return make();

@@ -1,5 +1,6 @@
 // The forwarding registration functions extend_markup and extend, and isstr.
 #include "textloom/textloom.hpp"
+#include "pyutil/text.hpp"
 
 namespace textloom {
 namespace {
@@ -23,7 +24,7 @@ FunctionSpec extend_spec{"extend", "extend",
                          extend_body,
                          "Merge regexes, show-command templates and per-OS regex tag lists into core's registry."};
 
-Object isstr_body(const Args& a) { return borrow(PyUnicode_Check(a[0]) ? Py_True : Py_False); }
+Object isstr_body(const Args& a) { return boolean(is_str(a[0])); }
 FunctionSpec isstr_spec{"isstr", "isstr", {{"s"}}, isstr_body, "True when s is a str (or of a subclass of str)."};
 
 }  // namespace
