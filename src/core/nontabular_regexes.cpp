@@ -12,6 +12,7 @@ namespace {
 
 // Set by load_re(), kept for the life of the process.
 PyObject* re_compile = nullptr;        // tells whether core's `compile` is still re.compile
+PyObject* re_match = nullptr;          // and its `match` re.match
 PyTypeObject* match_type = nullptr;    // re.Match
 
 // While core's `compile` is re.compile, one cache serves every parse: it
@@ -31,6 +32,7 @@ using detail::pattern_type;
 void load_re() {
     Object re = import("re");
     re_compile = getattr(re, PYU_STR("compile")).release();
+    re_match = getattr(re, PYU_STR("match")).release();
     Object pattern = getattr(re, PYU_STR("Pattern"));
     pattern_match = getattr(pattern, PYU_STR("match")).release();
     pattern_type = reinterpret_cast<PyTypeObject*>(pattern.release());
@@ -40,6 +42,8 @@ void load_re() {
 }
 
 bool is_re_compile(Handle fn) { return fn.is(re_compile); }
+bool is_re_match(Handle fn) { return fn.is(re_match); }
+Object re_compiled(Handle pattern, long flags) { return call(re_compile, {pattern, own(PyLong_FromLong(flags))}); }
 Object match(Handle pattern, Handle text, Py_ssize_t pos) { return invoke(pattern_match, pattern, text, integer(pos)); }
 
 Object group1(Handle match) {

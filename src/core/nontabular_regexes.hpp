@@ -15,8 +15,9 @@ extern PyTypeObject* pattern_type;  // re.Pattern
 extern PyObject* pattern_match;     // re.Pattern.match
 }  // namespace detail
 
-// Whether `fn` is re.compile, `o` an re.Pattern.
+// Whether `fn` is re.compile (re.match), `o` an re.Pattern.
 bool is_re_compile(Handle fn);
+bool is_re_match(Handle fn);
 inline bool is_re_pattern(Handle o) { return Py_TYPE(o.ptr()) == detail::pattern_type; }
 
 // pattern.match(line); an re.Pattern through its method descriptor (the loop's hot call).
@@ -26,6 +27,8 @@ inline Object match(Handle pattern, Handle line) {
 }
 // pattern.match(text, pos) of an re.Pattern.
 Object match(Handle pattern, Handle text, Py_ssize_t pos);
+// re.compile(pattern, flags)
+Object re_compiled(Handle pattern, long flags);
 // match.group(1)
 Object group1(Handle match);
 

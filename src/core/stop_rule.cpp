@@ -3,6 +3,7 @@
 #include <cctype>
 #include <unordered_map>
 #include <vector>
+#include "core/nontabular_regexes.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/regex.hpp"
 
@@ -27,23 +28,6 @@ constexpr size_t cache_limit = 1024;
 // Flags that mean the same for every branch of an alternation compiled with them.
 constexpr long branch_flags = 2 | 8 | 16 | 32 | 256;  // IGNORECASE, MULTILINE, DOTALL, UNICODE, ASCII
 
-struct Re {
-    PyObject* compile;
-    PyObject* match;
-    PyTypeObject* pattern_type;
-    PyObject* pattern_match;  // re.Pattern.match
-};
-
-// re's own functions and types, kept for the life of the process.
-const Re& re() {
-    static const Re r = [] {
-        Object mod = import("re");
-        Object type = getattr(mod, PYU_STR("Pattern"));
-        return Re{getattr(mod, PYU_STR("compile")).release(), getattr(mod, PYU_STR("match")).release(),
-                  reinterpret_cast<PyTypeObject*>(type.new_ref()), getattr(type, PYU_STR("match")).release()};
-    }();
-    return r;
-}
 
 struct KeyHash {
     size_t operator()(const std::vector<PyObject*>& key) const {
@@ -141,12 +125,15 @@ Object alternation(const std::vector<Object>& patterns) {
         }
         text << PYU_STR(")");
     }
-    PyObject* compiled = PyObject_CallFunction(re().compile, "Nl", text.joined().release(), flags);
-    if (compiled) return own(compiled);
-    // too large or otherwise refused: the set is tested pattern by pattern
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw PyError();
-    PyErr_Clear();
-    return Object();
+    Object source = text.joined();
+    try {
+        return nontabular::re_compiled(source, flags);
+    } catch (const PyError&) {
+        // too large or otherwise refused: the set is tested pattern by pattern
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+        PyErr_Clear();
+        return Object();
+    }
 }
 
 void settle(StopRule::Entry& e) {
@@ -172,7 +159,7 @@ void StopRule::refresh(PyObject* regex_done) {
     std::vector<PyObject*> key(static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         key[i] = PyList_GET_ITEM(regex_done, i);
-        if (Py_TYPE(key[i]) != re().pattern_type) return;
+        if (!nontabular::is_re_pattern(key[i])) return;
     }
     auto found = cache().find(key);
     if (found != cache().end()) {
@@ -193,7 +180,7 @@ bool StopRule::may_match(Handle regex_done_h, Handle line_h) {
     PyObject* regex_done = regex_done_h.ptr();
     PyObject* line = line_h.ptr();
     if (enabled_ < 0)
-        enabled_ = global(PYU_STR("compile")).ptr() == re().compile && global(PYU_STR("match")).ptr() == re().match;
+        enabled_ = nontabular::is_re_compile(global(PYU_STR("compile"))) && nontabular::is_re_match(global(PYU_STR("match")));
     if (!enabled_ || !PyList_CheckExact(regex_done) || !PyUnicode_CheckExact(line)) return true;
     if (PyList_GET_SIZE(regex_done) == 0) return false;
     if (!same_set(regex_done)) refresh(regex_done);
@@ -205,8 +192,7 @@ bool StopRule::may_match(Handle regex_done_h, Handle line_h) {
         return true;
     }
     if (!e.combined) return true;
-    PyObject* args[] = {e.combined.ptr(), line};
-    return own(PyObject_Vectorcall(re().pattern_match, args, 2, nullptr)).ptr() != Py_None;
+    return !nontabular::match(e.combined, line).is_none();
 }
 
 }  // namespace core
