@@ -8,6 +8,7 @@
 #include "pyutil/errors.hpp"
 #include "pyutil/module.hpp"
 #include "pyutil/names.hpp"
+#include "pyutil/ops.hpp"
 #include "pyutil/pyclass.hpp"
 
 namespace core {
@@ -27,6 +28,13 @@ inline Handle module_name() { return frame().name(); }
 
 // The current binding of a module-level name, owned; NameError when unbound.
 inline Object global(Handle name) { return frame().global(name); }
+
+// re's own functions, to tell them from a rebinding of core's names.
+inline Handle re_compile() { return PYU_ONCE(pyutil::getattr(pyutil::import("re"), PYU_STR("compile"))); }
+inline Handle re_match() { return PYU_ONCE(pyutil::getattr(pyutil::import("re"), PYU_STR("match"))); }
+inline Handle re_search() { return PYU_ONCE(pyutil::getattr(pyutil::import("re"), PYU_STR("search"))); }
+inline Handle re_sub() { return PYU_ONCE(pyutil::getattr(pyutil::import("re"), PYU_STR("sub"))); }
+inline Handle re_escape() { return PYU_ONCE(pyutil::getattr(pyutil::import("re"), PYU_STR("escape"))); }
 
 // warning(s) as the module's functions call it: through the current `warning`.
 void warn(Handle message);

@@ -24,6 +24,8 @@ void load() {
     Object re = pyutil::import("re");
     for (const char* fn : {"compile", "match", "search", "sub", "escape"})
         bind(fn, pyutil::getattr(re, pyutil::str(fn)));
+    // read re's own now, while they are what was just bound: the C++ paths stand for them
+    for (Handle own : {re_compile(), re_match(), re_search(), re_sub(), re_escape()}) static_cast<void>(own);
     // 3. python3 := sys.version_info >= (3, 0)
     {
         Object version = pyutil::getattr(global(PYU_STR("sys")), PYU_STR("version_info"));

@@ -11,8 +11,6 @@ using namespace pyutil;
 namespace {
 
 // Set by load_re(), kept for the life of the process.
-PyObject* re_compile = nullptr;        // tells whether core's `compile` is still re.compile
-PyObject* re_match = nullptr;          // and its `match` re.match
 PyTypeObject* match_type = nullptr;    // re.Match
 
 // While core's `compile` is re.compile, one cache serves every parse: it
@@ -31,8 +29,6 @@ using detail::pattern_type;
 
 void load_re() {
     Object re = import("re");
-    re_compile = getattr(re, PYU_STR("compile")).release();
-    re_match = getattr(re, PYU_STR("match")).release();
     Object pattern = getattr(re, PYU_STR("Pattern"));
     pattern_match = getattr(pattern, PYU_STR("match")).release();
     pattern_type = reinterpret_cast<PyTypeObject*>(pattern.release());
@@ -41,9 +37,9 @@ void load_re() {
     shared_composed = new_dict().release();
 }
 
-bool is_re_compile(Handle fn) { return fn.is(re_compile); }
-bool is_re_match(Handle fn) { return fn.is(re_match); }
-Object re_compiled(Handle pattern, long flags) { return call(re_compile, {pattern, own(PyLong_FromLong(flags))}); }
+bool is_re_compile(Handle fn) { return fn.is(re_compile()); }
+bool is_re_match(Handle fn) { return fn.is(re_match()); }
+Object re_compiled(Handle pattern, long flags) { return call(re_compile(), {pattern, own(PyLong_FromLong(flags))}); }
 Object match(Handle pattern, Handle text, Py_ssize_t pos) { return invoke(pattern_match, pattern, text, integer(pos)); }
 
 Object group1(Handle match) {
@@ -84,7 +80,7 @@ Regexes::Composed Regexes::composed(Handle regex) {
         if (t.lazy_ok) {
             Object text = hoist_global_flags(add(PYU_STR("(.*?[\n])*?.*?"), regex));
             try {
-                c.lazy = call(re_compile, {text});
+                c.lazy = call(re_compile(), {text});
             } catch (PyError&) {
                 PyErr_Clear();  // the literal pattern serves alone
             }

@@ -12,11 +12,6 @@ using namespace pyutil;
 
 BaseMethods base;
 
-PyObject* re_compile() { return PYU_ONCE(getattr(import("re"), PYU_STR("compile"))); }
-PyObject* re_search() { return PYU_ONCE(getattr(import("re"), PYU_STR("search"))); }
-PyObject* re_sub() { return PYU_ONCE(getattr(import("re"), PYU_STR("sub"))); }
-PyObject* re_escape() { return PYU_ONCE(getattr(import("re"), PYU_STR("escape"))); }
-
 Object compile_user_pattern(Handle compile, Handle pattern) { return call(compile, {hoist_global_flags(pattern)}); }
 
 Object compile_user_pattern(Handle pattern) { return compile_user_pattern(global(PYU_STR("compile")), pattern); }

@@ -30,12 +30,6 @@ inline void strip_range(const CodePoints& t, Py_ssize_t& start, Py_ssize_t& end)
     while (end > start && is_space(t[end - 1])) --end;
 }
 
-// re's own functions, to tell them from a rebinding of core's names.
-PyObject* re_compile();
-PyObject* re_search();
-PyObject* re_sub();
-PyObject* re_escape();
-
 // compile(pattern) through core's current `compile` (or the `compile` given),
 // with global inline flags moved to the front as the older series accepted
 // them anywhere.
