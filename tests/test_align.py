@@ -1,6 +1,8 @@
 """The alignment of drawn tables against its plain-Python transcription, on
 generated tables: narrow and wide characters, bars inside cells, ragged and
 empty lines, carriage returns, tabs, and cells holding the marker words."""
+import re
+
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
@@ -76,11 +78,10 @@ def test_alignment_matches_the_transcription(parser, case, right_justified):
 @given(case=drawn_table(), right_justified=st.booleans())
 def test_rebound_functions_give_the_same_alignment(core, parser, case, right_justified):
     # core's sub and escape rebound to wrappers of re's own take the path through them
-    import re
     multi_line, text, header_fields, delimiter = case
     parser.multi_line = multi_line
     expected = parser.align_table(text, header_fields, None, delimiter, right_justified)
-    core.sub = lambda pattern, repl, string: re.sub(pattern, lambda m: repl, string)
+    core.sub = lambda pattern, repl, string: re.sub(pattern, repl, string)
     core.escape = lambda s: re.escape(s)
     try:
         assert parser.align_table(text, header_fields, None, delimiter, right_justified) == expected
@@ -93,7 +94,6 @@ PORTS = "| Port | Status |\n| eth0 | up     |\n| eth1 |        |\n"
 
 def test_alignment_from_a_rebound_compile(core, parser):
     # the compile aligns another table meanwhile and rebinds sub for the later steps
-    import re
     parser.multi_line = False
     inner = []
 
@@ -109,3 +109,19 @@ def test_alignment_from_a_rebound_compile(core, parser):
     assert parser.align_table(text, ["Port", "Status"], None, "|", False) \
         == align_reference.align_table(False, text, ["Port", "Status"], "|", False)
     assert inner == [align_reference.align_table(False, PORTS, ["Port", "Status"], "", True)]
+
+
+# ---- delimiters that a template would read otherwise -----------------------------------
+
+@pytest.mark.parametrize("bound", ["re's own", "a wrapper of sub", "a wrapper of escape"])
+@pytest.mark.parametrize("delimiter", ["\\", "\\1", "\\g<0>", "\\n", "|", "||"])
+def test_the_delimiter_is_taken_literally_through_the_bound_functions(core, parser, delimiter, bound):
+    if bound == "a wrapper of sub":
+        core.sub = lambda pattern, repl, string: re.sub(pattern, repl, string)
+    elif bound == "a wrapper of escape":
+        core.escape = lambda text: re.escape(text)
+    parser.multi_line = False
+    for right_justified in (False, True):
+        expected = align_reference.align_table(False, PORTS, ["Port", "Status"], "|", right_justified)
+        out = parser.align_table(PORTS.replace("|", delimiter), ["Port", "Status"], None, delimiter, right_justified)
+        assert out == expected.replace("|", delimiter)

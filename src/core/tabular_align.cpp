@@ -636,6 +636,9 @@ Object marked_table(Handle table, Handle delimiter, bool& native) {
     Object pattern = add(call(escape, {delimiter}), PYU_STR(" +"));
     pattern = add(pattern, call(global(PYU_STR("escape")), {delimiter}));
     Object marker = add(add(delimiter, PYU_STR("header_missing")), delimiter);
+    // sub reads its replacement as a template: with its backslashes doubled
+    // it gives the marker as written, whatever the delimiter holds
+    if (is_str(marker)) marker = replace(marker, PYU_STR("\\"), PYU_STR("\\\\"));
     Object marked = call(sub, {pattern, marker, table});
     if (!is_str(marked) || !is_str(delimiter)) {
         // what the next step, marked.replace(d, "#_D_#"), makes of other objects: their own error
