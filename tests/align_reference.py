@@ -1,6 +1,12 @@
-"""column_result_t.align_table written out in plain Python, step by step, with
-re's own functions: what the tests compare the module with, and what the
-benchmarks time it against.  Heading texts hold no inline flag group."""
+"""column_result_t.align_table written out in plain Python, step by step:
+what the tests compare the module with, and what the benchmarks time it
+against.  The regular-expression functions are re's own unless others are
+given (an object with compile, search, sub and escape).  Heading texts hold no
+inline flag group.
+
+With `per_column` (the module's rule) a column is as wide as its longest cell
+when that is longer than W; without it every cell is justified to W and a
+longer one pushes the rest of its line aside."""
 import re
 
 MAXIMUM_SPACES = 20
@@ -9,61 +15,72 @@ EMPTY_MARKER = "header_missing"
 ROW_END = "new_line"
 
 
-def align_table(multi_line, table, header_fields, delimiter, right_justified):
+def align_table(multi_line, table, header_fields, delimiter, right_justified, functions=re, per_column=True):
     d = "|" if delimiter == "" else delimiter
     if multi_line:
         the_length = len(header_fields[0])
         if any(len(line) != the_length for line in header_fields):
             raise AttributeError(
                 "Header fields are not of the same length. Please provide equal length header fields")
-    # the marker goes in as it stands, whatever the delimiter holds
-    marker = d + EMPTY_MARKER + d
-    text = re.sub(re.escape(d) + " +" + re.escape(d), lambda m: marker, table)
+    # the marker as a template that gives it as written, whatever the delimiter holds
+    marker = (d + EMPTY_MARKER + d).replace("\\", "\\\\")
+    text = functions.sub(functions.escape(d) + " +" + functions.escape(d), marker, table)
     text = text.replace(d, SEPARATOR)
     rows = []
     for piece in text.split("\n"):
         cells = piece.strip().split(SEPARATOR)
         # an empty cell between two delimiters keeps its column
         rows.append([cells[0]] + [c or EMPTY_MARKER for c in cells[1:-1]] + cells[1:][-1:])
-    headings = [list(line) for line in header_fields] if multi_line else [list(header_fields)]
 
     header_rows, data_rows = [], []
     for row in rows:
-        if len(row) == 1 and not re.search("   +", row[0]):
+        if len(row) == 1 and not functions.search("   +", row[0]):
             continue
         test = [""] if multi_line and len(row) == the_length + 1 and row[0] == "" else []
         test += [c for c in row if c]
-        header = False
-        for line in headings:
-            matched = []
+        # header_fields as it stands for this row
+        for line in header_fields if multi_line else [header_fields]:
+            matched = set()
             for cell, heading in zip(test, line):
-                if re.compile(heading).match(cell.strip()) and heading not in matched:
-                    matched.append(heading)
+                if functions.compile(heading).match(cell.strip()):
+                    matched.add(heading)
             if len(matched) > 1:
                 header_rows.append(row)
-                header = True
-        if not header:
+        if row not in header_rows:
             data_rows.append(row)
     if not header_rows:
         return table
 
     strip = str.rstrip if right_justified else str.lstrip
     width = max(len(c) for c in header_rows[0]) + MAXIMUM_SPACES
-    # no cell wider than the columns
-    width = max([width] + [len(strip(c)) for row in header_rows + data_rows for c in row])
+    widths = {}  # column: its longest cell as written
+    for row in header_rows + data_rows:
+        for k, c in enumerate(c for c in row if c):
+            widths[k] = max(widths.get(k, width), len(strip(c))) if per_column else width
+
+    def element(c, k):
+        e = strip(c)
+        if e == EMPTY_MARKER:
+            # step 12 makes it W blanks; the rest of its column's width stands where that step does not reach
+            extra = " " * (widths[k] - width)
+            return e.rjust(width) + extra if right_justified else extra + e.ljust(width)
+        return e.rjust(widths[k]) if right_justified else e.ljust(widths[k])
 
     def joined(rows):
-        elements = [strip(c) for row in rows for c in row + [ROW_END] if c]
-        return d.join(e.rjust(width) if right_justified else e.ljust(width) for e in elements)
+        elements = []
+        for row in rows:
+            elements += [element(c, k) for k, c in enumerate(c for c in row if c)]
+            elements.append(ROW_END.rjust(width) if right_justified else ROW_END.ljust(width))
+        return d.join(elements)
 
     header, body = joined(header_rows), joined(data_rows)
     if right_justified:
-        header = re.sub(r"(\s)+new_line+", "\n", header)
-        body = re.sub(r"(\s)+new_line", "\n", body)
+        header = functions.sub(r"(\s)+new_line+", "\n", header)
+        body = functions.sub(r"(\s)+new_line", "\n", body)
     else:
-        header = re.sub(r"new_line(\s)+", "\n", header)
-        body = re.sub(r"new_line(\s)+", "\n", body)
+        header = functions.sub(r"new_line(\s)+", "\n", header)
+        body = functions.sub(r"new_line(\s)+", "\n", body)
     missing = r"(\s)+header_missing" if right_justified else r"header_missing(\s)+"
-    header = re.sub(missing, " " * width, header)
-    body = re.sub(missing, " " * width, body)
+    header = functions.sub(missing, " " * width, header)
+    body = functions.sub(missing, " " * width, body)
     return "{}{}+----+\n{}{}\n".format(d, header, d, body)

@@ -799,20 +799,20 @@ def test_unequal_heading_lines_raise_before_the_text_is_looked_at(core):
 
 def test_alignment_cells(core):
     t = aligner(core)
-    w = 28
     out = t.align_table("| Port | Status |\n|  |   |  |\n| x || z |\nnote   wide\ntitle\n| eth9 | " + "a" * 40 + " |\n"
                         "| y |\t\t|\n", ["Port", "Status"], None, "", False).split("\n")
-    w = 41  # the longest cell sets the width, so that no cell pushes its line aside
-    assert out[0] == bar("Port".ljust(w), "Status".ljust(w))[:-1]
+    w = 28
+    wide = 41  # the column of the long cell is as wide as it, so that no cell pushes its line aside
+    assert out[0] == bar("Port".ljust(w), "Status".ljust(wide))[:-1]
     assert out[1] == "+----+"
     # blank cells (even two side by side) and an empty cell between two delimiters keep their columns
-    assert out[2] == bar(" " * w, " " * w, " " * w)[:-1]
-    assert out[3] == bar("x".ljust(w), " " * w, "z".ljust(w))[:-1]
+    assert out[2] == bar(" " * w, " " * wide, " " * w)[:-1]
+    assert out[3] == bar("x".ljust(w), " " * wide, "z".ljust(w))[:-1]
     # a line without the delimiter but with a wide gap is a one-cell row; other such lines vanish
     assert out[4] == bar("note   wide".ljust(w))[:-1]
-    assert out[5] == bar("eth9".ljust(w), ("a" * 40).ljust(w))[:-1]
+    assert out[5] == bar("eth9".ljust(w), ("a" * 40).ljust(wide))[:-1]
     # a cell of tabs is no empty-cell marker, but justification blanks it all the same
-    assert out[6] == bar("y".ljust(w), " " * w)[:-1]
+    assert out[6] == bar("y".ljust(w), " " * wide)[:-1]
     assert out[7:] == ["", ""]
 
 

@@ -1,8 +1,10 @@
-// align_table: rewrites a table drawn with a delimiter so that every cell has
-// one width, header rows first, for the column bounds taken from the heading.
+// align_table: rewrites a table drawn with a delimiter so that the cells of a
+// column have one width, header rows first, for the column bounds taken from
+// the heading.  A column is as wide as the first header row's longest cell
+// plus 20, or as its own longest cell when that is longer.
 //
 // The table is read line by line in its own storage (one template per
-// character width), once to find the header rows and the width and again to
+// character width), once to find the header rows and the widths and again to
 // write them, into one str of the kind its widest character needs.
 #include <algorithm>
 #include <cstring>
@@ -103,19 +105,24 @@ void append(std::vector<C>& out, const U32& s) {
 }
 
 // sub(escape(d) + " +" + escape(d), d + "header_missing" + d, s), the
-// delimiter taken literally; the spaces give back as a greedy " +" would.
-// (A delimiter is written only where it stood, so it fits the width.)
+// delimiter taken literally.  Of the spaces after a delimiter, the greedy
+// " +" can give back only the closing delimiter's own leading spaces (all of
+// it, for a delimiter of spaces): one place to try, so a run of blanks is
+// read once.  (A delimiter is written only where it stood, so it fits the
+// width.)
 template <class S, class C>
 void mark_empty_cells(const S& s, const U32& d, std::vector<C>& out) {
+    size_t lead = 0;
+    while (lead < d.size() && d[lead] == U' ') ++lead;
+    const size_t given_back = lead == d.size() ? d.size() : lead;
     size_t i = 0;
     while (i < s.size()) {
         if (starts_with(s, i, d)) {
             const size_t q = i + d.size();
             size_t r = q;
             while (r < s.size() && s[r] == ' ') ++r;
-            size_t j = r;
-            while (j > q && !starts_with(s, j, d)) --j;
-            if (j > q) {
+            const size_t j = r - std::min(r, given_back);
+            if (j > q && starts_with(s, j, d)) {
                 append(out, d);
                 append(out, empty_marker);
                 append(out, d);
@@ -243,46 +250,6 @@ private:
     std::vector<Span<C>> cells_;
 };
 
-// re.sub(word + r"(\s)+", repl, s)
-U32 sub_word_then_spaces(View32 s, View32 word, View32 repl) {
-    U32 out;
-    size_t pos = 0, from = 0;
-    for (size_t j; (j = s.find(word, from)) != View32::npos;) {
-        size_t end = j + word.size();
-        while (end < s.size() && is_space(s[end])) ++end;
-        if (end == j + word.size()) {
-            from = j + 1;
-            continue;
-        }
-        out.append(s.substr(pos, j - pos)).append(repl);
-        pos = from = end;
-    }
-    out.append(s.substr(pos));
-    return out;
-}
-
-// re.sub(r"(\s)+" + word, repl, s), or with the word's last letter repeated
-// ("new_line+") when `repeat_last`.
-U32 sub_spaces_then_word(View32 s, View32 word, bool repeat_last, View32 repl) {
-    U32 out;
-    size_t pos = 0, from = 0;
-    for (size_t j; (j = s.find(word, from)) != View32::npos;) {
-        if (j == pos || !is_space(s[j - 1])) {
-            from = j + 1;
-            continue;
-        }
-        size_t start = j - 1;
-        while (start > pos && is_space(s[start - 1])) --start;
-        size_t end = j + word.size();
-        if (repeat_last)
-            while (end < s.size() && s[end] == word.back()) ++end;
-        out.append(s.substr(pos, start - pos)).append(repl);
-        pos = from = end;
-    }
-    out.append(s.substr(pos));
-    return out;
-}
-
 // Sizes the result: its length and its widest character.
 struct Measure {
     size_t n = 0;
@@ -344,22 +311,178 @@ Object written(Emit&& emit) {
     return out;
 }
 
+// ---- the row-end and empty-cell steps, over text as it is written ----------
+
+// What a replacement writes: `n` times `c`.
+struct Fill {
+    char32_t c;
+    size_t n;
+    template <class Out>
+    void to(Out& out) const {
+        if (c == U' ') return out.spaces(n);
+        for (size_t i = 0; i < n; ++i) out.put(c);
+    }
+};
+
+// A stage takes text as a sink does and passes on what its sub gives.
+template <class Self>
+struct Stage {
+    void put(View32 s) {
+        for (char32_t c : s) self().put(c);
+    }
+    template <class C>
+    void put(Span<C> s) {
+        for (size_t i = 0; i < s.n; ++i) self().put(static_cast<char32_t>(s[i]));
+    }
+
+private:
+    Self& self() { return static_cast<Self&>(*this); }
+};
+
+// sub(r"(\s)+" + word, repl, text), or with the word's last letter repeated
+// (r"(\s)+new_line+") when `repeat_last`.  The word holds no white space, so
+// a match is a whole run of it (from where the scan stands) and the word
+// right after: the run is held until what follows tells.
+template <class Next>
+class SpacesThenWord : public Stage<SpacesThenWord<Next>> {
+public:
+    using Stage<SpacesThenWord>::put;
+    SpacesThenWord(View32 word, bool repeat_last, Fill repl, Next& next)
+        : word_(word), repeat_last_(repeat_last), repl_(repl), next_(next) {}
+
+    void put(char32_t c) {
+        if (repeating_) {
+            if (c == word_.back()) return;
+            repeating_ = false;
+        }
+        if (matched_) {
+            if (c == word_[matched_]) {
+                if (++matched_ == word_.size()) {
+                    run_.clear();
+                    matched_ = 0;
+                    repl_.to(next_);
+                    repeating_ = repeat_last_;
+                }
+                return;
+            }
+            release();
+        }
+        if (is_space(c)) return hold(c, 1);
+        if (!run_.empty() && c == word_[0]) {
+            matched_ = 1;
+            return;
+        }
+        release();
+        next_.put(c);
+    }
+    void spaces(size_t k) {
+        if (!k) return;
+        repeating_ = false;
+        if (matched_) release();
+        hold(U' ', k);
+    }
+    // The end of the text.
+    void finish() {
+        release();
+        repeating_ = false;
+    }
+
+private:
+    void hold(char32_t c, size_t k) {
+        if (!run_.empty() && run_.back().c == c) {
+            run_.back().n += k;
+        } else {
+            run_.push_back({c, k});
+        }
+    }
+    // what was held goes on as it stood
+    void release() {
+        for (const Fill& f : run_) f.to(next_);
+        run_.clear();
+        next_.put(word_.substr(0, matched_));
+        matched_ = 0;
+    }
+
+    View32 word_;
+    bool repeat_last_;
+    Fill repl_;
+    Next& next_;
+    std::vector<Fill> run_;  // white space, by runs of one character
+    size_t matched_ = 0;     // letters of the word after the run
+    bool repeating_ = false;
+};
+
+// sub(word + r"(\s)+", repl, text): the letters that may begin an occurrence
+// of the word are held (an occurrence not followed by white space gives way
+// to the next one that overlaps it, as the scan tries each start in turn).
+template <class Next>
+class WordThenSpaces : public Stage<WordThenSpaces<Next>> {
+public:
+    using Stage<WordThenSpaces>::put;
+    WordThenSpaces(View32 word, Fill repl, Next& next)
+        : word_(word), repl_(repl), next_(next), border_(word.size() + 1, 0) {
+        // border_[k]: the longest proper prefix of word[:k] that also ends it
+        for (size_t k = 2; k <= word.size(); ++k) {
+            size_t b = border_[k - 1];
+            while (b && word[k - 1] != word[b]) b = border_[b];
+            border_[k] = word[k - 1] == word[b] ? b + 1 : 0;
+        }
+    }
+
+    void put(char32_t c) {
+        if (eating_) {
+            if (is_space(c)) return;
+            eating_ = false;
+        }
+        if (held_ == word_.size()) {
+            if (is_space(c)) return matched();
+            fall_back(border_[held_]);
+        }
+        while (held_ && c != word_[held_]) fall_back(border_[held_]);
+        if (c == word_[held_]) {
+            ++held_;
+            return;
+        }
+        next_.put(c);
+    }
+    void spaces(size_t k) {
+        if (!k || eating_) return;
+        if (held_ == word_.size()) return matched();
+        fall_back(0);
+        next_.spaces(k);
+    }
+    // The end of the text.
+    void finish() {
+        fall_back(0);
+        eating_ = false;
+    }
+
+private:
+    void matched() {
+        held_ = 0;
+        repl_.to(next_);
+        eating_ = true;
+    }
+    // the held letters before the last `keep` go on as they stood
+    void fall_back(size_t keep) {
+        next_.put(word_.substr(0, held_ - keep));
+        held_ = keep;
+    }
+
+    View32 word_;
+    Fill repl_;
+    Next& next_;
+    std::vector<size_t> border_;
+    size_t held_ = 0;
+    bool eating_ = false;
+};
+
 class Aligner {
 public:
     Aligner(Handle header_fields, bool multi_line, Py_ssize_t the_length, const U32& delimiter, bool right_justified)
-        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified) {
-        auto heading_line = [](Handle line) {
-            std::vector<Heading> headings;
-            Object it = iter(line);
-            while (Object text = next(it)) headings.push_back({text});
-            return headings;
-        };
-        if (multi_line) {
-            Object it = iter(header_fields);
-            while (Object line = next(it)) headings_.push_back(heading_line(line));
-        } else {
-            headings_.push_back(heading_line(header_fields));
-        }
+        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified),
+          header_fields_(borrow(header_fields)) {
+        read_headings();
     }
 
     // The aligned text of the rows of `text` (a str, alive through the call)
@@ -380,40 +503,50 @@ private:
         U32 prefix;    // what every match of it starts with, as far as its text tells
     };
 
-    // What a line is: not a row, a data row, or a header row so many times.
-    static constexpr int skipped = -1;
+    // What a line is: not written, a data row, or a header row so many times.
+    static constexpr int not_written = -1;
 
     template <class C>
     Object align_as(Handle text, const U32& split_at, bool mark) {
         const Span<C> table = characters<C>(text);
         RowReader<C> reader(split_at, mark);
         std::vector<int> lines;
+        std::vector<size_t> longest;  // per column: its longest cell as written
         bool first_header = true;
         std::vector<Span<C>> test;
         for_each_line(table, [&](Span<C> line) {
             const std::vector<Span<C>>& row = reader.read(line);
             const int times = classify(row, test);
             lines.push_back(times);
-            if (times == skipped) return;
+            if (times == not_written) return;
             if (times > 0 && first_header) {
                 first_header = false;
                 for (Span<C> cell : row) width_ = std::max(width_, cell.n);
                 width_ += maximum_spaces;
             }
-            for (Span<C> cell : row) widest_ = std::max(widest_, side_stripped(cell).n);
+            size_t column = 0;
+            for (Span<C> cell : row) {
+                if (cell.empty()) continue;
+                if (column == longest.size()) longest.push_back(0);
+                longest[column] = std::max(longest[column], side_stripped(cell).n);
+                ++column;
+            }
         });
         if (first_header) return Object();
-        // no cell wider than the columns, so that none pushes the rest of its line aside
-        width_ = std::max(width_, widest_);
+        // each column as wide as its longest cell, so that none pushes the rest of its line aside
+        widths_ = std::move(longest);
+        for (size_t& w : widths_) w = std::max(w, width_);
 
-        if (plain_delimiter(d_) && sub_.get().is(re_sub())) {
-            // re's own sub: the steps are done here, cell by cell
+        if (sub_.get().is(re_sub())) {
+            // re's own sub: the row-end and empty-cell steps are done here, as
+            // the text is written (cell by cell when no match can cross a delimiter)
+            const bool by_cell = plain_delimiter(d_);
             return written([&](auto&& out) {
                 out.put(View32(d_));
-                block(table, reader, lines, true, true, out);
+                stepped_block(table, reader, lines, true, by_cell, out);
                 out.put(View32(U"+----+\n"));
                 out.put(View32(d_));
-                block(table, reader, lines, false, true, out);
+                stepped_block(table, reader, lines, false, by_cell, out);
                 out.put(U'\n');
             });
         }
@@ -434,28 +567,45 @@ private:
         return format(PYU_STR("{}{}+----+\n{}{}\n"), {d, header, d, body});
     }
 
-    // skipped, or how many heading lines accept the row (0: a data row)
+    // not_written, or how many heading lines accept the row (0: a data row)
     template <class C>
     int classify(const std::vector<Span<C>>& row, std::vector<Span<C>>& test) {
-        if (row.size() == 1 && !wide_gap(row[0])) return skipped;
+        if (row.size() == 1 && !wide_gap(row[0])) return not_written;
         test.clear();
         if (multi_line_ && static_cast<Py_ssize_t>(row.size()) == the_length_ + 1 && row[0].empty())
             test.push_back(Span<C>());
         for (Span<C> cell : row)
             if (!cell.empty()) test.push_back(cell);
-        // a row equal to a header row passes the same test, so being among
-        // the header rows is having passed it now
         int times = 0;
-        for (auto& line : headings_) times += accepted(test, line);
-        return times;
+        const bool own_compile = compile_.get().is(re_compile());
+        if (own_compile && stale_) read_headings();
+        if (own_compile && plain_) {
+            for (auto& line : headings_) times += accepted(test, line);
+        } else {
+            // user code may run from here on: header_fields is read as it stands at each step
+            stale_ = changed_ = true;
+            if (multi_line_) {
+                Object it = iter(header_fields_);
+                while (Object line = next(it)) times += accepted_now(test, line);
+            } else {
+                times = accepted_now(test, header_fields_);
+            }
+        }
+        if (times) {
+            keep_header_row(row);
+            return times;
+        }
+        // while the test stays as it was, a row equal to a header row passes it too
+        return changed_ && among_header_rows(row) ? not_written : 0;
     }
 
     // The header rows (each as often as it was accepted) or the data rows,
     // their non-empty cells and then the row-end marker, every element
-    // justified to the width and joined by the delimiter; with `steps`, the
-    // row ends and the empty-cell markers replaced as the sub steps do.
+    // justified to its column's width and joined by the delimiter; `by_cell`,
+    // the row ends and the empty-cell markers replaced as the sub steps do,
+    // cell by cell.
     template <class C, class Sink>
-    void block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool steps,
+    void block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
                Sink& out) const {
         bool first = true;
         size_t at = 0;
@@ -465,36 +615,86 @@ private:
             if (!count) return;
             const std::vector<Span<C>>& row = reader.read(line);
             for (int k = 0; k < count; ++k) {
+                size_t column = 0;
                 for (Span<C> cell : row) {
                     if (cell.empty()) continue;
                     if (!first) out.put(View32(d_));
                     first = false;
-                    element(side_stripped(cell), header, steps, out);
+                    if (by_cell) {
+                        stepped_cell(side_stripped(cell), widths_[column], header, out);
+                    } else {
+                        element(side_stripped(cell), widths_[column], out);
+                    }
+                    ++column;
                 }
                 if (!first) out.put(View32(d_));
                 first = false;
-                if (steps) {
+                if (by_cell) {
                     out.put(U'\n');
                 } else {
-                    justified(Span<char32_t>{row_end.data(), row_end.size()}, out);
+                    justified(View32(row_end), width_, out);
                 }
             }
         });
     }
 
+    // block() through the row-end and empty-cell steps into `out`.
     template <class C, class Sink>
-    void element(Span<C> s, bool header, bool steps, Sink& out) const {
-        if (steps && has_marker_letters(s)) {
-            if (starts_with(s, 0, empty_marker) && s.n == empty_marker.size()) {
-                out.spaces(width_);
-                return;
-            }
-            if (find_word(s, row_end, 0) != npos || find_word(s, empty_marker, 0) != npos) {
-                stepped(s, header, out);
-                return;
-            }
+    void stepped_block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
+                       Sink& out) const {
+        if (by_cell) return block(table, reader, lines, header, true, out);
+        stepped(header, out, [&](auto& stage) { block(table, reader, lines, header, false, stage); });
+    }
+
+    // What `emit(stage)` writes, through sub(<row end>, "\n") and then
+    // sub(<empty-cell marker>, W blanks), into `out`.
+    template <class Sink, class Emit>
+    void stepped(bool header, Sink& out, Emit&& emit) const {
+        const Fill line_feed{U'\n', 1}, blanks{U' ', width_};
+        if (right_) {
+            SpacesThenWord<Sink> missing(empty_marker, false, blanks, out);
+            SpacesThenWord<SpacesThenWord<Sink>> ends(row_end, header, line_feed, missing);
+            emit(ends);
+            ends.finish();
+            missing.finish();
+        } else {
+            WordThenSpaces<Sink> missing(empty_marker, blanks, out);
+            WordThenSpaces<WordThenSpaces<Sink>> ends(row_end, line_feed, missing);
+            emit(ends);
+            ends.finish();
+            missing.finish();
         }
-        justified(s, out);
+    }
+
+    // A cell as the steps leave it, for a delimiter that no match can cross.
+    template <class C, class Sink>
+    void stepped_cell(Span<C> s, size_t w, bool header, Sink& out) const {
+        if (!has_marker_letters(s)) return element(s, w, out);
+        if (is_empty_marker(s)) return out.spaces(w);
+        stepped(header, out, [&](auto& stage) { element(s, w, stage); });
+    }
+
+    // A cell justified to its column's width `w`.  The empty-cell marker is
+    // justified to W, the rest of `w` beside it where the step that blanks it
+    // does not reach, so that it comes out as `w` blanks.
+    template <class C, class Sink>
+    void element(Span<C> s, size_t w, Sink& out) const {
+        if (!is_empty_marker(s)) return justified(s, w, out);
+        if (right_) {
+            justified(s, width_, out);
+            out.spaces(w - width_);
+        } else {
+            out.spaces(w - width_);
+            justified(s, width_, out);
+        }
+    }
+
+    template <class S, class Sink>
+    void justified(S s, size_t w, Sink& out) const {
+        const size_t pad = s.size() < w ? w - s.size() : 0;
+        if (right_) out.spaces(pad);
+        out.put(s);
+        if (!right_) out.spaces(pad);
     }
 
     template <class C>
@@ -503,32 +703,9 @@ private:
             if (s[i] == '_') return true;
         return false;
     }
-
-    template <class C, class Sink>
-    void justified(Span<C> s, Sink& out) const {
-        const size_t pad = s.n < width_ ? width_ - s.n : 0;
-        if (right_) out.spaces(pad);
-        out.put(s);
-        if (!right_) out.spaces(pad);
-    }
-
-    // A cell holding a marker's text, through the steps on its own.
-    template <class C, class Sink>
-    void stepped(Span<C> s, bool header, Sink& out) const {
-        U32 text;
-        const size_t pad = s.n < width_ ? width_ - s.n : 0;
-        if (right_) text.append(pad, U' ');
-        for (size_t i = 0; i < s.n; ++i) text.push_back(s[i]);
-        if (!right_) text.append(pad, U' ');
-        const U32 blanks(width_, U' ');
-        if (right_) {
-            text = sub_spaces_then_word(text, row_end, header, U"\n");
-            text = sub_spaces_then_word(text, empty_marker, false, blanks);
-        } else {
-            text = sub_word_then_spaces(text, row_end, U"\n");
-            text = sub_word_then_spaces(text, empty_marker, blanks);
-        }
-        out.put(View32(text));
+    template <class C>
+    static bool is_empty_marker(Span<C> s) {
+        return s.n == empty_marker.size() && starts_with(s, 0, empty_marker);
     }
 
     template <class C>
@@ -541,39 +718,104 @@ private:
     bool wide_gap(Span<C> cell) {
         Object search = search_.get();
         if (search.is(re_search())) return find_word(cell, View32(U"   "), 0) != npos;
+        stale_ = true;
         return truth(call(search, {PYU_STR("   +"), to_str(cell)}));
     }
 
-    // At least two different heading texts match the cells at their positions.
+    // The kept reading of header_fields: it watches their types (a list or a
+    // tuple of exact str, or of such lines) and whether user code ran since
+    // it was taken (a rebound search or compile called, which marks it stale).
+    void read_headings() {
+        if (stale_) changed_ = true;
+        stale_ = false;
+        plain_ = false;
+        headings_.clear();
+        auto plain_sequence = [](Handle s) { return PyList_CheckExact(s.ptr()) || PyTuple_CheckExact(s.ptr()); };
+        auto read_line = [&](Handle line) {
+            if (!plain_sequence(line)) return false;
+            std::vector<Heading> headings;
+            for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(line.ptr()); ++i) {
+                Handle text = PySequence_Fast_GET_ITEM(line.ptr(), i);
+                if (!PyUnicode_CheckExact(text.ptr())) return false;
+                headings.push_back({borrow(text)});
+            }
+            headings_.push_back(std::move(headings));
+            return true;
+        };
+        bool plain = true;
+        if (!multi_line_) {
+            plain = read_line(header_fields_);
+        } else if (!plain_sequence(header_fields_)) {
+            plain = false;
+        } else {
+            for (Py_ssize_t i = 0; plain && i < PySequence_Fast_GET_SIZE(header_fields_.ptr()); ++i)
+                plain = read_line(PySequence_Fast_GET_ITEM(header_fields_.ptr(), i));
+        }
+        if (!plain) headings_.clear();
+        plain_ = plain;
+    }
+
+    // At least two different heading texts match the cells at their
+    // positions, from the kept reading: re's own compile, exact str texts.
     template <class C>
     bool accepted(const std::vector<Span<C>>& test, std::vector<Heading>& line) {
         std::vector<Handle> matched;  // heading texts, kept by `line`
         for (size_t k = 0; k < std::min(test.size(), line.size()); ++k) {
             Heading& h = line[k];
-            // compiled for each cell through the current `compile`; re's own gives the same expression each time
-            Object compile = compile_.get();
-            const bool own_compile = compile.is(re_compile());
-            Object match = own_compile ? h.match : Object();
-            if (!match) {
-                match = getattr(compile_user_pattern(compile, h.text.ptr()), PYU_STR("match"));
-                if (own_compile) remember(h, match);
-            }
+            if (!h.match) remember(h);
             const Span<C> cell = stripped(test[k]);
             // re's own expression cannot match a cell that lacks its literal start
-            if (own_compile && !starts_with(cell, 0, h.prefix)) continue;
-            if (!truth(invoke(match, to_str(cell)))) continue;
+            if (!starts_with(cell, 0, h.prefix)) continue;
+            if (!truth(invoke(h.match, to_str(cell)))) continue;
             if (std::none_of(matched.begin(), matched.end(), [&](Handle seen) { return same_or_equal(seen, h.text); }))
                 matched.push_back(h.text);
         }
         return matched.size() > 1;
     }
 
-    static void remember(Heading& h, const Object& match) {
-        h.match = match;
-        if (!PyUnicode_CheckExact(h.text.ptr()) || has_inline_flags(h.text)) return;
+    // The compiled heading, kept for the call: re.compile of an exact str runs
+    // no user code and gives the same expression each time.
+    static void remember(Heading& h) {
+        h.match = getattr(compile_user_pattern(re_compile(), h.text), PYU_STR("match"));
+        if (has_inline_flags(h.text)) return;
         const CodePoints text(h.text);
         const Py_ssize_t n = literal_prefix_length(h.text);
         for (Py_ssize_t i = 0; i < n; ++i) h.prefix.push_back(text[i]);
+    }
+
+    // The same test as the steps make it: the cells zipped with the heading
+    // line as it stands, each text compiled through core's current `compile`
+    // and gathered in a set.
+    template <class C>
+    bool accepted_now(const std::vector<Span<C>>& test, Handle line) {
+        Object matched = new_set();
+        Object it = iter(line);
+        for (size_t k = 0; k < test.size(); ++k) {
+            Object text = next(it);
+            if (!text) break;
+            Object match = getattr(compile_user_pattern(compile_.get(), text), PYU_STR("match"));
+            if (truth(invoke(match, to_str(stripped(test[k]))))) set_add(matched, text);
+        }
+        return PySet_GET_SIZE(matched.ptr()) > 1;
+    }
+
+    // The distinct header rows so far, for a row that fails a header test
+    // that has changed: it is not a data row when it equals one of them.
+    template <class C>
+    void keep_header_row(const std::vector<Span<C>>& row) {
+        if (among_header_rows(row)) return;
+        std::vector<U32> cells;
+        for (Span<C> cell : row) cells.emplace_back(cell.p, cell.p + cell.n);
+        header_rows_.push_back(std::move(cells));
+    }
+    template <class C>
+    bool among_header_rows(const std::vector<Span<C>>& row) const {
+        return std::any_of(header_rows_.begin(), header_rows_.end(), [&](const std::vector<U32>& kept) {
+            if (kept.size() != row.size()) return false;
+            for (size_t i = 0; i < row.size(); ++i)
+                if (row[i].n != kept[i].size() || !starts_with(row[i], 0, kept[i])) return false;
+            return true;
+        });
     }
 
     // sub(pattern, repl, text) through core's current `sub`
@@ -583,8 +825,13 @@ private:
     Py_ssize_t the_length_;
     const U32& d_;
     bool right_;
+    Object header_fields_;
     std::vector<std::vector<Heading>> headings_;
-    size_t width_ = 0, widest_ = 0;
+    bool plain_ = false, stale_ = false;
+    bool changed_ = false;  // the header test may have changed since the first row
+    std::vector<std::vector<U32>> header_rows_;
+    size_t width_ = 0;            // W, of the first header row
+    std::vector<size_t> widths_;  // per column, W or its longest cell
     CachedGlobal search_{frame(), PYU_STR("search")}, compile_{frame(), PYU_STR("compile")},
         sub_{frame(), PYU_STR("sub")};
 };
@@ -636,6 +883,9 @@ Object marked_table(Handle table, Handle delimiter, bool& native) {
     Object pattern = add(call(escape, {delimiter}), PYU_STR(" +"));
     pattern = add(pattern, call(global(PYU_STR("escape")), {delimiter}));
     Object marker = add(add(delimiter, PYU_STR("header_missing")), delimiter);
+    // sub reads its replacement as a template: with its backslashes doubled
+    // it gives the marker as written, whatever the delimiter holds
+    if (is_str(marker)) marker = replace(marker, PYU_STR("\\"), PYU_STR("\\\\"));
     Object marked = call(sub, {pattern, marker, table});
     if (!is_str(marked) || !is_str(delimiter)) {
         // what the next step, marked.replace(d, "#_D_#"), makes of other objects: their own error
