@@ -2,10 +2,10 @@
 //
 // Trying each consumed pattern with its own match call costs more than the
 // rest of a line's work.  While core's `compile` and `match` are re's own, a
-// set of plain re patterns is tested with one alternation "(?:r1)|(?:r2)|..."
-// instead, built once per distinct set and shared by every parse.  A set
-// holding anything a branch of an alternation would change is tested pattern
-// by pattern, as before.
+// set of re patterns is tested with one alternation "(?:r1)|(?:r2)|..."
+// instead, built once per distinct set and shared by every parse; it is used
+// only where the regex reader is sure it matches where one of the patterns
+// does.  Any other set is tested pattern by pattern, as before.
 #pragma once
 #include <Python.h>
 #include <memory>
@@ -26,7 +26,8 @@ private:
     void refresh(PyObject* regex_done);
 
     int enabled_ = -1;  // core's compile and match are re's own: read at the first test
-    std::shared_ptr<Entry> set_;  // the set last tested
+    // the set last tested; watches the identities of the list's items, compared at each test
+    std::shared_ptr<Entry> set_;
 };
 
 }  // namespace core
