@@ -412,12 +412,87 @@ def test_a_list_changed_by_the_log_of_its_own_test(core, rule):
     assert rule(done, hit) is True and rule(done, "zz") is False
 
 
+# a section whose lines after the first two are all tested against the same two consumed patterns
+def long_section(core):
+    [first, second], mark, line, hit = fresh_set()
+    core.extend({"IF": first.pattern, "A": second.pattern, "Z": r"\s+never"})
+    core.text_to_parse["long"] = "eth0 is %s\n%s\n" % (mark, hit) + (line + "\n") * 600
+
+    def parse():
+        obj = core._textloom_t("ketch", ["IF", "A", "Z"], [None, None, None], False, "long")
+        return obj._parser_validate(), dict(core.ext_dictio["long"])
+    return parse, mark
+
+
 def plain_match(*args, **kwargs):
     return re.match(*args, **kwargs)
 
 
 def plain_compile(*args, **kwargs):
     return re.compile(*args, **kwargs)
+
+
+def match_rebound_mid_parse(core):
+    calls = []
+    get_regex = core._get_regex
+
+    def counting(*args):
+        calls.append(True)
+        if len(calls) == 100:
+            core.match = plain_match
+        return get_regex(*args)
+    core._get_regex = counting
+
+
+def compile_rebound_by_the_lookup(core):
+    """A key of core's dict that collides with "match": the stop rule's lookup of
+    "match", after it read "compile", runs its __eq__, which rebinds compile."""
+    armed = []
+
+    class Colliding(str):
+        def __hash__(self):
+            return hash("match")
+
+        def __eq__(self, other):
+            if armed and core.compile is re.compile:
+                core.compile = plain_compile
+            return False
+        __ne__ = str.__ne__
+
+    names = vars(core)
+    match = names.pop("match")
+    names[Colliding("colliding")] = None
+    names["match"] = match
+    armed.append(True)
+    return Colliding
+
+
+@pytest.mark.parametrize("change, built_after", [
+    ("nothing", True),
+    ("match rebound before the parse", False),
+    ("match rebound mid-parse", False),
+    ("compile rebound by the lookup", False),
+])
+def test_the_alternation_is_used_while_compile_and_match_are_res(core, change, built_after):
+    parse, mark = long_section(core)
+    names_before = dict(vars(core))
+    colliding = None
+    if change == "match rebound before the parse":
+        core.match = plain_match
+    elif change == "match rebound mid-parse":
+        match_rebound_mid_parse(core)
+    elif change == "compile rebound by the lookup":
+        colliding = compile_rebound_by_the_lookup(core)
+    try:
+        answer = parse()
+    finally:
+        for key in [k for k in vars(core) if type(k) is colliding]:
+            del vars(core)[key]
+    assert has_alternation(mark) is built_after
+    assert answer == ((True, {"IF": True, "A": True, "Z": True}, ""), {"IF": "eth0", "A": "x"})
+    # once compile and match are re's again, the same parse builds it
+    vars(core).update(names_before)
+    assert parse() == answer and has_alternation(mark)
 
 
 # --- whole parses ------------------------------------------------------------------------------------

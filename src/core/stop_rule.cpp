@@ -2,6 +2,7 @@
 #include <unordered_map>
 #include <vector>
 #include "core/nontabular_regexes.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/regex.hpp"
 
@@ -65,12 +66,29 @@ Object alternation_of(const std::vector<Object>& patterns) {
     }
 }
 
+// Whether core's own dict binds `name` to `fn` (a built-in of that name is none of re's).
+bool bound_to(PyObject* globals, PyObject* name, Handle fn) {
+    PyObject* value = PyDict_GetItemWithError(globals, name);
+    if (!value) check_no_error();
+    return value == fn.ptr();
+}
+
 void settle(StopRule::Entry& e) {
     e.combined = alternation_of(e.patterns);
     e.settled = true;
 }
 
 }  // namespace
+
+bool StopRule::names_are_re() {
+    PyObject* globals = frame().globals().ptr();
+    const uint64_t before = dict_version(globals);
+    if (enabled_.version && enabled_.version == before) return enabled_.answer;
+    const bool answer = bound_to(globals, PYU_STR("compile"), re_compile()) && bound_to(globals, PYU_STR("match"), re_match());
+    // kept only when the dict did not change meanwhile
+    enabled_ = {dict_version(globals) == before ? before : 0, answer};
+    return answer;
+}
 
 bool StopRule::same_set(PyObject* regex_done) const {
     const Py_ssize_t n = PyList_GET_SIZE(regex_done);
@@ -110,9 +128,8 @@ bool StopRule::may_match(Handle regex_done_h, Handle line_h) {
     PyObject* line = line_h.ptr();
     if (!PyList_CheckExact(regex_done) || !PyUnicode_CheckExact(line)) return true;
     if (PyList_GET_SIZE(regex_done) == 0) return false;
-    if (enabled_ < 0)
-        enabled_ = nontabular::is_re_compile(global(PYU_STR("compile"))) && nontabular::is_re_match(global(PYU_STR("match")));
-    if (!enabled_) return true;
+    // the lookups may run Python code (a colliding key's __eq__): the list is read after them
+    if (!names_are_re()) return true;
     if (!same_set(regex_done)) refresh(regex_done);
     if (!set_) return true;
     Entry& e = *set_;

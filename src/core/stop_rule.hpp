@@ -8,6 +8,7 @@
 // does.  Any other set is tested pattern by pattern, as before.
 #pragma once
 #include <Python.h>
+#include <cstdint>
 #include <memory>
 #include "core/core.hpp"
 
@@ -22,10 +23,15 @@ public:
     struct Entry;
 
 private:
+    bool names_are_re();
     bool same_set(PyObject* regex_done) const;
     void refresh(PyObject* regex_done);
 
-    int enabled_ = -1;  // core's compile and match are re's own: read at the first test
+    // core's compile and match are re's own; watches core's dict (its version tag, 0: not kept)
+    struct {
+        uint64_t version = 0;
+        bool answer = false;
+    } enabled_;
     // the set last tested; watches the identities of the list's items, compared at each test
     std::shared_ptr<Entry> set_;
 };
