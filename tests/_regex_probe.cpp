@@ -1,5 +1,6 @@
 // Test-only module: the regex syntax readers of pyutil, called from Python.
 #include <Python.h>
+#include <vector>
 #include "pyutil/errors.hpp"
 #include "pyutil/regex.hpp"
 
@@ -70,6 +71,26 @@ PyObject* prefix_length(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return read_text(args, nargs, [](PyObject* s) { return own(PyLong_FromSsize_t(literal_prefix_length(s))); });
 }
 
+PyObject* non_space_first(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return read_text(args, nargs, [](PyObject* s) { return boolean(takes_non_space_first(s)); });
+}
+
+// (a list of str, flags): the alternation's text, or None
+PyObject* alternation_of(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyList_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError, "expected a list and flags");
+        return nullptr;
+    }
+    long flags = PyLong_AsLong(args[1]);
+    if (flags == -1 && PyErr_Occurred()) return nullptr;
+    return boundary([&] {
+        std::vector<Object> patterns;
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(args[0]); ++i) patterns.push_back(borrow(PyList_GET_ITEM(args[0], i)));
+        Object text = alternation(patterns, flags);
+        return text ? text : borrow(Py_None);
+    });
+}
+
 using Fast = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
 PyMethodDef fast(const char* name, Fast f) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)), METH_FASTCALL, nullptr};
@@ -83,6 +104,8 @@ PyMethodDef methods[] = {fast("code_points", code_points),
                          fast("groups_balance", balance),
                          fast("has_inline_flags", inline_flags),
                          fast("literal_prefix_length", prefix_length),
+                         fast("takes_non_space_first", non_space_first),
+                         fast("alternation", alternation_of),
                          {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef module = {PyModuleDef_HEAD_INIT, "_regex_probe", nullptr, 0, methods};

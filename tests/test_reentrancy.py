@@ -990,6 +990,53 @@ for name, mutations in MUTATIONS.items():
         core._glb_regex["ketch"].update(ketch)
 """
 
+STOP_RULE_LIST_DROPPED_WHILE_TESTED = """
+# the consumed patterns' list emptied, and the last references to its patterns
+# dropped, by user code run while the list's alternation is built (a collection in
+# re's compiler) and while a hit of the pattern-by-pattern test is logged
+import gc, logging
+core.extend({"ONE": r"(\\S+)"})
+core.text_to_parse["s"] = "x"
+rule = core._textloom_t("ketch", ["ONE"], [None], False, "s")._parser_check_scope
+
+def only_in(done, n):
+    done[:] = [re.compile(r"\\s+a%d_%d (\\S+)" % (n, i)) for i in range(3)]
+    re.purge()  # the list holds the only references
+    return done
+
+def drop(done):
+    done.clear()
+    re.purge()
+
+done = only_in([], 0)
+for _ in range(255):
+    assert rule(done, " zz") is True
+def collect(phase, info):
+    if phase == "start" and done:
+        drop(done)
+gc.callbacks.append(collect)
+threshold = gc.get_threshold()
+gc.set_threshold(1)
+try:
+    assert rule(done, " zz") is True
+finally:
+    gc.set_threshold(*threshold)
+    gc.callbacks.remove(collect)
+assert done == [] and rule(done, " a0_1 x") is True
+
+class Drop(logging.Handler):
+    def emit(self, record):
+        drop(done)
+done = only_in(done, 1)
+for _ in range(300):
+    rule(done, " zz")
+log = logging.getLogger("mirel.textloom.core")
+log.addHandler(Drop())
+log.setLevel(logging.DEBUG)
+assert rule(done, " a1_2 x") is False
+assert done == [] and rule(done, " a1_2 x") is True
+"""
+
 MARKUP_HOOKS_MUTATE_AND_REBIND = """
 # the compiler's methods overridden to mutate its tables and what they return, or
 # to unbind themselves mid-block; the registration text run by extend_markup
@@ -1042,6 +1089,7 @@ CORE_CASES = [
     pytest.param(HASHES_AND_COMPARISONS_MUTATE, id="core-keys-and-values-mutate-what-is-read"),
     pytest.param(COMPILE_REBOUND_BY_A_REENTRANT_CALL, id="compile-rebound-by-a-reentrant-call"),
     pytest.param(NONTABULAR_HOOKS_MUTATE_AND_REBIND, id="nontabular-hooks-mutate-and-unbind-themselves"),
+    pytest.param(STOP_RULE_LIST_DROPPED_WHILE_TESTED, id="stop-rule-list-dropped-while-tested"),
     pytest.param(MARKUP_HOOKS_MUTATE_AND_REBIND, id="markup-hooks-mutate-and-unbind-themselves"),
 ]
 

@@ -10,8 +10,8 @@ from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import _regex_probe as probe
 
-READERS = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.filter_too_much,
-                                                                           HealthCheck.too_slow])
+READERS = settings(max_examples=150, deadline=None, derandomize=True, database=None,
+                   suppress_health_check=[HealthCheck.filter_too_much, HealthCheck.too_slow])
 
 # ---- generated patterns ------------------------------------------------------------------------
 
@@ -342,8 +342,8 @@ def test_future_match_reads_comments_as_re_does(future, regex, text):
     assert future(text, "q", regex, plain=False) == future(text, "q", regex, plain=True)
 
 
-@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture,
-                                                                  HealthCheck.too_slow])
+@settings(max_examples=100, deadline=None, derandomize=True, database=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(PATTERN, st.lists(st.sampled_from(["a", "b1", "x a", "", "ab\u00e9", "Interface e", "#", "]"]),
                          min_size=1, max_size=5))
 def test_future_match_bounded_evaluation_agrees(future, regex, lines):

@@ -1,9 +1,8 @@
 #include "core/stop_rule.hpp"
-#include <algorithm>
-#include <cctype>
 #include <unordered_map>
 #include <vector>
 #include "core/nontabular_regexes.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 #include "pyutil/regex.hpp"
 
@@ -25,10 +24,6 @@ namespace {
 constexpr long build_after = 256;
 constexpr size_t cache_limit = 1024;
 
-// Flags that mean the same for every branch of an alternation compiled with them.
-constexpr long branch_flags = 2 | 8 | 16 | 32 | 256;  // IGNORECASE, MULTILINE, DOTALL, UNICODE, ASCII
-
-
 struct KeyHash {
     size_t operator()(const std::vector<PyObject*>& key) const {
         size_t h = key.size();
@@ -39,93 +34,28 @@ struct KeyHash {
 using Cache = std::unordered_map<std::vector<PyObject*>, std::shared_ptr<StopRule::Entry>, KeyHash>;
 
 // Shared by every parse; never destroyed, as it holds interpreter objects.
+// Keyed by the identities of the patterns each entry owns: re patterns cannot
+// change, so an entry holds for as long as it lives.
 Cache& cache() {
     static Cache& c = *new Cache();
     return c;
 }
 
-// The run of white space a pattern (a str) starts with when its branch may
-// share it with others: "\s+A" and "\s+B" match where "\s+(?:A|B)" does,
-// which tests the run once.  Null when it has none or cannot share it.
-PyObject* shared_prefix(Handle source) {
-    static PyObject* const prefixes[] = {PYU_STR("^\\s+"), PYU_STR("^\\s*"), PYU_STR("\\s+"), PYU_STR("\\s*")};
-    if (has_top_level_alternation(source)) return nullptr;
-    const CodePoints at(source);
-    for (PyObject* prefix : prefixes) {
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(prefix);
-        if (check(PyUnicode_Tailmatch(source.ptr(), prefix, 0, n, -1)) == 0) continue;
-        const Py_UCS4 next = at.get(n);
-        return next == '*' || next == '+' || next == '?' || next == '{' ? nullptr : prefix;
-    }
-    return nullptr;
-}
-
-// Whether every match of a pattern (a str) starts by taking one character that
-// is not white space, as far as its first characters tell.  A run of white
-// space before such patterns may then be taken whole (possessive): none of
-// them could start inside it.
-bool starts_with_non_space(Handle source) {
-    const CodePoints at(source);
-    auto quantified_from = [&](Py_ssize_t i) {
-        const Py_UCS4 c = at.get(i);
-        return c == '*' || c == '?' || c == '{';
-    };
-    static PyObject* const groups[] = {PYU_STR("(\\S+)"), PYU_STR("(\\d+)"), PYU_STR("(\\w+)")};
-    for (PyObject* group : groups)
-        if (check(PyUnicode_Tailmatch(source.ptr(), group, 0, 5, -1))) return !quantified_from(5);
-    const Py_UCS4 c = at.get(0);
-    if (c < 128 && isalnum(static_cast<int>(c))) return !quantified_from(1);
-    const Py_UCS4 d = at.get(1);
-    return c == '\\' && (d == 'S' || d == 'd' || d == 'w') && !quantified_from(2);
-}
-
-// The alternation of a set of patterns, each its own non-capturing branch, or
-// a null object when one of them could match otherwise there.
-Object alternation(const std::vector<Object>& patterns) {
+// The pattern that tests a set of patterns at once, or a null object when
+// the set has none: flags that differ, or a pattern the reader cannot be
+// sure of as a branch.
+Object alternation_of(const std::vector<Object>& patterns) {
     long flags = -1;
-    std::vector<std::pair<PyObject*, Object>> branches;  // (shared prefix or null, source)
+    std::vector<Object> sources;
     for (auto& p : patterns) {
-        Object source = getattr(p, PYU_STR("pattern"));
-        long f = PyLong_AsLong(getattr(p, PYU_STR("flags")).ptr());
+        const long f = PyLong_AsLong(getattr(p, PYU_STR("flags")).ptr());
         if (f == -1) check_no_error();
-        if (!PyUnicode_CheckExact(source.ptr()) || (f & ~branch_flags) || (flags != -1 && f != flags) ||
-            !same_as_branch(source))
-            return Object();
+        if (flags != -1 && f != flags) return Object();
         flags = f;
-        branches.emplace_back(shared_prefix(source), std::move(source));
+        sources.push_back(getattr(p, PYU_STR("pattern")));
     }
-    TextBuilder text;
-    bool first = true;
-    // groups are only tested here: capturing them would cost for nothing
-    auto branch = [&](Handle piece) {
-        text << (first ? PYU_STR("(?:") : PYU_STR("|(?:")) << without_captures(piece) << PYU_STR(")");
-        first = false;
-    };
-    std::vector<PyObject*> shared;  // the prefixes two branches or more start with, in order
-    for (auto& [prefix, source] : branches) {
-        size_t sharing = 0;
-        for (auto& other : branches) sharing += prefix && other.first == prefix;
-        if (sharing < 2) branch(source);
-        else if (std::find(shared.begin(), shared.end(), prefix) == shared.end()) shared.push_back(prefix);
-    }
-    for (PyObject* prefix : shared) {
-        std::vector<Object> rests;
-        bool possessive = true;
-        for (auto& [own_prefix, source] : branches) {
-            if (own_prefix != prefix) continue;
-            rests.push_back(own(PyUnicode_Substring(source.ptr(), PyUnicode_GET_LENGTH(prefix), PY_SSIZE_T_MAX)));
-            possessive = possessive && starts_with_non_space(rests.back());
-        }
-        text << (first ? PYU_STR("") : PYU_STR("|")) << prefix << (possessive ? PYU_STR("+(?:") : PYU_STR("(?:"));
-        first = false;
-        bool inner_first = true;
-        for (auto& rest : rests) {
-            text << (inner_first ? PYU_STR("(?:") : PYU_STR("|(?:")) << without_captures(rest) << PYU_STR(")");
-            inner_first = false;
-        }
-        text << PYU_STR(")");
-    }
-    Object source = text.joined();
+    Object source = alternation(sources, flags);
+    if (!source) return Object();
     try {
         return nontabular::re_compiled(source, flags);
     } catch (const PyError&) {
@@ -136,12 +66,29 @@ Object alternation(const std::vector<Object>& patterns) {
     }
 }
 
+// Whether core's own dict binds `name` to `fn` (a built-in of that name is none of re's).
+bool bound_to(PyObject* globals, PyObject* name, Handle fn) {
+    PyObject* value = PyDict_GetItemWithError(globals, name);
+    if (!value) check_no_error();
+    return value == fn.ptr();
+}
+
 void settle(StopRule::Entry& e) {
-    e.combined = alternation(e.patterns);
+    e.combined = alternation_of(e.patterns);
     e.settled = true;
 }
 
 }  // namespace
+
+bool StopRule::names_are_re() {
+    PyObject* globals = frame().globals().ptr();
+    const uint64_t before = dict_version(globals);
+    if (enabled_.version && enabled_.version == before) return enabled_.answer;
+    const bool answer = bound_to(globals, PYU_STR("compile"), re_compile()) && bound_to(globals, PYU_STR("match"), re_match());
+    // kept only when the dict did not change meanwhile
+    enabled_ = {dict_version(globals) == before ? before : 0, answer};
+    return answer;
+}
 
 bool StopRule::same_set(PyObject* regex_done) const {
     const Py_ssize_t n = PyList_GET_SIZE(regex_done);
@@ -179,10 +126,10 @@ void StopRule::refresh(PyObject* regex_done) {
 bool StopRule::may_match(Handle regex_done_h, Handle line_h) {
     PyObject* regex_done = regex_done_h.ptr();
     PyObject* line = line_h.ptr();
-    if (enabled_ < 0)
-        enabled_ = nontabular::is_re_compile(global(PYU_STR("compile"))) && nontabular::is_re_match(global(PYU_STR("match")));
-    if (!enabled_ || !PyList_CheckExact(regex_done) || !PyUnicode_CheckExact(line)) return true;
+    if (!PyList_CheckExact(regex_done) || !PyUnicode_CheckExact(line)) return true;
     if (PyList_GET_SIZE(regex_done) == 0) return false;
+    // the lookups may run Python code (a colliding key's __eq__): the list is read after them
+    if (!names_are_re()) return true;
     if (!same_set(regex_done)) refresh(regex_done);
     if (!set_) return true;
     Entry& e = *set_;

@@ -2,12 +2,13 @@
 //
 // Trying each consumed pattern with its own match call costs more than the
 // rest of a line's work.  While core's `compile` and `match` are re's own, a
-// set of plain re patterns is tested with one alternation "(?:r1)|(?:r2)|..."
-// instead, built once per distinct set and shared by every parse.  A set
-// holding anything a branch of an alternation would change is tested pattern
-// by pattern, as before.
+// set of re patterns is tested with one alternation "(?:r1)|(?:r2)|..."
+// instead, built once per distinct set and shared by every parse; it is used
+// only where the regex reader is sure it matches where one of the patterns
+// does.  Any other set is tested pattern by pattern, as before.
 #pragma once
 #include <Python.h>
+#include <cstdint>
 #include <memory>
 #include "core/core.hpp"
 
@@ -22,11 +23,17 @@ public:
     struct Entry;
 
 private:
+    bool names_are_re();
     bool same_set(PyObject* regex_done) const;
     void refresh(PyObject* regex_done);
 
-    int enabled_ = -1;  // core's compile and match are re's own: read at the first test
-    std::shared_ptr<Entry> set_;  // the set last tested
+    // core's compile and match are re's own; watches core's dict (its version tag, 0: not kept)
+    struct {
+        uint64_t version = 0;
+        bool answer = false;
+    } enabled_;
+    // the set last tested; watches the identities of the list's items, compared at each test
+    std::shared_ptr<Entry> set_;
 };
 
 }  // namespace core

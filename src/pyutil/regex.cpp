@@ -1,5 +1,6 @@
 #include "pyutil/regex.hpp"
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -204,52 +205,6 @@ struct GroupDepth {
     void restart() { *this = GroupDepth(); }
 };
 
-// What makes a pattern mean something else as a branch of an alternation.
-struct BranchReader {
-    const CodePoints& at;
-    bool same = true;
-
-    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
-        if (piece == Piece::Flags) {
-            same = false;
-        } else if (piece == Piece::Escape) {
-            Py_UCS4 d = at.get(i + 1);
-            if (d >= '1' && d <= '9') same = false;  // a group number, or octal: not told apart here
-        } else if (piece == Piece::Open && at.get(i + 1) == '?') {
-            Py_UCS4 c = at.get(i + 2);
-            // non-capturing, lookahead, comment, atomic; a lookbehind
-            bool known = c == ':' || c == '=' || c == '!' || c == '#' || c == '>' ||
-                         (c == '<' && (at.get(i + 3) == '=' || at.get(i + 3) == '!'));
-            if (!known) same = false;
-        }
-    }
-};
-
-struct TopLevelBar {
-    const CodePoints& at;
-    long depth = 0;
-    bool found = false;
-
-    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
-        if (piece == Piece::Open) ++depth;
-        else if (piece == Piece::Close) --depth;
-        else if (piece == Piece::Char && depth == 0 && at[i] == '|') found = true;
-    }
-    void restart() {
-        depth = 0;
-        found = false;
-    }
-};
-
-struct CaptureOpens {
-    const CodePoints& at;
-    std::vector<Py_ssize_t> opens;
-
-    void operator()(Piece piece, Py_ssize_t i, Py_ssize_t) {
-        if (piece == Piece::Open && at.get(i + 1) != '?') opens.push_back(i);
-    }
-};
-
 bool is_meta(Py_UCS4 c) {
     switch (c) {
         case '\\': case '.': case '^': case '$': case '*': case '+': case '?':
@@ -305,36 +260,6 @@ bool has_inline_flags(Handle pattern) {
     return false;
 }
 
-bool same_as_branch(Handle pattern) {
-    if (has_inline_flags(pattern) || !groups_balance(pattern)) return false;
-    const CodePoints at(pattern);
-    BranchReader reader{at};
-    // a pattern that turns verbose mode on is read no further
-    return walk(at, false, reader) && reader.same;
-}
-
-bool has_top_level_alternation(Handle pattern) {
-    const CodePoints at(pattern);
-    TopLevelBar bars{at};
-    read(at, bars);
-    return bars.found;
-}
-
-Object without_captures(Handle pattern) {
-    const CodePoints at(pattern);
-    CaptureOpens groups{at, {}};
-    walk(at, false, groups);
-    if (groups.opens.empty()) return borrow(pattern);
-    TextBuilder text;
-    Py_ssize_t pos = 0;
-    for (Py_ssize_t open : groups.opens) {
-        text << own(PyUnicode_Substring(pattern.ptr(), pos, open + 1)) << PYU_STR("?:");
-        pos = open + 1;
-    }
-    text << own(PyUnicode_Substring(pattern.ptr(), pos, at.size()));
-    return text.joined();
-}
-
 Py_ssize_t literal_prefix_length(Handle pattern) {
     const CodePoints at(pattern);
     const Py_ssize_t size = at.size();
@@ -347,6 +272,316 @@ Py_ssize_t literal_prefix_length(Handle pattern) {
     Py_UCS4 c = at.get(next);
     if (c == '*' || c == '+' || c == '?' || c == '{') --n;  // quantified
     return std::max<Py_ssize_t>(n, 0);
+}
+
+// ---- one alternation for a set of patterns ------------------------------------------
+
+namespace {
+
+// re's flags that mean the same for every branch of an alternation compiled with them
+constexpr long IGNORECASE = 2, MULTILINE = 8, DOTALL = 16, UNICODE = 32, ASCII = 256;
+constexpr long branch_flags = IGNORECASE | MULTILINE | DOTALL | UNICODE | ASCII;
+
+struct PieceAt {
+    Piece piece;
+    Py_ssize_t start, end;
+    size_t close;  // of an Open: the index of its Close (the number of pieces when unclosed)
+};
+
+// A pattern read as not verbose, piece by piece, each group's close found.
+struct Pieces {
+    const CodePoints& at;
+    std::vector<PieceAt> list;
+    bool balanced = true;  // every group closed, no ')' too many
+    bool complete = true;  // no global flag group turned verbose mode on
+
+    explicit Pieces(const CodePoints& codes) : at(codes) {
+        struct Collect {
+            Pieces& p;
+            std::vector<size_t> open;
+            void operator()(Piece piece, Py_ssize_t i, Py_ssize_t end) {
+                if (piece == Piece::Close) {
+                    if (open.empty()) p.balanced = false;
+                    else p.list[open.back()].close = p.list.size(), open.pop_back();
+                }
+                p.list.push_back({piece, i, end, 0});
+                if (piece == Piece::Open) open.push_back(p.list.size() - 1);
+            }
+        } collect{*this, {}};
+        complete = walk(at, false, collect);
+        balanced = balanced && collect.open.empty();
+        for (size_t k : collect.open) list[k].close = list.size();
+    }
+    size_t size() const { return list.size(); }
+    // the code point a Char piece stands for; 0 for other pieces and past `end`
+    Py_UCS4 char_at(size_t k, size_t end) const { return k < end && list[k].piece == Piece::Char ? at[list[k].start] : 0; }
+    // the letter after the backslash of an Escape piece; 0 for other pieces
+    Py_UCS4 escaped(size_t k) const { return list[k].piece == Piece::Escape ? at.get(list[k].start + 1) : 0; }
+    // for an Open piece: the code points after its '(' ("?:", "?<=", ...), 0 past the pattern
+    Py_UCS4 after_open(size_t k, Py_ssize_t n) const { return at.get(list[k].start + n); }
+    bool is_comment(size_t k) const {
+        return list[k].piece == Piece::Open && after_open(k, 1) == '?' && after_open(k, 2) == '#';
+    }
+    // the first piece at or after k, below `end`, that is no comment
+    size_t after_comments(size_t k, size_t end) const {
+        while (k < end && is_comment(k)) k = list[k].close + 1;
+        return k;
+    }
+    // the pieces [k, end) split at their top-level '|'
+    std::vector<std::pair<size_t, size_t>> alternatives(size_t k, size_t end) const {
+        std::vector<std::pair<size_t, size_t>> out;
+        size_t from = k;
+        for (; k < end; ++k) {
+            if (list[k].piece == Piece::Open) k = list[k].close;
+            else if (char_at(k, end) == '|') out.emplace_back(from, k), from = k + 1;
+        }
+        out.emplace_back(from, end);
+        return out;
+    }
+};
+
+bool is_ascii_graphic(Py_UCS4 c) { return c > ' ' && c < 0x7f; }
+bool is_ascii_alnum(Py_UCS4 c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+// after a backslash: an ASCII punctuation mark, read as itself
+bool is_escaped_literal(Py_UCS4 c) { return is_ascii_graphic(c) && !is_ascii_alnum(c); }
+// \S, \d and \w take no character that \s takes, under any flags
+bool is_non_space_class(Py_UCS4 escaped) { return escaped == 'S' || escaped == 'd' || escaped == 'w'; }
+bool is_quantifier_start(Py_UCS4 c) { return c == '*' || c == '+' || c == '?' || c == '{'; }
+
+// Whether the item before i is taken at least once: no quantifier stands at i,
+// or one whose least count is not 0.  A '{' that does not open "{m}", "{m,}",
+// "{,n}" or "{m,n}" is a literal, as re reads it.
+bool taken_at_least_once(const CodePoints& at, Py_ssize_t i) {
+    const Py_UCS4 c = at.get(i);
+    if (c == '*' || c == '?') return false;
+    if (c != '{' || at.get(i + 1) == '}') return true;
+    Py_ssize_t j = i + 1;
+    bool least = false;  // the least count has a digit other than 0
+    for (; at.get(j) >= '0' && at.get(j) <= '9'; ++j) least = least || at[j] != '0';
+    if (at.get(j) == ',')
+        for (++j; at.get(j) >= '0' && at.get(j) <= '9'; ++j) {}
+    return at.get(j) != '}' || least;
+}
+
+// Whether the class [i, end) takes only printable ASCII characters other than
+// the blank (or \S, \d, \w): none of them, nor any of their other cases, is
+// one that \s takes.
+bool class_takes_non_space(const CodePoints& at, Py_ssize_t i, Py_ssize_t end) {
+    Py_ssize_t j = i + 1;
+    const Py_ssize_t close = end - 1;
+    if (at.get(j) == '^') return false;
+    // one member, the literal it stands for, or 0 for \S, \d, \w; j moves past it
+    auto member = [&](Py_UCS4& literal) {
+        const Py_UCS4 c = at.get(j);
+        if (c != '\\') {
+            literal = c;
+            ++j;
+            return is_ascii_graphic(c);
+        }
+        const Py_UCS4 d = at.get(j + 1);
+        j += 2;
+        literal = is_non_space_class(d) ? 0 : d;
+        return is_non_space_class(d) || is_escaped_literal(d);
+    };
+    while (j < close) {
+        Py_UCS4 low = 0, high = 0;
+        if (!member(low)) return false;
+        if (at.get(j) != '-' || j + 1 >= close) continue;
+        // a range: between two such characters, by code point
+        ++j;
+        if (low == 0 || !member(high) || high == 0) return false;
+    }
+    return true;
+}
+
+// Whether re's parser warns of the class [i, end) (a member '[', or a doubled
+// '-', '&', '~' or '|', may read as a set operation in a later version).
+bool class_warns(const CodePoints& at, Py_ssize_t i, Py_ssize_t end) {
+    for (Py_ssize_t k = i + 1; k < end; ++k) {
+        const Py_UCS4 c = at[k];
+        if (c == '[') return true;
+        if ((c == '-' || c == '&' || c == '~' || c == '|') && at.get(k + 1) == c) return true;
+    }
+    return false;
+}
+
+// Whether every match of pieces [k, end), wherever it starts, starts by taking
+// one character that \s does not take, under any flags: zero-width items first
+// are passed over, then the first item must take such a character at least
+// once.  False where this reading cannot tell.
+bool takes_non_space_first(const Pieces& p, size_t k, size_t end);
+
+bool sequence_takes_non_space_first(const Pieces& p, size_t k, size_t end) {
+    for (;;) {
+        k = p.after_comments(k, end);
+        if (k >= end) return false;
+        const PieceAt& e = p.list[k];
+        size_t next = k + 1;
+        bool zero_width = false, takes = false;
+        if (e.piece == Piece::Char) {
+            const Py_UCS4 c = p.at[e.start];
+            zero_width = c == '^' || c == '$';
+            takes = is_ascii_graphic(c) && !is_meta(c);
+        } else if (e.piece == Piece::Escape) {
+            const Py_UCS4 d = p.escaped(k);
+            zero_width = d == 'b' || d == 'B' || d == 'A' || d == 'Z';
+            takes = is_non_space_class(d) || is_escaped_literal(d);
+        } else if (e.piece == Piece::Class) {
+            takes = class_takes_non_space(p.at, e.start, e.end);
+        } else if (e.piece == Piece::Open) {
+            if (e.close >= end) return false;
+            next = e.close + 1;
+            const Py_UCS4 a = p.after_open(k, 1), b = p.after_open(k, 2), c = p.after_open(k, 3);
+            if (a != '?') takes = takes_non_space_first(p, k + 1, e.close);
+            else if (b == ':' || b == '>') takes = takes_non_space_first(p, k + 3, e.close);  // '?', ':' are pieces
+            else zero_width = b == '=' || b == '!' || (b == '<' && (c == '=' || c == '!'));
+        } else {
+            return false;
+        }
+        const size_t q = p.after_comments(next, end);
+        const bool quantified = q < end && p.list[q].piece == Piece::Char;
+        if (zero_width) {
+            if (quantified && is_quantifier_start(p.char_at(q, end))) return false;
+            k = q;
+            continue;
+        }
+        return takes && (!quantified || taken_at_least_once(p.at, p.list[q].start));
+    }
+}
+
+bool takes_non_space_first(const Pieces& p, size_t k, size_t end) {
+    for (auto [from, to] : p.alternatives(k, end))
+        if (!sequence_takes_non_space_first(p, from, to)) return false;
+    return true;
+}
+
+// Whether the pattern matches exactly what it matches alone when it stands as
+// one branch "(?:pattern)" of an alternation, and compiling it there again
+// warns of nothing: its groups balance, and it holds no group reference
+// (backreference, conditional), no named group, no inline flag group, no "(?"
+// construct this reading does not know, and no class re warns of.
+bool same_as_branch(Handle pattern, const Pieces& p) {
+    if (!p.complete || !p.balanced || has_inline_flags(pattern)) return false;
+    for (size_t k = 0; k < p.size(); ++k) {
+        const PieceAt& e = p.list[k];
+        if (e.piece == Piece::Flags) return false;
+        if (e.piece == Piece::Class && class_warns(p.at, e.start, e.end)) return false;
+        const Py_UCS4 d = p.escaped(k);
+        if (d >= '1' && d <= '9') return false;  // a group number, or octal: not told apart here
+        if (e.piece == Piece::Open && p.after_open(k, 1) == '?') {
+            const Py_UCS4 b = p.after_open(k, 2), c = p.after_open(k, 3);
+            // non-capturing, lookahead, comment, atomic; a lookbehind
+            if (!(b == ':' || b == '=' || b == '!' || b == '#' || b == '>' || (b == '<' && (c == '=' || c == '!'))))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The length of the run of white space, "\s+" or "\s*" after an optional '^',
+// that a pattern starts with, when "run(?:rest)" matches where the pattern
+// does: nothing after the run quantifies it again (lazy, possessive) and no
+// top-level alternative goes without it.  0 when there is none.
+Py_ssize_t leading_space_run(const Pieces& p) {
+    const size_t n = p.size();
+    const size_t k = p.char_at(0, n) == '^' ? 1 : 0;
+    if (k + 1 >= n || p.escaped(k) != 's') return 0;
+    const Py_UCS4 repeat = p.char_at(k + 1, n);
+    if (repeat != '+' && repeat != '*') return 0;
+    if (is_quantifier_start(p.char_at(p.after_comments(k + 2, n), n))) return 0;
+    if (p.alternatives(0, n).size() > 1) return 0;
+    return p.list[k + 1].end;
+}
+
+// source[from:], each capturing group made non-capturing: for a pattern that
+// refers to no group it matches the same.
+void write_without_captures(TextBuilder& text, Handle source, const Pieces& p, Py_ssize_t from) {
+    Py_ssize_t pos = from;
+    for (size_t k = 0; k < p.size(); ++k) {
+        const PieceAt& e = p.list[k];
+        if (e.start < from || e.piece != Piece::Open || p.after_open(k, 1) == '?') continue;
+        text << own(PyUnicode_Substring(source.ptr(), pos, e.start + 1)) << PYU_STR("?:");
+        pos = e.start + 1;
+    }
+    text << own(PyUnicode_Substring(source.ptr(), pos, p.at.size()));
+}
+
+}  // namespace
+
+bool takes_non_space_first(Handle pattern) {
+    const CodePoints at(pattern);
+    const Pieces p(at);
+    return p.complete && p.balanced && !has_inline_flags(pattern) && takes_non_space_first(p, 0, p.size());
+}
+
+Object alternation(const std::vector<Object>& patterns, long flags) {
+    if (patterns.empty() || (flags & ~branch_flags)) return Object();
+    struct Branch {
+        Handle source;
+        CodePoints at;
+        Pieces pieces;
+        Py_ssize_t run = 0;           // the length of the leading run of white space that it may share, or 0
+        Object run_text;              // that run; null when there is none
+        bool rest_non_space = false;  // what follows that run takes non-space first
+        explicit Branch(Handle s) : source(s), at(s), pieces(at) {}
+    };
+    std::vector<std::unique_ptr<Branch>> branches;  // each views its own source
+    for (const Object& source : patterns) {
+        if (!PyUnicode_CheckExact(source.ptr())) return Object();
+        auto b = std::make_unique<Branch>(source);
+        if (!same_as_branch(source, b->pieces)) return Object();
+        b->run = leading_space_run(b->pieces);
+        if (b->run) {
+            b->run_text = own(PyUnicode_Substring(source.ptr(), 0, b->run));
+            // the run's pieces: an optional '^', "\s", its '+' or '*'
+            const size_t rest = b->pieces.char_at(0, 1) == '^' ? 3 : 2;
+            b->rest_non_space = takes_non_space_first(b->pieces, rest, b->pieces.size());
+        }
+        branches.push_back(std::move(b));
+    }
+    auto same_run = [](const Branch& a, const Branch& b) {
+        return a.run && a.run == b.run && PyUnicode_Compare(a.run_text.ptr(), b.run_text.ptr()) == 0;
+    };
+    TextBuilder text;
+    bool first = true;
+    auto bar = [&] {
+        if (!first) text << PYU_STR("|");
+        first = false;
+    };
+    // "\s+A" and "\s+B" match where "\s+(?:A|B)" does, which tests the run once
+    std::vector<const Branch*> leaders;  // the first branch of each run two branches or more share
+    for (auto& b : branches) {
+        size_t sharing = 0;
+        const Branch* leader = nullptr;
+        for (auto& other : branches)
+            if (same_run(*b, *other)) sharing += 1, leader = leader ? leader : other.get();
+        if (sharing < 2) {
+            bar();
+            text << PYU_STR("(?:");
+            write_without_captures(text, b->source, b->pieces, 0);
+            text << PYU_STR(")");
+        } else if (leader == b.get()) {
+            leaders.push_back(leader);
+        }
+    }
+    for (const Branch* leader : leaders) {
+        // taken whole where no branch can start inside the run: each takes non-space first
+        bool possessive = true;
+        for (auto& b : branches)
+            if (same_run(*leader, *b)) possessive = possessive && b->rest_non_space;
+        bar();
+        text << leader->run_text << (possessive ? PYU_STR("+(?:") : PYU_STR("(?:"));
+        bool inner_first = true;
+        for (auto& b : branches) {
+            if (!same_run(*leader, *b)) continue;
+            text << (inner_first ? PYU_STR("(?:") : PYU_STR("|(?:"));
+            write_without_captures(text, b->source, b->pieces, b->run);
+            text << PYU_STR(")");
+            inner_first = false;
+        }
+        text << PYU_STR(")");
+    }
+    return text.joined();
 }
 
 }  // namespace pyutil

@@ -2,6 +2,7 @@
 // does, for what is decided about a pattern before it is compiled.
 #pragma once
 #include <Python.h>
+#include <vector>
 #include "pyutil/object.hpp"
 
 namespace pyutil {
@@ -63,23 +64,24 @@ bool groups_balance(Handle pattern);
 // anywhere: an inline flag group, global or scoped.
 bool has_inline_flags(Handle pattern);
 
-// Whether a pattern (a str) matches exactly what it matches alone when it
-// stands as one branch "(?:pattern)" of an alternation with other patterns:
-// its parentheses balance and it holds no group reference (backreference,
-// conditional), no named group, no inline flag group and no "(?" construct
-// the reader does not know.
-bool same_as_branch(Handle pattern);
-
-// Whether a pattern (a str) has an alternation '|' outside every group and class.
-bool has_top_level_alternation(Handle pattern);
-
-// The pattern (a str, read as not verbose) with each capturing group made
-// non-capturing: for a pattern that refers to no group it matches the same.
-Object without_captures(Handle pattern);
-
 // The length of the literal text every match of a pattern (a str without
 // inline flags) starts with, as far as its first characters tell; 0 when
 // they tell none.
 Py_ssize_t literal_prefix_length(Handle pattern);
+
+// Whether every match of a pattern (a str, read as not verbose), wherever it
+// starts, starts by taking one character that \s does not take, under any
+// flags; false where the reader cannot tell.
+bool takes_non_space_first(Handle pattern);
+
+// One pattern that matches at the start of a text exactly where one of
+// `patterns` (str, each compiled alone with `flags`) matches there: a
+// non-capturing branch per pattern, its groups made non-capturing, branches
+// that start with the same run of white space sharing it (taken whole where
+// no branch can start inside it).  Null for no patterns, and where the reader
+// cannot be sure of that: flags that change the reading (verbose) or the
+// output, or a pattern whose groups, flags or classes would mean, refer to or
+// warn of something else as a branch.
+Object alternation(const std::vector<Object>& patterns, long flags);
 
 }  // namespace pyutil
