@@ -3,8 +3,12 @@ import logging
 import re
 
 import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 from helpers import run_python
+
+EXAMPLES = settings(max_examples=300, deadline=None, derandomize=True, database=None,
+                    suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 
 ARP = ("Address         Age  Hardware Addr\n"
        "10.0.0.1        5    0011.2233.4455\n"
@@ -857,3 +861,165 @@ def test_delimited_tables_end_to_end(core, sample):
             "| 1/1  | up    | down  |\n")
     t = parse(core, text, [["Port", "Admin", "Oper"], ["", "State", "State"]])
     assert t.entries == {"1/1": {"Port ": "1/1", "Admin State": "up", "Oper State": "down"}}
+
+
+# ---- the steps through a rebound compile ---------------------------------------------------
+
+PROMPT = r"(?P<Title>[^/\s]+/[^/\s]+/[^/\s]+/\S+)\s*#$"
+HEADING_EXPR = "([ \t]*)(Address)([ \t]*)(Age)[ \t]*[\n\r]+"
+TITLE = r"(\S+) table"
+# a prompt, two titled tables, the second one's skip_header line below its first row, no final line feed
+TITLED = ("lab/r1/ctx/sys#\nR1 table\nAddress   Age\n=====     ===\n10.0.0.1  5\n10.0.0.2  6\n"
+          "R2 table\nAddress   Age\n10.0.0.3  7\n=====     ===\n10.0.0.4  8")
+
+
+def recording_compile(core, seen, instead=None):
+    """core.compile records each pattern and compiles it, or what `instead` maps it to, with re's own."""
+    def compile(pattern, *flags):
+        seen.append(pattern)
+        return re.compile((instead or {}).get(pattern, pattern), *flags)
+    core.compile = compile
+
+
+@pytest.mark.parametrize("settings, compiled", [
+    ({}, [HEADING_EXPR, ".*\n", ".*\n"]),
+    ({"skip_header": "==="}, [HEADING_EXPR, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
+    ({"table_title_pattern": TITLE}, [HEADING_EXPR, PROMPT, TITLE, TITLE, ".*\n", ".*\n"]),
+    ({"table_title_pattern": TITLE, "skip_header": "==="},
+     [HEADING_EXPR, PROMPT, TITLE, TITLE, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
+], ids=["untitled", "skip_header", "titled", "titled-skip_header"])
+def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
+    expected = parse(core, TITLED, ["Address", "Age"], **settings)
+    seen = []
+    recording_compile(core, seen)
+    t = parse(core, TITLED, ["Address", "Age"], **settings)
+    # (the alignment's header test compiles the heading texts on its own)
+    assert [p for p in seen if p not in ("Address", "Age")] == compiled
+    assert t.entries == expected.entries and t._text_to_parse == expected._text_to_parse
+
+
+@pytest.mark.parametrize("instead, text, rows", [
+    # the line expression's matches are the lines: here each starts at its first digit
+    ({".*\n": r"\d.*\n"}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["1.1.1.1 5", "2.2.2.2   6"]),
+    ({}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["xx 1.1.1.1 5", "2.2.2.2   6"]),
+    # the prompt expression drops the lines it matches while the text is cut into its tables
+    ({PROMPT: r"2\.2"}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n",
+     ["1.1.1.1   5", "lab/r1/ctx/sys#"]),
+    ({}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n", ["1.1.1.1   5", "2.2.2.2   6"]),
+])
+def test_rebound_compile_gives_the_expressions_the_steps_use(core, recorder, instead, text, rows):
+    recording_compile(core, [], instead)
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=TITLE if "table" in text else None, cls=recorder)
+    assert [line for line, _, _ in t.calls] == rows
+
+
+# ---- column bounds handed to an add_entry override ---------------------------------------------
+
+STEPPING = "Address   Age  Port\n1.1.1.1   3    e0\n2.2.2.2   4    e1\n3.3.3.3   5    e2\n" \
+           "Address  Age Port\n4.4.4.4  6   e3\n"
+
+
+def set_item(delims):
+    delims[1] = (12, 15)
+
+
+@pytest.mark.parametrize("change", [
+    set_item, lambda d: d.insert(0, (0, 2)), lambda d: d.reverse(), lambda d: d.append((0, 1)), lambda d: None,
+], ids=["item-replaced", "item-inserted", "reversed", "item-appended", "unchanged"])
+@pytest.mark.parametrize("aside", ["removed-from-the-class", "the-base-method-on-the-object"])
+def test_later_rows_are_cut_from_the_list_an_override_was_handed(core, change, aside):
+    base = core.column_table_result_core_t
+    handed = []
+
+    class Stepping(base):
+        def add_entry(self, line, header_fields, field_delims):
+            if not handed:
+                handed.append(field_delims)
+                change(field_delims)
+                # the base's own add_entry from the next row on
+                if aside == "removed-from-the-class":
+                    del Stepping.add_entry
+                else:
+                    self.add_entry = base.add_entry.__get__(self)
+            return base.add_entry(self, line, header_fields, field_delims)
+
+    t = parse(core, STEPPING, ["Address", "Age", "Port"], cls=Stepping)
+    (delims,) = handed
+
+    def row(line, bounds):
+        cells = [line[a:b] for a, b in bounds[:2]] + [line[bounds[2][0]:]]
+        return dict(zip(["Address", "Age", "Port"], (c.strip() for c in cells)))
+    lines = STEPPING.splitlines()
+    expected = [row(line, delims) for line in lines[1:4]]
+    # the next heading gets bounds of its own
+    expected.append(row(lines[5], [(0, 9), (9, 13), (13, 17)]))
+    assert list(t.entries.values()) == list({r["Address"]: r for r in expected}.values())
+
+
+def test_later_rows_cut_from_a_shortened_list_fail_as_slicing_does(core):
+    base = core.column_table_result_core_t
+
+    class Stepping(base):
+        def add_entry(self, line, header_fields, field_delims):
+            del Stepping.add_entry
+            result = base.add_entry(self, line, header_fields, field_delims)
+            field_delims.pop()
+            return result
+
+    with pytest.raises(IndexError):
+        parse(core, STEPPING, ["Address", "Age", "Port"], cls=Stepping)
+
+
+# ---- the heading search -----------------------------------------------------------------------
+
+# Heading texts without a literal start (so that every position could start a
+# match) and a few that refer to groups or hold flags, beside literal ones.
+HEADING_SETS = [
+    ["[Pp]ort", "Status"], ["(?:P|p)ort", "Status"], ["P?ort", "[Ss]tatus"], [r"\s*Port", "Status"],
+    ["[ P]ort", "Status"], ["x*[Pp]ort", "Status"], [r"(?<= )Port", "Status"], [r"(?<![a-z])[Pp]ort", "Status"],
+    [r"^[Pp]ort", "Status"], [r"\b[Pp]ort", r"Status\b"], ["(?i)port", "status"], ["(?i:p)ort", "Status"],
+    [r"[Pp]ort(s?)", r"\2Status"], ["[Pp]ort", r"\1Status"], ["Port|port", "Status"], ["", "Status"],
+    ["Port", "Status"], ["Port", r"\1Status"], [r"Port\s", "Status"],
+    [["[Pp]ort", "Status"], ["Name", "Now"]], [["Port", "Status"], ["Name", "Now"]],
+]
+WORDS = ["Port", "port", "PORT", "Ports", "Status", "status", "Name", "Now", "eth0", "up", "x", "ports", "sport"]
+BLANKS = st.one_of(st.sampled_from(["", " ", "  ", "\t", " \t "]), st.integers(1, 90).map(lambda n: " " * n))
+ENDS = st.sampled_from(["\n", "\n", "\n", "\r\n", "\r", " \n", "\n\n"])
+
+
+# the cells of lines that the heading sets match, or nearly do
+HEADING_CELLS = [["Port", "port", "Ports", "sport"], ["Status", "status", "Stat"], ["Name", "Now"], ["Now"]]
+
+
+@st.composite
+def heading_text(draw):
+    lines = []
+    for _ in range(draw(st.integers(1, 12))):
+        if draw(st.booleans()):
+            cells = [draw(st.sampled_from(words)) for words in HEADING_CELLS[:2]]
+            if draw(st.booleans()):  # the second line of a two-line heading
+                lines.append("".join(draw(BLANKS) + c for c in cells) + draw(BLANKS) + draw(ENDS))
+                cells = [draw(st.sampled_from(words)) for words in HEADING_CELLS[2:]]
+        else:
+            cells = draw(st.lists(st.sampled_from(WORDS), min_size=0, max_size=4))
+        line = "".join(draw(BLANKS) + cell for cell in cells) + draw(BLANKS)
+        lines.append(line + draw(ENDS))
+    text = "".join(lines)
+    return text[:-1] if draw(st.booleans()) and text.endswith("\n") else text
+
+
+@EXAMPLES
+@given(text=heading_text(), header_fields=st.sampled_from(HEADING_SETS), right_justified=st.booleans(),
+       skip_line=st.sampled_from([None, "sport"]))
+def test_heading_search_finds_the_matches_of_finditer(core, recorder, text, header_fields, right_justified,
+                                                       skip_line):
+    # with compile rebound to a wrapper of re's own, the driver runs the heading
+    # expression's finditer and search and the line expression's finditer as written
+    settings = dict(right_justified=right_justified, skip_line=skip_line)
+    fast = parse(core, text, header_fields, cls=recorder, **settings)
+    native = parse(core, text, header_fields, **settings)
+    core.compile = lambda pattern, *flags: re.compile(pattern, *flags)
+    slow = parse(core, text, header_fields, cls=recorder, **settings)
+    core.compile = re.compile
+    assert getattr(fast, "calls", []) == getattr(slow, "calls", [])
+    assert fast.entries == slow.entries == native.entries

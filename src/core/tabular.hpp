@@ -101,4 +101,11 @@ Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object
 // with blanks and then it; a null object when that cannot be told from the texts.
 Object heading_literal_prefix(const std::vector<Object>& texts);
 
+// Whether a match of the heading expression `pattern`, built from `texts` (as
+// header_pattern_text gave them), that starts inside a run of blanks also
+// starts at the run's first blank: the expression begins with its blanks
+// group, no heading text can end that group or turn on verbose mode, and
+// nothing refers to a group by number.  False when that cannot be told.
+bool matches_start_at_blank_runs(const std::vector<Object>& texts, Handle pattern);
+
 }  // namespace core::tabular
