@@ -873,12 +873,12 @@ TITLED = ("lab/r1/ctx/sys#\nR1 table\nAddress   Age\n=====     ===\n10.0.0.1  5\
           "R2 table\nAddress   Age\n10.0.0.3  7\n=====     ===\n10.0.0.4  8")
 
 
-def recording_compile(core, seen, instead=None):
-    """core.compile records each pattern and compiles it, or what `instead` maps it to, with re's own."""
+def compiling(seen, instead=None):
+    """A compile that records each pattern and compiles it, or what `instead` maps it to, with re's own."""
     def compile(pattern, *flags):
         seen.append(pattern)
         return re.compile((instead or {}).get(pattern, pattern), *flags)
-    core.compile = compile
+    return compile
 
 
 @pytest.mark.parametrize("settings, compiled", [
@@ -891,7 +891,7 @@ def recording_compile(core, seen, instead=None):
 def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
     expected = parse(core, TITLED, ["Address", "Age"], **settings)
     seen = []
-    recording_compile(core, seen)
+    core.compile = compiling(seen)
     t = parse(core, TITLED, ["Address", "Age"], **settings)
     # (the alignment's header test compiles the heading texts on its own)
     assert [p for p in seen if p not in ("Address", "Age")] == compiled
@@ -908,7 +908,7 @@ def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
     ({}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n", ["1.1.1.1   5", "2.2.2.2   6"]),
 ])
 def test_rebound_compile_gives_the_expressions_the_steps_use(core, recorder, instead, text, rows):
-    recording_compile(core, [], instead)
+    core.compile = compiling([], instead)
     t = parse(core, text, ["Address", "Age"], table_title_pattern=TITLE if "table" in text else None, cls=recorder)
     assert [line for line, _, _ in t.calls] == rows
 
@@ -1023,3 +1023,231 @@ def test_heading_search_finds_the_matches_of_finditer(core, recorder, text, head
     core.compile = re.compile
     assert getattr(fast, "calls", []) == getattr(slow, "calls", [])
     assert fast.entries == slow.entries == native.entries
+
+
+# ---- what the parse keeps between uses -----------------------------------------------------------
+# Each kept answer is seen to change when what it watches changes between two
+# uses, in the middle of a use, and by the work whose answer is kept.
+
+KEPT = "Address   Age\n=====\n1.1.1.1   3\n2.2.2.2   4\nTotal 2\nAddress   Age\n=====\n3.3.3.3   5\n"
+
+
+class Colliding:
+    """A key of another type than str that a dict lookup of `name` compares
+    with: its __eq__ runs `change` once `armed` holds."""
+    def __init__(self, name, change):
+        self.name, self.change, self.armed = name, change, False
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.armed:
+            self.armed = False
+            self.change()
+        return False
+
+
+def searching(seen):
+    def search(pattern, text):
+        seen.append((pattern, text))
+        return re.search(pattern, text)
+    return search
+
+
+def at_first_row(base, action):
+    """A parser class that runs action(self) as it cleans the first row's last cell."""
+    class Acting(base):
+        def cleanup_entry_field(self, header, field):
+            if field == "3":
+                action(self)
+            return field
+    return Acting
+
+
+def kept_search_between_lines(core, base):
+    seen = []
+
+    rebinding = at_first_row(base, lambda self: setattr(core, "search", searching(seen)))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=rebinding)
+    return seen[:2]
+
+
+def kept_search_mid_call(core, base):
+    seen = []
+
+    def search(pattern, text):
+        core.search = searching(seen)  # from the next test on
+        return re.search(pattern, text)
+
+    rebinding = at_first_row(base, lambda self: setattr(core, "search", search))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=rebinding)
+    return seen[:2]
+
+
+def hashed_rebinding(core, name, value):
+    """A str subclass whose first __hash__ binds core.<name> to `value`."""
+    done = []
+
+    class Rebinding(str):
+        def __hash__(self):
+            if not done:
+                done.append(setattr(core, name, value))
+            return str.__hash__(self)
+    return Rebinding
+
+
+def kept_search_by_the_patterns_hash(core, base):
+    seen = []
+
+    # re's search hashes the pattern at each call
+    pattern = hashed_rebinding(core, "search", searching(seen))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern=pattern("^Total"))
+    return seen[:2]
+
+
+def kept_search_by_its_lookup(core, base):
+    seen = []
+    key = Colliding("search", lambda: setattr(core, "search", searching(seen)))
+    # the key stands before the name in the lookup's probe order
+    del core.search
+    vars(core)[key] = None
+    core.search = re.search
+
+    try:
+        parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total",
+              cls=at_first_row(base, lambda self: setattr(key, "armed", True)))
+    finally:
+        del vars(core)[key]
+    return seen[:2]
+
+
+SEARCHED_AFTER_THE_FIRST_ROW = [("^Total", "2.2.2.2   4\n"), ("[a-zA-Z0-9]+", "2.2.2.2   4\n")]
+
+
+def kept_compile_between_headings(core, base):
+    seen = []
+
+    class Rebinding(base):
+        def add_entry(self, line, header_fields, field_delims):
+            core.compile = compiling(seen)
+            return base.add_entry(self, line, header_fields, field_delims)
+    parse(core, KEPT, ["Address", "Age"], skip_header="=====", cls=Rebinding)
+    return seen
+
+
+def kept_compile_mid_call(core, base):
+    seen = []
+
+    def compile(pattern, *flags):
+        core.compile = compiling(seen)  # from the next compile on
+        return re.compile(pattern, *flags)
+    core.compile = compile
+    parse(core, KEPT, ["Address", "Age"], skip_header="=====")
+    return seen[-2:]
+
+
+def kept_compile_by_the_patterns_hash(core, base):
+    seen = []
+
+    # re's compile hashes the pattern
+    composed = hashed_rebinding(core, "compile", compiling(seen))
+
+    class SkipHeader(str):
+        def __add__(self, other):
+            return composed(str(self) + other)
+    parse(core, KEPT, ["Address", "Age"], skip_header=SkipHeader("====="))
+    return seen
+
+
+def kept_add_entry_between_rows(core, base):
+    seen = []
+
+    setting = at_first_row(base, lambda self: setattr(self, "add_entry", lambda line, *_: seen.append(line)))
+    parse(core, KEPT, ["Address", "Age"], cls=setting)
+    return seen
+
+
+def kept_add_entry_mid_call(core, base):
+    seen = []
+
+    class Shadowing(base):
+        def add_entry(self, line, header_fields, field_delims):
+            # the object's own from the next row on
+            self.add_entry = lambda line, names, delims: seen.append(line)
+            return base.add_entry(self, line, header_fields, field_delims)
+    parse(core, KEPT, ["Address", "Age"], cls=Shadowing)
+    return seen
+
+
+def by_a_colliding_key(core, base, name, change):
+    """A parse of KEPT (a function of the settings) by an object whose own dict
+    holds a Colliding key for `name`, armed at the first row; its __eq__ runs
+    change(the object's class)."""
+    def parsed(*settings):
+        key = Colliding(name, lambda: change(cls))
+        cls = at_first_row(base, lambda self: setattr(key, "armed", True))
+        core.text_to_parse[""] = KEPT
+        t = cls.__new__(cls)
+        vars(t)[key] = None
+        t.__init__(*settings)
+        return t
+    return parsed
+
+
+def kept_add_entry_by_its_lookup(core, base):
+    seen = []
+
+    def override(self, line, names, delims):
+        seen.append(line)
+    # the lookup that runs it still gives the method it found first, the next one the override
+    armed = by_a_colliding_key(core, base, "add_entry", lambda cls: setattr(cls, "add_entry", override))
+    armed(["Address", "Age"])
+    return seen
+
+
+def ages(core, cls):
+    t = parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=cls)
+    return [row["Age"] for row in t.entries.values()]
+
+
+def kept_field_mapping_between_cells(core, base):
+    return ages(core, at_first_row(base, lambda self: setattr(self, "field_mapping", {"Age": int})))
+
+
+def kept_field_mapping_mid_call(core, base):
+    def convert(field):
+        Rebinding.field_mapping = {"Age": lambda field: "<%s>" % field}
+        return int(field)
+
+    class Rebinding(base):
+        field_mapping = {"Age": convert}
+    return ages(core, Rebinding)
+
+
+def kept_field_mapping_by_its_lookup(core, base):
+    armed = by_a_colliding_key(core, base, "field_mapping", lambda cls: setattr(cls, "field_mapping", {"Age": int}))
+    return [row["Age"] for row in armed(["Address", "Age"], "^Total").entries.values()]
+
+
+ROWS_AFTER_THE_FIRST = ["2.2.2.2   4", "Total 2", "3.3.3.3   5"]
+
+
+@pytest.mark.parametrize("case, expected", [
+    (kept_search_between_lines, SEARCHED_AFTER_THE_FIRST_ROW),
+    (kept_search_mid_call, [("[a-zA-Z0-9]+", "2.2.2.2   4\n"), ("^Total", "Total 2\n")]),
+    (kept_search_by_the_patterns_hash, [("[a-zA-Z0-9]+", "=====\n"), ("^Total", "1.1.1.1   3\n")]),
+    (kept_search_by_its_lookup, SEARCHED_AFTER_THE_FIRST_ROW),
+    (kept_compile_between_headings, ["=====.*\n", ".*\n"]),
+    (kept_compile_mid_call, ["=====.*\n", ".*\n"]),
+    (kept_compile_by_the_patterns_hash, [".*\n", "=====.*\n", ".*\n"]),
+    (kept_add_entry_between_rows, ROWS_AFTER_THE_FIRST),
+    (kept_add_entry_mid_call, ROWS_AFTER_THE_FIRST),
+    (kept_add_entry_by_its_lookup, ROWS_AFTER_THE_FIRST[1:]),
+    (kept_field_mapping_between_cells, [3, 4, 5]),
+    (kept_field_mapping_mid_call, [3, "<4>", "<5>"]),
+    # the lookup that runs the key's __eq__ still gives the mapping it found first
+    (kept_field_mapping_by_its_lookup, ["3", 4, 5]),
+], ids=lambda case: case.__name__[5:] if callable(case) else "")
+def test_kept_answers_follow_what_they_watch(core, case, expected):
+    assert case(core, core.column_table_result_core_t) == expected

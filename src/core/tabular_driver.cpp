@@ -549,6 +549,7 @@ private:
     RowFiler filer_;
     // core's `search`: watches core's dict (its version).
     CachedGlobal search_{frame(), PYU_STR("search")};
+    // skip_header's expression by re's own compile: watches the `compile` binding (skip_header above)
     Object skip_search_;
     bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
