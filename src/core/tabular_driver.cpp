@@ -529,8 +529,9 @@ private:
         return is;
     }
 
+    // (the table's end may come from a rebound compile's line matches: the window is sliced as Python slices)
     void file_title(Handle title_expr, Py_ssize_t start, Py_ssize_t end) {
-        Object window = substring(text_, start, std::max(start, end));
+        Object window = getitem(text_, new_slice(integer(start), integer(end)));
         Object m = call_method(title_expr, PYU_STR("search"), {window});
         if (m.is_none()) return;
         call_method(self_, PYU_STR("_add_entries_to_results"), {call_method(m, PYU_STR("groups"), {})});
