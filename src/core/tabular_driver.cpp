@@ -435,16 +435,17 @@ private:
         if (add_entry.native && !delims) return filer_.file(text, start, end, names_, bounds);
         Object row = start == 0 && end == CodePoints(text).size() && is_exact_str(text) ? borrow(text)
                                                                                          : substring(text, start, end);
-        if (add_entry.native) return filer_.file(row, names_, delims);
-        Object hook = add_entry.value;  // held through the call, which may rebind it
-        if (!delims) delims = bounds_list(bounds);
-        invoke(hook, row, names_, delims);
+        hand_row(add_entry, row, bounds, delims);
     }
 
     // The same for a row that is not a str (what the line expression of a
     // rebound compile gave, stripped by its own rstrip).
     void file_row(Handle row, const Bounds& bounds, Object& delims) {
-        const AttrCache::Slot& add_entry = attrs_.get(add_entry_);
+        hand_row(attrs_.get(add_entry_), row, bounds, delims);
+    }
+
+    // add_entry(row, names, field_delims) as `add_entry` was found for this row.
+    void hand_row(const AttrCache::Slot& add_entry, Handle row, const Bounds& bounds, Object& delims) {
         if (add_entry.native) {
             Object field_delims = delims ? delims : bounds_list(bounds);
             return filer_.file(row, names_, field_delims);
