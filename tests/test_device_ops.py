@@ -6,6 +6,7 @@ import types
 
 import pytest
 
+from interfering import Once, collide_first
 from ryn import testbed
 
 OUT = "mgmt0 is up\nadmin state is up\n  MTU 1500 bytes, BW 0 Kbit\n"
@@ -416,23 +417,136 @@ def test_get_regex_is_read_anew_for_every_tag(tl, registry, monkeypatch):
     assert seen[:2] == [("first", IF_NAME), ("later", MTU)]
 
 
+@pytest.fixture
+def module_class(core):
+    """module_class(**attrs): core's class becomes a ModuleType subclass with
+    these attributes (Python's way to customise a module's attribute access);
+    put back after the test."""
+    def make(**attrs):
+        core.__class__ = type("custom_module", (types.ModuleType,), attrs)
+    yield make
+    core.__class__ = types.ModuleType
+
+
+class Hashing(str):
+    """A tag whose hash runs act()."""
+    act = None
+
+    def __hash__(self):
+        if self.act:
+            self.act()
+        return str.__hash__(self)
+
+
+# User code that core's own _get_regex runs while the last tag (show.clock) is
+# looked up.  It makes the tables and the tag list plain again (exact types,
+# str keys only) before the change, so that nothing tells the lookups ran it.
+def plain_again(core, check):
+    per_os = core._glb_regex["brume"]
+    core._glb_regex["brume"] = {k: v for k, v in per_os.items() if type(k) is str}
+    check._attributes[:] = [str(tag) for tag in check._attributes]
+
+
+def per_os_contains(core, check, act):
+    class Table(dict):
+        def __contains__(self, key):
+            if key == "show.clock":
+                act()
+            return dict.__contains__(self, key)
+    core._glb_regex["brume"] = Table(core._glb_regex["brume"])
+
+
+def tag_hash(core, check, act):
+    check._attributes[-1] = type("hashing", (Hashing,), {"act": staticmethod(act)})(check._attributes[-1])
+
+
+def key_eq(core, check, act):
+    collide_first(core._glb_regex["brume"], "show.clock", act)
+
+
+def name_read(core, check, act):
+    """User code run by the parse after its lookups: the device's name."""
+    class Named:
+        @property
+        def name(self):
+            act()
+            return "device_name"
+    check._device = Named()
+
+
+USER_CODE = {"mid-parse": name_read, "per-OS table's __contains__": per_os_contains, "tag's __hash__": tag_hash,
+             "colliding key's __eq__": key_eq}
+
+
+@pytest.mark.parametrize("when", ["between parses"] + list(USER_CODE))
 @pytest.mark.parametrize("change, missing", [
     (lambda tl, core, check: core._glb_regex["brume"].__setitem__(MTU, ""), MTU),
     (lambda tl, core, check: core._glb_regex["brume"].pop(MTU), MTU),
+    (lambda tl, core, check: core._glb_regex["brume"].pop(IF_NAME), IF_NAME),
     (lambda tl, core, check: core._glb_regex.pop("show.clock"), "show.clock"),   # a generic entry
     (lambda tl, core, check: setattr(core, "_glb_regex", {}), IF_NAME),
     (lambda tl, core, check: setattr(core, "_get_regex", lambda os, tag: tag != MTU), MTU),
     (lambda tl, core, check: setattr(tl, "core", types.SimpleNamespace(_get_regex=lambda os, tag: [])), IF_NAME),
     (lambda tl, core, check: check._attributes.append("unknown.tag"), "unknown.tag"),
     (lambda tl, core, check: setattr(check, "_device_os", "other"), IF_NAME),
-])
-def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, change, missing):
+    (lambda tl, core, check: tl.module_class(_get_regex=property(lambda m: lambda os, tag: tag != IF_NAME)),
+     IF_NAME),
+], ids=["emptied", "popped", "first popped", "generic popped", "table rebound", "_get_regex rebound",
+        "core rebound", "tag added", "os set", "core's class"])
+def test_regex_check_sees_a_change(tl, registry, module_class, warnings, when, change, missing):
+    # a change between two parses, in the middle of one, or made by the lookups themselves
     pairs = [(IF_NAME, "mgmt0"), (MTU, "1500"), ("show.clock", None)]
     check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
     assert check.parse() is True and check.parse() is True
-    change(tl, registry, check)
+    tl.module_class = module_class
+
+    def made():
+        if when != "mid-parse":
+            plain_again(registry, check)
+        change(tl, registry, check)
+    act = Once(made)
+    act.armed = True
+    if when == "between parses":
+        act()
+    else:
+        USER_CODE[when](registry, check, act)
+        try:
+            check.parse()   # the change is made while it runs, whatever that parse then meets
+        except Exception:
+            pass
+    assert act.done
     assert check.parse() is False
-    assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
+    assert warnings.messages[-1:] == ["No regular expression defined for attribute %s" % missing]
+
+
+@pytest.mark.parametrize("when", ["between parses", "mid-parse"])
+@pytest.mark.parametrize("name", ["_get_regex", "_textloom_t", "text_to_parse"])
+def test_core_is_used_through_its_attributes(tl, core, registry, module_class, warnings, when, name):
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    texts, made = {}, []
+
+    class Recording(core._textloom_t):
+        def __init__(self, *args):
+            made.append(args)
+            super().__init__(*args)
+    replaced = {"_get_regex": lambda os, tag: None, "_textloom_t": Recording, "text_to_parse": texts}[name]
+
+    act = Once(lambda: module_class(**{name: property(lambda module: replaced)}))
+    act.armed = True
+    if when == "between parses":
+        act()
+    else:
+        name_read(core, check, act)
+        check.parse()
+    result = check.parse()
+    if name == "_get_regex":
+        assert result is False and warnings.messages[-1:] == [
+            "No regular expression defined for attribute %s" % IF_NAME]
+    elif name == "_textloom_t":
+        assert result is True and made[-1][4] == "device_name"
+    else:
+        assert result is True and texts["device_name"] is OUT
 
 
 def test_a_list_of_regexes_emptied_between_parses_is_seen(tl, registry, warnings):

@@ -92,17 +92,20 @@ Regexes::Composed Regexes::composed(Handle regex) {
     return c;
 }
 
+// Watches: the class tested against (an identity it owns), the ABC registrations (abc's cache token).
 bool Regexes::is_iterable(Handle o) {
     Object abc = iterable_abc();
     PyTypeObject* type = Py_TYPE(o.ptr());
     PyObject* p = o.ptr();
     const bool builtin = o.is_none() || PyLong_CheckExact(p) || PyFloat_CheckExact(p) || PyBool_Check(p) ||
                          PyTuple_CheckExact(p) || PyList_CheckExact(p) || PyUnicode_CheckExact(p);
-    if (builtin)
-        for (auto& known : iterable_)
-            if (known.abc.is(abc) && known.type == type) return known.answer;
-    bool answer = check(PyObject_IsInstance(p, abc.ptr())) != 0;
-    if (builtin) iterable_.push_back({abc, type, answer});
+    if (!builtin || !isinstance_settled(abc)) return isinstance(o, abc);
+    const uint64_t token = abc_cache_token();
+    for (auto& known : iterable_)
+        if (known.abc.is(abc) && known.type == type && known.token == token) return known.answer;
+    // the test may run user code (an ABC's subclass hook) that registers a class
+    const bool answer = isinstance(o, abc);
+    if (abc_cache_token() == token) iterable_.push_back({abc, type, answer, token});
     return answer;
 }
 

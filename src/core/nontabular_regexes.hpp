@@ -58,6 +58,7 @@ private:
         Object abc;
         PyTypeObject* type;
         bool answer;
+        uint64_t token;  // abc_cache_token() when it was found
     };
 
     Object fn_;  // core's `compile` as the caches were made for
