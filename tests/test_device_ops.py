@@ -138,6 +138,58 @@ def test_pairs_are_matched_to_tags_by_equality(tl, core, first):
     assert check._attributes == ["t2", first] and check._attributes[1] is first
 
 
+class Unequal(str):
+    """A tag equal to nothing, itself included (as a NaN is)."""
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return False
+    __ne__ = str.__ne__
+
+
+def changing(text, change):
+    """A tag that runs change() at its first comparison, then compares as `text`."""
+    class Changing(str):
+        __hash__ = str.__hash__
+
+        def __eq__(self, other):
+            nonlocal change
+            if change:
+                run, change = change, None
+                run()
+            return str.__eq__(self, other)
+        __ne__ = str.__ne__
+    return Changing(text)
+
+
+NAN = Unequal("t1")
+
+
+# Registered tags t1, t2 and the pairs (tag, 2), (t1, 1), where the tag is t2
+# and changes the pairs at its first comparison: every tag goes through the
+# pairs as they stand, reading their items 0 afresh, and compares by ==.
+@pytest.mark.parametrize("second, change, attributes, values", [
+    (("t1", 1), lambda pairs: pairs.__setitem__(1, ("t2", 5)), ["t2", "t2"], [2, 5]),   # a pair replaced
+    (["t1", 1], lambda pairs: pairs[1].__setitem__(0, "t2"), ["t2", "t2"], [2, 1]),     # an item 0 replaced
+    (("t1", 1), lambda pairs: pairs.append(("t1", 7)), ["t1", "t1", "t2"], [1, 7, 2]),
+    (("t1", 1), lambda pairs: pairs.pop(), ["t2"], [2]),
+    (("t1", 1), None, ["t1", "t2"], [1, 2]),
+])
+def test_pairs_are_ordered_as_they_stand(tl, core, second, change, attributes, values):
+    core.extend(None, None, {"brume": ["t1", "t2"]})
+    pairs = []
+    pairs += [(changing("t2", change and (lambda: change(pairs))), 2), second]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert (check._attributes, check._values) == (attributes, values)
+
+
+@pytest.mark.parametrize("tags", [[NAN, "t2"], ["t2", NAN]])
+def test_a_tag_equal_to_nothing_keeps_the_callers_order(tl, core, tags):
+    core.extend(None, None, {"brume": tags})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(NAN, 1), ("t2", 2)], device_os="brume")
+    assert [str(tag) for tag in check._attributes] == ["t1", "t2"] and check._attributes[0] is NAN
+
+
 @pytest.mark.parametrize("change, attributes", [
     (lambda tags, pairs: tags.reverse(), ["t3", "t2", "t1"]),
     (lambda tags, pairs: tags.__setitem__(0, "".join(["t", "2"])), ["t2", "t2", "t3"]),
@@ -519,9 +571,11 @@ def test_regex_check_sees_a_change(tl, registry, module_class, warnings, when, c
     assert warnings.messages[-1:] == ["No regular expression defined for attribute %s" % missing]
 
 
-@pytest.mark.parametrize("when", ["between parses", "mid-parse"])
+@pytest.mark.parametrize("when", ["between parses", "mid-parse", "by the lookup"])
 @pytest.mark.parametrize("name", ["_get_regex", "_textloom_t", "text_to_parse"])
 def test_core_is_used_through_its_attributes(tl, core, registry, module_class, warnings, when, name):
+    # core's class changed between two parses, in the middle of one, or by a
+    # key of core's namespace that the lookup of the name compares
     check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="brume")
     assert check.parse() is True and check.parse() is True
     texts, made = {}, []
@@ -537,8 +591,12 @@ def test_core_is_used_through_its_attributes(tl, core, registry, module_class, w
     if when == "between parses":
         act()
     else:
-        name_read(core, check, act)
+        if when == "mid-parse":
+            name_read(core, check, act)
+        else:
+            collide_first(vars(core), name, act)
         check.parse()
+    assert act.done
     result = check.parse()
     if name == "_get_regex":
         assert result is False and warnings.messages[-1:] == [
@@ -648,6 +706,41 @@ def test_alias_connection_runs_the_command(tl, registry, device):
     assert check.parse() is True
     assert history(device, "myuut") == ["show interface mgmt0"] and history(device) == []
     assert tl.showCmdCache.cache["R1"] is OUT
+
+
+@pytest.mark.parametrize("alias, connection", [("myuut", "myuut"), ("", "default")])
+def test_refresh_cache_reads_in_the_order_of_its_steps(tl, registry, device, alias, connection):
+    device.connect("myuut")
+    reads = []
+
+    class Alias(str):
+        def __bool__(self):
+            reads.append("truth")
+            return str.__len__(self) > 0
+
+    class Client:
+        _refresh_cache_init = "init"
+
+        @property
+        def _device_os(self):
+            reads.append("os")
+            return "brume"
+
+        @property
+        def _device_conn_alias(self):
+            reads.append("alias")
+            return Alias(alias)
+
+        @property
+        def _device(self):
+            reads.append("device")
+            return device
+    client = Client()
+    assert tl.showCmdCache.refresh_cache(client, "show interface mgmt0") is None
+    # the alias's truth is tested before the device is read; the name is read after the run
+    assert reads == ["os", "alias", "truth"] + ["device"] * 4
+    assert history(device, connection) == ["show interface mgmt0"]
+    assert client._refresh_cache == "init" and tl.showCmdCache.cache["R1"] is tl.core.text_to_parse["R1"] is OUT
 
 
 def test_errors_of_the_run_propagate(tl, registry, device):

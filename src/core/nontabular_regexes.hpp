@@ -51,6 +51,7 @@ public:
 
 private:
     void sync();
+    bool still_bound(Handle fn) const;
     static void store(Handle cache, Handle key, Handle value);
     static Composed unpack(Handle entry);
 

@@ -39,14 +39,6 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                         {"device_output", None}, {"device_os", None}},
                        init_body};
 
-// Item 0 of a pair, with what tells cheaply that it differs from a tag.
-struct First {
-    Object value;
-    Py_hash_t text_hash;  // its hash when it is an exact str, else -1
-};
-
-Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
-
 // Whether `pairs` is an exact list of exact tuples of at least `size` items
 // whose item 0 is an exact str: reading and comparing them runs no user code.
 bool plain_pairs(PyObject* pairs, Py_ssize_t size) {
@@ -73,6 +65,7 @@ bool plain_tags(PyObject* tags) {
 // user code runs, and the order depends only on which str objects the tags
 // and the pairs' items 0 are (tuples cannot change), so the order last found
 // is kept with the objects it was found for.
+// Watches: the items of both lists (identities it owns).
 Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
     static std::vector<Object>& seen_tags = *new std::vector<Object>();  // never destroyed: they hold references
     static std::vector<Object>& seen_pairs = *new std::vector<Object>();
@@ -114,7 +107,7 @@ Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
 }
 
 // The pairs in the order of the OS's registered tags: for each tag, every
-// pair whose item 0 equals it.  The pairs are taken once the first tag comes.
+// pair of the list as it stands then whose item 0 equals it (`pair[0] == tag`).
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
     Object tag_table = PYU_CACHED_GLOBAL(frame(), "_glb_regex_tags").get();
@@ -123,30 +116,10 @@ Object reordered_pairs(Handle attrvalpairs, Handle os) {
     if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
         return reordered_plain_pairs(attrvalpairs.ptr(), registered.ptr());
     Object tags = iter(registered);
-    std::vector<Object> pairs;
-    std::vector<First> firsts;
-    bool taken = false;
     while (Object tag = next(tags)) {
-        if (!taken) {
-            taken = true;
-            pairs.reserve(16);
-            firsts.reserve(16);
-            Object it = iter(attrvalpairs);
-            while (Object pair = next(it)) {
-                Object first = item(pair, 0);
-                Py_hash_t hash = exact_text_hash(first);
-                firsts.push_back({std::move(first), hash});
-                pairs.push_back(std::move(pair));
-            }
-        }
-        // `first == tag` as same_or_equal tells it; exact str of other hashes differ
-        const Py_hash_t tag_hash = exact_text_hash(tag);
-        const size_t n = pairs.size();
-        for (size_t i = 0; i < n; ++i) {
-            const First& first = firsts[i];
-            if (tag_hash != -1 && first.text_hash != -1 && first.text_hash != tag_hash) continue;
-            if (same_or_equal(first.value, tag)) append(reordered, pairs[i]);
-        }
+        Object pairs = iter(attrvalpairs);
+        while (Object pair = next(pairs))
+            if (equal(item(pair, 0), tag)) append(reordered, pair);
     }
     return reordered;
 }
