@@ -196,14 +196,27 @@ def test_a_tag_equal_to_nothing_keeps_the_callers_order(tl, core, tags):
     (lambda tags, pairs: pairs.__setitem__(0, ("t9", 9)), ["t9", "t2", "t1"]),   # one unregistered
     (lambda tags, pairs: pairs.pop(), ["t2", "t3"]),
 ])
-def test_pairs_order_sees_a_change_between_constructions(tl, core, change, attributes):
+@pytest.mark.parametrize("when", ["between constructions", "mid-construction"])
+def test_pairs_order_sees_a_change(tl, core, change, attributes, when):
+    # the kept order of plain pairs is found without user code: a change comes
+    # between two constructions, or in one before its pairs are ordered
     core.extend(None, None, {"brume": ["t1", "t2", "t3"]})
     pairs = [("t3", 3), ("t2", 2), ("t1", 1)]
     for _ in range(2):
         check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
         assert check._attributes == ["t1", "t2", "t3"]
-    change(core._glb_regex_tags["brume"], pairs)
-    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+
+    class Changing:
+        name, os = "R3", "brume"
+
+        def is_connected(self, alias=None):
+            change(core._glb_regex_tags["brume"], pairs)
+            return True
+    if when == "between constructions":
+        change(core._glb_regex_tags["brume"], pairs)
+        check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    else:
+        check = tl.oper_check(Changing(), attrvalpairs=pairs)
     assert check._attributes == attributes
 
 
