@@ -128,7 +128,7 @@ bool reads_plainly(Handle obj, Handle name) {
     if (PyModule_CheckExact(o)) {
         PyObject* dict = PyModule_GetDict(o);
         if (!only_str_keys(dict)) return false;
-        // ModuleType's own descriptors hold no names a module's users set
+        // a name ModuleType itself serves (__dict__, __class__, ...) is read through it
         if (_PyType_Lookup(&PyModule_Type, name.ptr())) return false;
         if (PyDict_GetItemWithError(dict, name.ptr())) return true;
         check_no_error();
