@@ -51,6 +51,7 @@ public:
 
 private:
     void sync();
+    bool still_bound(Handle fn) const;
     static void store(Handle cache, Handle key, Handle value);
     static Composed unpack(Handle entry);
 
@@ -58,6 +59,7 @@ private:
         Object abc;
         PyTypeObject* type;
         bool answer;
+        uint64_t token;  // abc_cache_token() when it was found
     };
 
     Object fn_;  // core's `compile` as the caches were made for
