@@ -14,8 +14,8 @@ namespace {
 PyTypeObject* match_type = nullptr;    // re.Match
 
 // While core's `compile` is re.compile, one cache serves every parse: it
-// answers what re.compile's own cache would.  A rebound `compile` gets a cache
-// per parse, so it is called once per text and parse.
+// answers what re.compile's own cache would.  Another `compile` is called at
+// every use.
 // Watches: core's `compile` binding, read before each call and again after it.
 constexpr Py_ssize_t shared_cache_limit = 2048;
 PyObject* shared_compiled = nullptr;
@@ -54,7 +54,7 @@ Object group1(Handle match) {
 
 Object Regexes::compile(Handle text) {
     sync();
-    const bool cacheable = is_exact_str(text);
+    const bool cacheable = compiled_ && is_exact_str(text);
     if (cacheable)
         if (Object hit = dict_get(compiled_, text)) return hit;
     // the call may rebind `compile` and reach this parse again, which resyncs
@@ -66,7 +66,7 @@ Object Regexes::compile(Handle text) {
 
 Regexes::Composed Regexes::composed(Handle regex) {
     sync();
-    const bool cacheable = is_exact_str(regex);
+    const bool cacheable = composed_ && is_exact_str(regex);
     if (cacheable)
         if (Object hit = dict_get(composed_, regex)) return unpack(hit);
     Composed c;
@@ -120,15 +120,10 @@ void Regexes::sync() {
     Object fn = PYU_CACHED_GLOBAL(frame(), "compile").get();
     if (fn.is(fn_)) return;
     fn_ = fn;
-    if (is_re_compile(fn)) {
-        compiled_ = shared_compiled;
-        composed_ = shared_composed;
-    } else {
-        own_compiled_ = new_dict();
-        own_composed_ = new_dict();
-        compiled_ = own_compiled_;
-        composed_ = own_composed_;
-    }
+    // another `compile` is called at every use, as the steps call it
+    const bool own = is_re_compile(fn);
+    compiled_ = own ? Handle(shared_compiled) : Handle();
+    composed_ = own ? Handle(shared_composed) : Handle();
 }
 
 void Regexes::store(Handle cache, Handle key, Handle value) {

@@ -63,8 +63,7 @@ private:
     };
 
     Object fn_;  // core's `compile` as the caches were made for
-    Handle compiled_, composed_;
-    Object own_compiled_, own_composed_;
+    Handle compiled_, composed_;  // re.compile's answers, shared; null while `compile` is another function
     std::vector<Known> iterable_;
 };
 
