@@ -170,13 +170,14 @@ def test_find_entry_in_list(core):
 
 # ---- header pattern ---------------------------------------------------------------
 
+# the expression's text holds the escapes \t, \n and \r, not the characters
 @pytest.mark.parametrize("header_fields, pattern, multi_line", [
     (["Address", "Age", "Interface"],
-     "([ \t]*)(Address)([ \t]*)(Age)([ \t]*)(Interface)[ \t]*[\n\r]+", False),
+     r"([ \t]*)(Address)([ \t]*)(Age)([ \t]*)(Interface)[ \t]*[\n\r]+", False),
     ([["Local", "Remote"], ["Port", "Port"]],
-     "([ \t]*)(Local)([ \t]*)(Remote)([ \n]*)([ \t]*)(Port)([ \t]*)(Port)([ \n]*)[ \t]*[\n\r]+", True),
-    ([], "[ \t]*[\n\r]+", True),
-    ([["Port", "State"]], "([ \t]*)(Port)([ \t]*)(State)([ \n]*)[ \t]*[\n\r]+", True),
+     r"([ \t]*)(Local)([ \t]*)(Remote)([ \n]*)([ \t]*)(Port)([ \t]*)(Port)([ \n]*)[ \t]*[\n\r]+", True),
+    ([], r"[ \t]*[\n\r]+", True),
+    ([["Port", "State"]], r"([ \t]*)(Port)([ \t]*)(State)([ \n]*)[ \t]*[\n\r]+", True),
     (["Port", ["State"]], None, False),
 ])
 def test_compile_header_pattern(core, header_fields, pattern, multi_line):
@@ -866,7 +867,7 @@ def test_delimited_tables_end_to_end(core, sample):
 # ---- the steps through a rebound compile ---------------------------------------------------
 
 PROMPT = r"(?P<Title>[^/\s]+/[^/\s]+/[^/\s]+/\S+)\s*#$"
-HEADING_EXPR = "([ \t]*)(Address)([ \t]*)(Age)[ \t]*[\n\r]+"
+HEADING_EXPR = r"([ \t]*)(Address)([ \t]*)(Age)[ \t]*[\n\r]+"
 TITLE = r"(\S+) table"
 # a prompt, two titled tables, the second one's skip_header line below its first row, no final line feed
 TITLED = ("lab/r1/ctx/sys#\nR1 table\nAddress   Age\n=====     ===\n10.0.0.1  5\n10.0.0.2  6\n"
@@ -882,11 +883,11 @@ def compiling(seen, instead=None):
 
 
 @pytest.mark.parametrize("settings, compiled", [
-    ({}, [HEADING_EXPR, ".*\n", ".*\n"]),
-    ({"skip_header": "==="}, [HEADING_EXPR, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
-    ({"table_title_pattern": TITLE}, [HEADING_EXPR, PROMPT, TITLE, TITLE, ".*\n", ".*\n"]),
+    ({}, [HEADING_EXPR, r".*\n", r".*\n"]),
+    ({"skip_header": "==="}, [HEADING_EXPR, r"===.*\n", r".*\n", r"===.*\n", r".*\n"]),
+    ({"table_title_pattern": TITLE}, [HEADING_EXPR, PROMPT, TITLE, TITLE, r".*\n", r".*\n"]),
     ({"table_title_pattern": TITLE, "skip_header": "==="},
-     [HEADING_EXPR, PROMPT, TITLE, TITLE, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
+     [HEADING_EXPR, PROMPT, TITLE, TITLE, r"===.*\n", r".*\n", r"===.*\n", r".*\n"]),
 ], ids=["untitled", "skip_header", "titled", "titled-skip_header"])
 def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
     expected = parse(core, TITLED, ["Address", "Age"], **settings)
@@ -900,7 +901,7 @@ def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
 
 @pytest.mark.parametrize("instead, text, rows", [
     # the line expression's matches are the lines: here each starts at its first digit
-    ({".*\n": r"\d.*\n"}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["1.1.1.1 5", "2.2.2.2   6"]),
+    ({r".*\n": r"\d.*\n"}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["1.1.1.1 5", "2.2.2.2   6"]),
     ({}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["xx 1.1.1.1 5", "2.2.2.2   6"]),
     # the prompt expression drops the lines it matches while the text is cut into its tables
     ({PROMPT: r"2\.2"}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n",
@@ -1238,9 +1239,9 @@ ROWS_AFTER_THE_FIRST = ["2.2.2.2   4", "Total 2", "3.3.3.3   5"]
     (kept_search_mid_call, [("[a-zA-Z0-9]+", "2.2.2.2   4\n"), ("^Total", "Total 2\n")]),
     (kept_search_by_the_patterns_hash, [("[a-zA-Z0-9]+", "=====\n"), ("^Total", "1.1.1.1   3\n")]),
     (kept_search_by_its_lookup, SEARCHED_AFTER_THE_FIRST_ROW),
-    (kept_compile_between_headings, ["=====.*\n", ".*\n"]),
-    (kept_compile_mid_call, ["=====.*\n", ".*\n"]),
-    (kept_compile_by_the_patterns_hash, [".*\n", "=====.*\n", ".*\n"]),
+    (kept_compile_between_headings, [r"=====.*\n", r".*\n"]),
+    (kept_compile_mid_call, [r"=====.*\n", r".*\n"]),
+    (kept_compile_by_the_patterns_hash, [r".*\n", r"=====.*\n", r".*\n"]),
     (kept_add_entry_between_rows, ROWS_AFTER_THE_FIRST),
     (kept_add_entry_mid_call, ROWS_AFTER_THE_FIRST),
     (kept_add_entry_by_its_lookup, ROWS_AFTER_THE_FIRST[1:]),

@@ -178,7 +178,7 @@ namespace {
 Object ordering_header(Handle line, Object pattern, std::vector<Object>* texts) {
     Object it = iter(line);
     while (Object text = next(it)) {
-        pattern = concat(pattern, PYU_STR("([ \t]*)("));
+        pattern = concat(pattern, PYU_STR("([ \\t]*)("));
         pattern = concat(pattern, text);
         pattern = concat(pattern, PYU_STR(")"));
         if (texts) texts->push_back(text);
@@ -206,13 +206,13 @@ Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object
             // an empty first line puts a line separator first
             if (first && texts && texts->empty()) texts = nullptr;
             first = false;
-            pattern = concat(pattern, PYU_STR("([ \n]*)"));
+            pattern = concat(pattern, PYU_STR("([ \\n]*)"));
         }
     } else {
         setattr(self, PYU_STR("multi_line"), Py_False);
         pattern = ordering_header(header_fields, pattern, texts);
     }
-    return concat(pattern, PYU_STR("[ \t]*[\n\r]+"));
+    return concat(pattern, PYU_STR("[ \\t]*[\\n\\r]+"));
 }
 
 Object compile_header_pattern_body(const Args& a) {

@@ -399,7 +399,7 @@ private:
         const bool by_re = compile.is(re_compile()) && is_exact_str(s_.skip_header);
         Object search = by_re ? skip_search_ : Object();
         if (!search) {
-            Object composed = add(s_.skip_header, PYU_STR(".*\n"));
+            Object composed = add(s_.skip_header, PYU_STR(".*\\n"));
             search = getattr(compile_user_pattern(compile, composed), PYU_STR("search"));
             if (by_re) skip_search_ = search;
         }
@@ -460,7 +460,7 @@ private:
     // compiled by the bound `compile` and its matches are the lines.
     Py_ssize_t walk(Py_ssize_t start, Py_ssize_t end, const Bounds& bounds) {
         Object compile = global(PYU_STR("compile"));
-        if (!compile.is(re_compile())) return walk_matches(call(compile, {PYU_STR(".*\n")}), start, end, bounds);
+        if (!compile.is(re_compile())) return walk_matches(call(compile, {PYU_STR(".*\\n")}), start, end, bounds);
         Object delims;
         for (Py_ssize_t p = start; p < end;) {
             Py_ssize_t line_end = find_char(text_, '\n', p, end);
