@@ -12,13 +12,22 @@ by core and by the plain-Python transcription of its steps, each in a child
 process of its own: the time and the peak resident memory the call adds, with
 the sizes of the input and of the result (in bytes of their str objects).
 
+Last, the heading search over long runs of blanks: a drawn table of 2,000 rows
+with one long cell, parsed with a first heading text that has a literal start
+("Port") and one that has none ("[Pp]ort"); the time per aligned character
+against the same table with a short cell (a ratio near 1: the search is linear
+in the blanks), and the same for the steps as written (compile rebound to a
+wrapper of re's own, which tries the heading at every position) on a narrower cell.
+
     .venv/bin/python bench/scale.py [--rows 10000,100000,1000000] [--lines 1000,10000,100000]
                                     [--drawn-rows 100000] [--repeat 3]
+                                    [--long-cell 1000] [--as-written-cell 150]
 """
 import argparse
 import gc
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -177,6 +186,9 @@ def main():
     ap.add_argument("--lines", default="1000,10000,100000", help="section sizes, comma-separated")
     ap.add_argument("--drawn-rows", type=int, default=100000, help="rows of the drawn table aligned on its own")
     ap.add_argument("--repeat", type=int, default=3, help="child processes per alignment case (best taken)")
+    ap.add_argument("--long-cell", type=int, default=1000, help="characters of the long cell of the heading search")
+    ap.add_argument("--as-written-cell", type=int, default=150,
+                    help="characters of the long cell for the steps as written (their time grows with its square)")
     ap.add_argument("--drawn-child", nargs=2, metavar=("WHICH", "ROWS"), help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.drawn_child:
@@ -187,6 +199,47 @@ def main():
     report("lines", [int(s) for s in args.lines.split(",")], nontabular_cases, check_section)
     print()
     drawn_report(args.drawn_rows, args.repeat)
+    print()
+    heading_search_report(args.long_cell, args.as_written_cell, args.repeat)
+
+
+def long_cell_table(rows, cell):
+    """Three columns drawn with "|"; the first row's description is `cell` characters long."""
+    def line(cells):
+        return "|" + "|".join(" %s " % c for c in cells) + "|\n"
+    out = [line(["Port", "Status", "Description"])]
+    for i in range(rows):
+        out.append(line(["eth%d" % i, "up" if i % 3 else "down", "x" * cell if i == 0 else "rack %d" % (i % 12)]))
+    return "".join(out)
+
+
+def heading_search_report(long_cell, as_written_cell, repeat, rows=2000):
+    """Seconds per aligned character with a long cell against a short one, per first heading text."""
+    def parse(text, first):
+        core.text_to_parse["scale"] = text
+        t = core.column_table_result_core_t([first, "Status", "Description"], parse_key="scale", delimiter="|")
+        assert len(t.entries) == rows, len(t.entries)
+        return len(t._text_to_parse)
+
+    def per_char(text, first):
+        best = None
+        for _ in range(repeat):
+            elapsed, chars = seconds(lambda: parse(text, first))
+            best = elapsed / chars if best is None else min(best, elapsed / chars)
+        return best
+
+    short = long_cell_table(rows, 8)
+    print("heading search, %d rows drawn with one long cell:" % rows)
+    print("%-26s %8s %14s %14s %8s" % ("", "cell", "ns/char short", "ns/char long", "ratio"))
+    for name, first, cell in (("Port", "Port", long_cell), ("[Pp]ort", "[Pp]ort", long_cell),
+                              ("[Pp]ort, steps as written", "[Pp]ort", as_written_cell)):
+        if name.endswith("as written"):
+            core.compile = lambda pattern, *flags: re.compile(pattern, *flags)
+        try:
+            base, wide = per_char(short, first), per_char(long_cell_table(rows, cell), first)
+        finally:
+            core.compile = re.compile
+        print("%-26s %8d %14.1f %14.1f %8.2f" % (name, cell, base * 1e9, wide * 1e9, wide / base))
 
 
 if __name__ == "__main__":

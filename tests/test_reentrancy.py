@@ -1480,6 +1480,79 @@ for multi_line in (False, True):
                 assert results[0] == results[1], (multi_line, name, k, right)
 """
 
+TABULAR_LINES_OF_A_REBOUND_COMPILE = """
+base = core.column_table_result_core_t
+text = "R1 table\\nAddress   Age\\n1.1.1.1   3\\nlab/r1/ctx/sys#\\n2.2.2.2   4\\nR2 table\\nAddress   Age\\n3.3.3.3   5"
+
+def parses():
+    return [outcome(lambda: tabular_parse(text, ["Address", "Age"], *settings).entries)
+            for settings in ((), (None, 0, None, r"(\\S+) table"))]
+
+class Match:
+    # a match whose group, start and end give what `answers` says, and which
+    # rebinds compile back to re's own and drops the expression that made it
+    def __init__(self, m, answers):
+        self.m, self.answers = m, answers
+    def group(self, n):
+        core.compile = re.compile
+        return self.answers.get("group", self.m.group(n))
+    def start(self, n):
+        return self.answers.get("start", self.m.start(n))
+    def end(self, n):
+        return self.answers.get("end", self.m.end(n))
+
+class Expression:
+    def __init__(self, pattern, answers):
+        self.expr, self.answers = re.compile(pattern), answers
+    def finditer(self, *args):
+        for m in self.expr.finditer(*args):
+            yield Match(m, self.answers)
+    def match(self, line):
+        core.compile = re.compile
+        return self.answers.get("match", self.expr.match(line))
+    def __getattr__(self, name):
+        return getattr(self.expr, name)
+
+class Line(str):
+    def rstrip(self):
+        core.compile = re.compile
+        return Line(str.rstrip(self) + " x")
+
+normal = parses()
+for answers in ({}, {"group": None}, {"group": b"1.1.1.1   3\\n"}, {"group": Line("1.1.1.1   3\\n")},
+                {"group": "Total\\n", "end": "7"}, {"group": "R9 table\\n", "start": -1}, {"group": 12},
+                {"match": True}, {"match": object()}, {"match": None}):
+    for fixed in (".*\\n", "(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$"):
+        def compile(pattern, *flags, fixed=fixed, answers=answers):
+            return Expression(pattern, answers) if pattern == fixed else re.compile(pattern, *flags)
+        core.compile = compile
+        results = parses()
+        core.compile = re.compile
+        if not answers:
+            assert results == normal, results
+        for terminal in ("Total", "R9"):
+            core.compile = compile
+            outcome(lambda: tabular_parse(text, ["Address", "Age"], terminal, 0, None, r"(\\S+) table").entries)
+            core.compile = re.compile
+assert parses() == normal
+
+# the column bounds an override was handed, changed before the base's add_entry is back
+changes = [lambda d: d.clear(), lambda d: d.__setitem__(0, 7), lambda d: d.__setitem__(1, ("a", None)),
+           lambda d: d.extend(d), lambda d: d.insert(0, d), lambda d: d.__setitem__(slice(None), [(0, None)] * 2)]
+for change in changes:
+    for aside in ("removed", "shadowed"):
+        cls = type("stepping_t", (base,), {})
+        def stepping(self, line, names, delims, cls=cls, change=change, aside=aside):
+            change(delims)
+            if aside == "removed":
+                del cls.add_entry
+            else:
+                self.add_entry = base.add_entry.__get__(self)
+            return outcome(lambda: base.add_entry(self, line, names, delims))
+        cls.add_entry = stepping
+        outcome(lambda: tabular_every_setting(cls=cls).entries)
+"""
+
 TABULAR_CASES = [
     pytest.param(TABULAR_RE_FUNCTIONS_REBOUND, id="tabular-re-functions-rebound-at-each-call"),
     pytest.param(TABULAR_COMPILE_GIVES_ANOTHER_EXPRESSION, id="tabular-compile-gives-another-heading-expression"),
@@ -1490,6 +1563,7 @@ TABULAR_CASES = [
     pytest.param(TABULAR_CONVERTERS_AND_KEYS_CHANGE_THE_PARSER, id="tabular-converters-and-keys-change-the-parser"),
     pytest.param(TABULAR_NAMES_READ_MID_PARSE, id="tabular-module-names-rebind-themselves"),
     pytest.param(TABULAR_HEADINGS_CHANGED_MID_ALIGN, id="tabular-header-test-changes-its-headings"),
+    pytest.param(TABULAR_LINES_OF_A_REBOUND_COMPILE, id="tabular-lines-and-prompt-of-a-rebound-compile"),
 ]
 
 # The device operations and the example modules.

@@ -3,8 +3,12 @@ import logging
 import re
 
 import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 from helpers import run_python
+
+EXAMPLES = settings(max_examples=300, deadline=None, derandomize=True, database=None,
+                    suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 
 ARP = ("Address         Age  Hardware Addr\n"
        "10.0.0.1        5    0011.2233.4455\n"
@@ -857,3 +861,393 @@ def test_delimited_tables_end_to_end(core, sample):
             "| 1/1  | up    | down  |\n")
     t = parse(core, text, [["Port", "Admin", "Oper"], ["", "State", "State"]])
     assert t.entries == {"1/1": {"Port ": "1/1", "Admin State": "up", "Oper State": "down"}}
+
+
+# ---- the steps through a rebound compile ---------------------------------------------------
+
+PROMPT = r"(?P<Title>[^/\s]+/[^/\s]+/[^/\s]+/\S+)\s*#$"
+HEADING_EXPR = "([ \t]*)(Address)([ \t]*)(Age)[ \t]*[\n\r]+"
+TITLE = r"(\S+) table"
+# a prompt, two titled tables, the second one's skip_header line below its first row, no final line feed
+TITLED = ("lab/r1/ctx/sys#\nR1 table\nAddress   Age\n=====     ===\n10.0.0.1  5\n10.0.0.2  6\n"
+          "R2 table\nAddress   Age\n10.0.0.3  7\n=====     ===\n10.0.0.4  8")
+
+
+def compiling(seen, instead=None):
+    """A compile that records each pattern and compiles it, or what `instead` maps it to, with re's own."""
+    def compile(pattern, *flags):
+        seen.append(pattern)
+        return re.compile((instead or {}).get(pattern, pattern), *flags)
+    return compile
+
+
+@pytest.mark.parametrize("settings, compiled", [
+    ({}, [HEADING_EXPR, ".*\n", ".*\n"]),
+    ({"skip_header": "==="}, [HEADING_EXPR, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
+    ({"table_title_pattern": TITLE}, [HEADING_EXPR, PROMPT, TITLE, TITLE, ".*\n", ".*\n"]),
+    ({"table_title_pattern": TITLE, "skip_header": "==="},
+     [HEADING_EXPR, PROMPT, TITLE, TITLE, "===.*\n", ".*\n", "===.*\n", ".*\n"]),
+], ids=["untitled", "skip_header", "titled", "titled-skip_header"])
+def test_rebound_compile_compiles_each_step_in_order(core, settings, compiled):
+    expected = parse(core, TITLED, ["Address", "Age"], **settings)
+    seen = []
+    core.compile = compiling(seen)
+    t = parse(core, TITLED, ["Address", "Age"], **settings)
+    # (the alignment's header test compiles the heading texts on its own)
+    assert [p for p in seen if p not in ("Address", "Age")] == compiled
+    assert t.entries == expected.entries and t._text_to_parse == expected._text_to_parse
+
+
+@pytest.mark.parametrize("instead, text, rows", [
+    # the line expression's matches are the lines: here each starts at its first digit
+    ({".*\n": r"\d.*\n"}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["1.1.1.1 5", "2.2.2.2   6"]),
+    ({}, "Address   Age\nxx 1.1.1.1 5\n2.2.2.2   6\n", ["xx 1.1.1.1 5", "2.2.2.2   6"]),
+    # the prompt expression drops the lines it matches while the text is cut into its tables
+    ({PROMPT: r"2\.2"}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n",
+     ["1.1.1.1   5", "lab/r1/ctx/sys#"]),
+    ({}, "R1 table\nAddress   Age\n1.1.1.1   5\nlab/r1/ctx/sys#\n2.2.2.2   6\n", ["1.1.1.1   5", "2.2.2.2   6"]),
+])
+def test_rebound_compile_gives_the_expressions_the_steps_use(core, recorder, instead, text, rows):
+    core.compile = compiling([], instead)
+    t = parse(core, text, ["Address", "Age"], table_title_pattern=TITLE if "table" in text else None, cls=recorder)
+    assert [line for line, _, _ in t.calls] == rows
+
+
+# ---- column bounds handed to an add_entry override ---------------------------------------------
+
+STEPPING = "Address   Age  Port\n1.1.1.1   3    e0\n2.2.2.2   4    e1\n3.3.3.3   5    e2\n" \
+           "Address  Age Port\n4.4.4.4  6   e3\n"
+
+
+def set_item(delims):
+    delims[1] = (12, 15)
+
+
+@pytest.mark.parametrize("change", [
+    set_item, lambda d: d.insert(0, (0, 2)), lambda d: d.reverse(), lambda d: d.append((0, 1)), lambda d: None,
+], ids=["item-replaced", "item-inserted", "reversed", "item-appended", "unchanged"])
+@pytest.mark.parametrize("aside", ["removed-from-the-class", "the-base-method-on-the-object"])
+def test_later_rows_are_cut_from_the_list_an_override_was_handed(core, change, aside):
+    base = core.column_table_result_core_t
+    handed = []
+
+    class Stepping(base):
+        def add_entry(self, line, header_fields, field_delims):
+            if not handed:
+                handed.append(field_delims)
+                change(field_delims)
+                # the base's own add_entry from the next row on
+                if aside == "removed-from-the-class":
+                    del Stepping.add_entry
+                else:
+                    self.add_entry = base.add_entry.__get__(self)
+            return base.add_entry(self, line, header_fields, field_delims)
+
+    t = parse(core, STEPPING, ["Address", "Age", "Port"], cls=Stepping)
+    (delims,) = handed
+
+    def row(line, bounds):
+        cells = [line[a:b] for a, b in bounds[:2]] + [line[bounds[2][0]:]]
+        return dict(zip(["Address", "Age", "Port"], (c.strip() for c in cells)))
+    lines = STEPPING.splitlines()
+    expected = [row(line, delims) for line in lines[1:4]]
+    # the next heading gets bounds of its own
+    expected.append(row(lines[5], [(0, 9), (9, 13), (13, 17)]))
+    assert list(t.entries.values()) == list({r["Address"]: r for r in expected}.values())
+
+
+def test_later_rows_cut_from_a_shortened_list_fail_as_slicing_does(core):
+    base = core.column_table_result_core_t
+
+    class Stepping(base):
+        def add_entry(self, line, header_fields, field_delims):
+            del Stepping.add_entry
+            result = base.add_entry(self, line, header_fields, field_delims)
+            field_delims.pop()
+            return result
+
+    with pytest.raises(IndexError):
+        parse(core, STEPPING, ["Address", "Age", "Port"], cls=Stepping)
+
+
+# ---- the heading search -----------------------------------------------------------------------
+
+# Heading texts without a literal start (so that every position could start a
+# match) and a few that refer to groups or hold flags, beside literal ones.
+HEADING_SETS = [
+    ["[Pp]ort", "Status"], ["(?:P|p)ort", "Status"], ["P?ort", "[Ss]tatus"], [r"\s*Port", "Status"],
+    ["[ P]ort", "Status"], ["x*[Pp]ort", "Status"], [r"(?<= )Port", "Status"], [r"(?<![a-z])[Pp]ort", "Status"],
+    [r"^[Pp]ort", "Status"], [r"\b[Pp]ort", r"Status\b"], ["(?i)port", "status"], ["(?i:p)ort", "Status"],
+    [r"[Pp]ort(s?)", r"\2Status"], ["[Pp]ort", r"\1Status"], ["Port|port", "Status"], ["", "Status"],
+    ["Port", "Status"], ["Port", r"\1Status"], [r"Port\s", "Status"],
+    [["[Pp]ort", "Status"], ["Name", "Now"]], [["Port", "Status"], ["Name", "Now"]],
+]
+WORDS = ["Port", "port", "PORT", "Ports", "Status", "status", "Name", "Now", "eth0", "up", "x", "ports", "sport"]
+BLANKS = st.one_of(st.sampled_from(["", " ", "  ", "\t", " \t "]), st.integers(1, 90).map(lambda n: " " * n))
+ENDS = st.sampled_from(["\n", "\n", "\n", "\r\n", "\r", " \n", "\n\n"])
+
+
+# the cells of lines that the heading sets match, or nearly do
+HEADING_CELLS = [["Port", "port", "Ports", "sport"], ["Status", "status", "Stat"], ["Name", "Now"], ["Now"]]
+
+
+@st.composite
+def heading_text(draw):
+    lines = []
+    for _ in range(draw(st.integers(1, 12))):
+        if draw(st.booleans()):
+            cells = [draw(st.sampled_from(words)) for words in HEADING_CELLS[:2]]
+            if draw(st.booleans()):  # the second line of a two-line heading
+                lines.append("".join(draw(BLANKS) + c for c in cells) + draw(BLANKS) + draw(ENDS))
+                cells = [draw(st.sampled_from(words)) for words in HEADING_CELLS[2:]]
+        else:
+            cells = draw(st.lists(st.sampled_from(WORDS), min_size=0, max_size=4))
+        line = "".join(draw(BLANKS) + cell for cell in cells) + draw(BLANKS)
+        lines.append(line + draw(ENDS))
+    text = "".join(lines)
+    return text[:-1] if draw(st.booleans()) and text.endswith("\n") else text
+
+
+@EXAMPLES
+@given(text=heading_text(), header_fields=st.sampled_from(HEADING_SETS), right_justified=st.booleans(),
+       skip_line=st.sampled_from([None, "sport"]))
+def test_heading_search_finds_the_matches_of_finditer(core, recorder, text, header_fields, right_justified,
+                                                       skip_line):
+    # with compile rebound to a wrapper of re's own, the driver runs the heading
+    # expression's finditer and search and the line expression's finditer as written
+    settings = dict(right_justified=right_justified, skip_line=skip_line)
+    fast = parse(core, text, header_fields, cls=recorder, **settings)
+    native = parse(core, text, header_fields, **settings)
+    core.compile = lambda pattern, *flags: re.compile(pattern, *flags)
+    slow = parse(core, text, header_fields, cls=recorder, **settings)
+    core.compile = re.compile
+    assert getattr(fast, "calls", []) == getattr(slow, "calls", [])
+    assert fast.entries == slow.entries == native.entries
+
+
+# ---- what the parse keeps between uses -----------------------------------------------------------
+# Each kept answer is seen to change when what it watches changes between two
+# uses, in the middle of a use, and by the work whose answer is kept.
+
+KEPT = "Address   Age\n=====\n1.1.1.1   3\n2.2.2.2   4\nTotal 2\nAddress   Age\n=====\n3.3.3.3   5\n"
+
+
+class Colliding:
+    """A key of another type than str that a dict lookup of `name` compares
+    with: its __eq__ runs `change` once `armed` holds."""
+    def __init__(self, name, change):
+        self.name, self.change, self.armed = name, change, False
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.armed:
+            self.armed = False
+            self.change()
+        return False
+
+
+def searching(seen):
+    def search(pattern, text):
+        seen.append((pattern, text))
+        return re.search(pattern, text)
+    return search
+
+
+def at_first_row(base, action):
+    """A parser class that runs action(self) as it cleans the first row's last cell."""
+    class Acting(base):
+        def cleanup_entry_field(self, header, field):
+            if field == "3":
+                action(self)
+            return field
+    return Acting
+
+
+def kept_search_between_lines(core, base):
+    seen = []
+
+    rebinding = at_first_row(base, lambda self: setattr(core, "search", searching(seen)))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=rebinding)
+    return seen[:2]
+
+
+def kept_search_mid_call(core, base):
+    seen = []
+
+    def search(pattern, text):
+        core.search = searching(seen)  # from the next test on
+        return re.search(pattern, text)
+
+    rebinding = at_first_row(base, lambda self: setattr(core, "search", search))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=rebinding)
+    return seen[:2]
+
+
+def hashed_rebinding(core, name, value):
+    """A str subclass whose first __hash__ binds core.<name> to `value`."""
+    done = []
+
+    class Rebinding(str):
+        def __hash__(self):
+            if not done:
+                done.append(setattr(core, name, value))
+            return str.__hash__(self)
+    return Rebinding
+
+
+def kept_search_by_the_patterns_hash(core, base):
+    seen = []
+
+    # re's search hashes the pattern at each call
+    pattern = hashed_rebinding(core, "search", searching(seen))
+    parse(core, KEPT, ["Address", "Age"], table_terminal_pattern=pattern("^Total"))
+    return seen[:2]
+
+
+def kept_search_by_its_lookup(core, base):
+    seen = []
+    key = Colliding("search", lambda: setattr(core, "search", searching(seen)))
+    # the key stands before the name in the lookup's probe order
+    del core.search
+    vars(core)[key] = None
+    core.search = re.search
+
+    try:
+        parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total",
+              cls=at_first_row(base, lambda self: setattr(key, "armed", True)))
+    finally:
+        del vars(core)[key]
+    return seen[:2]
+
+
+SEARCHED_AFTER_THE_FIRST_ROW = [("^Total", "2.2.2.2   4\n"), ("[a-zA-Z0-9]+", "2.2.2.2   4\n")]
+
+
+def kept_compile_between_headings(core, base):
+    seen = []
+
+    class Rebinding(base):
+        def add_entry(self, line, header_fields, field_delims):
+            core.compile = compiling(seen)
+            return base.add_entry(self, line, header_fields, field_delims)
+    parse(core, KEPT, ["Address", "Age"], skip_header="=====", cls=Rebinding)
+    return seen
+
+
+def kept_compile_mid_call(core, base):
+    seen = []
+
+    def compile(pattern, *flags):
+        core.compile = compiling(seen)  # from the next compile on
+        return re.compile(pattern, *flags)
+    core.compile = compile
+    parse(core, KEPT, ["Address", "Age"], skip_header="=====")
+    return seen[-2:]
+
+
+def kept_compile_by_the_patterns_hash(core, base):
+    seen = []
+
+    # re's compile hashes the pattern
+    composed = hashed_rebinding(core, "compile", compiling(seen))
+
+    class SkipHeader(str):
+        def __add__(self, other):
+            return composed(str(self) + other)
+    parse(core, KEPT, ["Address", "Age"], skip_header=SkipHeader("====="))
+    return seen
+
+
+def kept_add_entry_between_rows(core, base):
+    seen = []
+
+    setting = at_first_row(base, lambda self: setattr(self, "add_entry", lambda line, *_: seen.append(line)))
+    parse(core, KEPT, ["Address", "Age"], cls=setting)
+    return seen
+
+
+def kept_add_entry_mid_call(core, base):
+    seen = []
+
+    class Shadowing(base):
+        def add_entry(self, line, header_fields, field_delims):
+            # the object's own from the next row on
+            self.add_entry = lambda line, names, delims: seen.append(line)
+            return base.add_entry(self, line, header_fields, field_delims)
+    parse(core, KEPT, ["Address", "Age"], cls=Shadowing)
+    return seen
+
+
+def by_a_colliding_key(core, base, name, change):
+    """A parse of KEPT (a function of the settings) by an object whose own dict
+    holds a Colliding key for `name`, armed at the first row; its __eq__ runs
+    change(the object's class)."""
+    def parsed(*settings):
+        key = Colliding(name, lambda: change(cls))
+        cls = at_first_row(base, lambda self: setattr(key, "armed", True))
+        core.text_to_parse[""] = KEPT
+        t = cls.__new__(cls)
+        vars(t)[key] = None
+        t.__init__(*settings)
+        return t
+    return parsed
+
+
+def kept_add_entry_by_its_lookup(core, base):
+    seen = []
+
+    def override(self, line, names, delims):
+        seen.append(line)
+    # the lookup that runs it still gives the method it found first, the next one the override
+    armed = by_a_colliding_key(core, base, "add_entry", lambda cls: setattr(cls, "add_entry", override))
+    armed(["Address", "Age"])
+    return seen
+
+
+def ages(core, cls):
+    t = parse(core, KEPT, ["Address", "Age"], table_terminal_pattern="^Total", cls=cls)
+    return [row["Age"] for row in t.entries.values()]
+
+
+def kept_field_mapping_between_cells(core, base):
+    return ages(core, at_first_row(base, lambda self: setattr(self, "field_mapping", {"Age": int})))
+
+
+def kept_field_mapping_mid_call(core, base):
+    def convert(field):
+        Rebinding.field_mapping = {"Age": lambda field: "<%s>" % field}
+        return int(field)
+
+    class Rebinding(base):
+        field_mapping = {"Age": convert}
+    return ages(core, Rebinding)
+
+
+def kept_field_mapping_by_its_lookup(core, base):
+    armed = by_a_colliding_key(core, base, "field_mapping", lambda cls: setattr(cls, "field_mapping", {"Age": int}))
+    return [row["Age"] for row in armed(["Address", "Age"], "^Total").entries.values()]
+
+
+ROWS_AFTER_THE_FIRST = ["2.2.2.2   4", "Total 2", "3.3.3.3   5"]
+
+
+@pytest.mark.parametrize("case, expected", [
+    (kept_search_between_lines, SEARCHED_AFTER_THE_FIRST_ROW),
+    (kept_search_mid_call, [("[a-zA-Z0-9]+", "2.2.2.2   4\n"), ("^Total", "Total 2\n")]),
+    (kept_search_by_the_patterns_hash, [("[a-zA-Z0-9]+", "=====\n"), ("^Total", "1.1.1.1   3\n")]),
+    (kept_search_by_its_lookup, SEARCHED_AFTER_THE_FIRST_ROW),
+    (kept_compile_between_headings, ["=====.*\n", ".*\n"]),
+    (kept_compile_mid_call, ["=====.*\n", ".*\n"]),
+    (kept_compile_by_the_patterns_hash, [".*\n", "=====.*\n", ".*\n"]),
+    (kept_add_entry_between_rows, ROWS_AFTER_THE_FIRST),
+    (kept_add_entry_mid_call, ROWS_AFTER_THE_FIRST),
+    (kept_add_entry_by_its_lookup, ROWS_AFTER_THE_FIRST[1:]),
+    (kept_field_mapping_between_cells, [3, 4, 5]),
+    (kept_field_mapping_mid_call, [3, "<4>", "<5>"]),
+    # the lookup that runs the key's __eq__ still gives the mapping it found first
+    (kept_field_mapping_by_its_lookup, ["3", 4, 5]),
+], ids=lambda case: case.__name__[5:] if callable(case) else "")
+def test_kept_answers_follow_what_they_watch(core, case, expected):
+    assert case(core, core.column_table_result_core_t) == expected

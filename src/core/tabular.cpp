@@ -230,6 +230,32 @@ Object heading_literal_prefix(const std::vector<Object>& texts) {
     return substring(first, 0, n);
 }
 
+namespace {
+
+// Whether a pattern (a str) may hold a flag group that turns on verbose mode:
+// "(?" and flag letters or '-' with an 'x' among them, wherever it stands.
+bool may_turn_verbose(Handle pattern) {
+    const CodePoints at(pattern);
+    for (Py_ssize_t i = 0; i + 2 < at.size(); ++i) {
+        if (at[i] != '(' || at[i + 1] != '?') continue;
+        for (Py_ssize_t j = i + 2; j < at.size() && (is_flag_letter(at[j]) || at[j] == '-'); ++j)
+            if (at[j] == 'x') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool matches_start_at_blank_runs(const std::vector<Object>& texts, Handle pattern) {
+    // A match at s inside a run has its blanks group over [s, k); from the
+    // run's first blank the group can take [first, k) and the rest of the
+    // expression then matches as before, unless something reads the group.
+    if (texts.empty()) return false;  // the expression does not start with the blanks group
+    for (const Object& text : texts)
+        if (!is_str(text) || !groups_balance(text) || may_turn_verbose(text)) return false;
+    return pattern_traits(pattern).lazy_ok;
+}
+
 // ---- classes -----------------------------------------------------------------
 
 Object make_column_result_class_impl() {

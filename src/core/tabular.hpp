@@ -63,14 +63,18 @@ private:
     Object cell(Handle text, Py_ssize_t start, Py_ssize_t end, Py_ssize_t column);
 
     Handle self_;
+    // The object's hooks and settings: watch its class and its own dict (AttrCache).
     pyutil::AttrCache& attrs_;
     pyutil::AttrCache::Slot cleanup_, map_, field_mapping_, index_, entries_, index_objects_, index_mapped_string_;
     std::vector<Object> keys_;
-    // A dict of the column names, copied for each leaf: one allocation, no resizing.
+    // A dict of the column names, copied for each leaf: one allocation, no
+    // resizing.  Watches the identities of the names it holds (exact str, whose
+    // hash and == run no code), compared with the names of each row.
     Object leaf_template_;
     std::vector<Object> template_names_;
     // Recent short cells per column, so that a value repeated down a column is
-    // one str; given up for a column whose values seldom repeat.
+    // one str; given up for a column whose values seldom repeat.  Found by the
+    // cell's code points: it keeps nothing that user code could change.
     struct ColumnCache {
         static constexpr size_t size = 256;
         Object slots[size];
@@ -100,5 +104,12 @@ Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object
 // expression built from `texts` (as header_pattern_text gave them) must begin
 // with blanks and then it; a null object when that cannot be told from the texts.
 Object heading_literal_prefix(const std::vector<Object>& texts);
+
+// Whether a match of the heading expression `pattern`, built from `texts` (as
+// header_pattern_text gave them), that starts inside a run of blanks also
+// starts at the run's first blank: the expression begins with its blanks
+// group, no heading text can end that group or turn on verbose mode, and
+// nothing refers to a group by number.  False when that cannot be told.
+bool matches_start_at_blank_runs(const std::vector<Object>& texts, Handle pattern);
 
 }  // namespace core::tabular

@@ -96,14 +96,24 @@ Object joined_lines(const std::vector<LineRef>& lines) {
 // ---- titled tables ---------------------------------------------------------------
 
 // Collects the lines of each titled table, titles in order of first appearance.
+// `prompt_match` is the match of the prompt expression as the bound `compile`
+// made it, or null while that is re's own (the C++ test stands for it).
 class TitleCut {
 public:
-    explicit TitleCut(Object title_match) : match_(std::move(title_match)), titles_(new_dict()) {}
+    TitleCut(Object prompt_match, Object title_match)
+        : prompt_(std::move(prompt_match)), match_(std::move(title_match)), titles_(new_dict()) {}
 
     // One line of the output, `line` being the str text[start:end] or null.
     void add(Handle text, Py_ssize_t start, Py_ssize_t end, Object line) {
         const CodePoints t(text);
-        if (end == start || is_prompt(t, start, end) || has_dashes(t, start, end)) return;
+        if (end == start) return;
+        if (prompt_) {
+            if (!line) line = substring(text, start, end);
+            if (truth(invoke(prompt_, line))) return;
+        } else if (is_prompt(t, start, end)) {
+            return;
+        }
+        if (has_dashes(t, start, end)) return;
         if (!line) line = substring(text, start, end);
         if (truth(invoke(match_, line))) {
             // a title seen again starts its table afresh, where it first stood
@@ -138,7 +148,7 @@ public:
     }
 
 private:
-    Object match_;
+    Object prompt_, match_;
     Object titles_;  // title line -> its table's position
     std::vector<Object> title_lines_;  // in order of first appearance
     std::vector<std::vector<LineRef>> tables_;
@@ -146,10 +156,15 @@ private:
     Object title_;  // the current title line
 };
 
+Handle prompt_expression() { return PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$"); }
+
 // The output cut into its titled tables, each aligned and put after its title line.
+// The prompt expression, then the title pattern, are compiled by `compile` as it is bound then.
 Object cut_titled_tables(Handle self, Handle stored, const Settings& s) {
     setattr(self, PYU_STR("_text_to_parse"), empty_str());
-    TitleCut cut(getattr(compile_user_pattern(s.title), PYU_STR("match")));
+    Object compile = global(PYU_STR("compile"));
+    Object prompt = compile.is(re_compile()) ? Object() : getattr(call(compile, {prompt_expression()}), PYU_STR("match"));
+    TitleCut cut(prompt, getattr(compile_user_pattern(s.title), PYU_STR("match")));
     std::vector<Object> given;  // the lines of another object's splitlines(), kept for the cut
     if (is_exact_str(stored)) {
         const CodePoints t(stored);
@@ -169,9 +184,9 @@ Object cut_titled_tables(Handle self, Handle stored, const Settings& s) {
             if (is_str(line)) {
                 cut.add(line, 0, CodePoints(line).size(), line);
             } else if (truth(line)) {
-                // the prompt match raises for anything but a str
-                Object prompt = call(re_compile(), {PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$")});
-                call_method(prompt, PYU_STR("match"), {line});
+                // re's prompt match raises for anything but a str; another one may drop the line
+                if (!prompt) call_method(call(re_compile(), {prompt_expression()}), PYU_STR("match"), {line});
+                else if (truth(invoke(prompt, line))) continue;
                 raise(PyExc_TypeError, "expected string or bytes-like object");
             }
         }
@@ -208,37 +223,53 @@ Object multi_line_names(Handle header_fields) {
 
 // ---- heading search ----------------------------------------------------------------
 
-// Finds the heading expression's next match.  With a literal start known for
-// every match, the text is scanned for it and the expression tried only at
-// the blanks before each occurrence: the same match as a search, found without
-// trying the expression at every position.
+// Finds the heading expression's next match, the one expr.search(text, pos)
+// gives, without trying the expression at every position of a long run of
+// blanks (each such try runs over the rest of the run).  With `runs`, a match
+// that starts inside a run also starts at the run's first blank
+// (matches_start_at_blank_runs), so only that position, or pos itself, needs a
+// try: with a literal start known for every match (`prefix`), the text is
+// scanned for it and the expression tried at the blanks before each
+// occurrence; without one, `unblanked` (the expression behind "(?<![ \t])")
+// is searched for the first position that no blank precedes.
 class HeadingFinder {
 public:
-    HeadingFinder(Handle text, Handle expr, Object prefix) : text_(text), t_(text), prefix_(std::move(prefix)) {
+    HeadingFinder(Handle text, Handle expr, Object prefix, bool runs, Object unblanked)
+        : text_(text), t_(text), prefix_(std::move(prefix)), unblanked_(std::move(unblanked)), runs_(runs) {
         search_ = getattr(expr, PYU_STR("search"));
-        if (prefix_) match_ = getattr(expr, PYU_STR("match"));
+        if (prefix_ || unblanked_) match_ = getattr(expr, PYU_STR("match"));
     }
 
     // The first match at or after pos, or a null object.
     Object next(Py_ssize_t pos) const {
-        if (!prefix_) return some(call(search_, {text_, integer(pos)}));
+        if (prefix_) return next_of_prefix(pos);
+        if (!unblanked_) return some(call(search_, {text_, integer(pos)}));
+        // a match from inside the run of blanks before pos starts at pos
+        if (pos > 0 && pos <= t_.size() && is_blank(t_[pos - 1]))
+            if (Object m = match_at(pos)) return m;
+        return some(call(unblanked_, {text_, integer(pos)}));
+    }
+
+private:
+    static Object some(Object m) { return m.is_none() ? Object() : m; }
+    Object match_at(Py_ssize_t s) const { return some(call(match_, {text_, integer(s)})); }
+
+    Object next_of_prefix(Py_ssize_t pos) const {
         for (Py_ssize_t from = pos;;) {
             Py_ssize_t at = find(text_, prefix_, from, t_.size());
             if (at < 0) return {};
             Py_ssize_t s = at;
             while (s > pos && is_blank(t_[s - 1])) --s;
-            for (; s <= at; ++s)
-                if (Object m = some(call(match_, {text_, integer(s)}))) return m;
+            for (const Py_ssize_t last = runs_ ? s : at; s <= last; ++s)
+                if (Object m = match_at(s)) return m;
             from = at + 1;
         }
     }
 
-private:
-    static Object some(Object m) { return m.is_none() ? Object() : m; }
-
     Handle text_;
     CodePoints t_;
-    Object prefix_, search_, match_;
+    Object prefix_, unblanked_, search_, match_;
+    bool runs_;
 };
 
 Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_justified) {
@@ -290,12 +321,15 @@ Object bounds_list(const Bounds& bounds) {
 // ---- data lines ----------------------------------------------------------------------
 
 // A regex the caller gave, searched in each data line through core's current
-// `search`; while that is re's own, with the expression compiled once.
+// `search`.  Kept: the pattern compiled by re's own compile, which is what
+// re.search compiles for it; it watches the `search` binding (re's own, read
+// at each use) and stands only for an exact str pattern, whose compiling runs
+// no Python code (another one's __hash__ or __eq__ would run at every search).
 class LinePattern {
 public:
     explicit LinePattern(Handle pattern) : pattern_(pattern) {}
     bool found(Handle search, Handle line) {
-        if (!search.is(re_search())) return truth(call(search, {pattern_, line}));
+        if (!search.is(re_search()) || !is_exact_str(pattern_)) return truth(call(search, {pattern_, line}));
         if (!search_) search_ = getattr(compile_user_pattern(re_compile(), pattern_), PYU_STR("search"));
         return truth(invoke(search_, line));
     }
@@ -303,6 +337,19 @@ public:
 private:
     Handle pattern_;
     Object search_;
+};
+
+// The heading expression and how its matches are found.
+struct HeadingSearch {
+    Object expr;
+    // The expression is the one compile_header_pattern builds, compiled by re's
+    // own compile: its matches are never empty, so the search for a table's
+    // end also finds the next heading, and `prefix`, `runs` and `unblanked`
+    // (HeadingFinder) may stand for that search.
+    bool own = false;
+    Object prefix;
+    bool runs = false;
+    Object unblanked;
 };
 
 // The tables of one text: each heading found, its data lines read and
@@ -320,13 +367,11 @@ public:
         right_justified_ = truth(s.right_justified);
     }
 
-    // `own_expr`: the expression is the one compile_header_pattern builds, whose
-    // matches are never empty, so the search for a table's end also finds the next heading.
-    void run(Handle expr, bool own_expr, Object prefix) {
-        const bool chained = own_expr;
-        HeadingFinder finder(text_, expr, prefix);
+    void run(const HeadingSearch& h) {
+        const bool chained = h.own;
+        HeadingFinder finder(text_, h.expr, h.prefix, h.runs, h.unblanked);
         Object title_expr = has_title_ ? compile_user_pattern(s_.title) : Object();
-        Object all = chained ? Object() : call_method(expr, PYU_STR("finditer"), {text_});
+        Object all = chained ? Object() : call_method(h.expr, PYU_STR("finditer"), {text_});
         Py_ssize_t title_start = 0;
         Object m = chained ? finder.next(0) : pyutil::next(all);
         while (m) {
@@ -345,8 +390,10 @@ public:
 
 private:
     // Moves rows_start past the line holding skip_header within the table; false when it is not there.
-    // The expression is compiled for each heading through the current `compile`;
-    // re's own gives the same expression every time, so that one is kept.
+    // The expression is compiled for each heading through the current `compile`.
+    // Kept: the expression re's own compile gives for an exact str skip_header
+    // (the same every time, and compiling it runs no Python code); it watches
+    // the `compile` binding, read at each use.
     bool skip_header(Py_ssize_t& rows_start, Py_ssize_t table_end) {
         Object compile = global(PYU_STR("compile"));
         const bool by_re = compile.is(re_compile()) && is_exact_str(s_.skip_header);
@@ -362,8 +409,58 @@ private:
         return true;
     }
 
+    // What a data line is to the walk, from its tests in their order.
+    enum class LineIs { terminal, title, skipped, row };
+
+    // The tests of one data line; `line_text` gives it as a str object, made
+    // only when a test needs it; `t` holds its code points [a, b) when it is a str.
+    template <class LineText>
+    LineIs judge(const CodePoints* t, Py_ssize_t a, Py_ssize_t b, LineText&& line_text) {
+        // each test uses `search` as it is bound at that moment
+        if (has_terminal_ && terminal_.found(search_.get(), line_text())) return LineIs::terminal;
+        if (has_title_ && title_.found(search_.get(), line_text())) return LineIs::title;
+        Object search = search_.get();
+        const bool content = t && search.is(re_search())
+                                 ? has_alnum(*t, a, b)
+                                 : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}));
+        if (!content || (has_skip_line_ && skip_line_.found(search_.get(), line_text()))) return LineIs::skipped;
+        return LineIs::row;
+    }
+
+    // add_entry for the row text[start:end] (a str, stripped of trailing white
+    // space).  Once `delims` was handed to an override, which may change it,
+    // the heading's later rows are cut from that list as it stands.
+    void file_row(Handle text, Py_ssize_t start, Py_ssize_t end, const Bounds& bounds, Object& delims) {
+        const AttrCache::Slot& add_entry = attrs_.get(add_entry_);
+        if (add_entry.native && !delims) return filer_.file(text, start, end, names_, bounds);
+        Object row = start == 0 && end == CodePoints(text).size() && is_exact_str(text) ? borrow(text)
+                                                                                         : substring(text, start, end);
+        hand_row(add_entry, row, bounds, delims);
+    }
+
+    // The same for a row that is not a str (what the line expression of a
+    // rebound compile gave, stripped by its own rstrip).
+    void file_row(Handle row, const Bounds& bounds, Object& delims) {
+        hand_row(attrs_.get(add_entry_), row, bounds, delims);
+    }
+
+    // add_entry(row, names, field_delims) as `add_entry` was found for this row.
+    void hand_row(const AttrCache::Slot& add_entry, Handle row, const Bounds& bounds, Object& delims) {
+        if (add_entry.native) {
+            Object field_delims = delims ? delims : bounds_list(bounds);
+            return filer_.file(row, names_, field_delims);
+        }
+        Object hook = add_entry.value;  // held through the call, which may rebind it
+        if (!delims) delims = bounds_list(bounds);
+        invoke(hook, row, names_, delims);
+    }
+
     // Reads the data lines of [start, end); returns where the table ends.
+    // ".*\n" is scanned here while `compile` is re's own; otherwise it is
+    // compiled by the bound `compile` and its matches are the lines.
     Py_ssize_t walk(Py_ssize_t start, Py_ssize_t end, const Bounds& bounds) {
+        Object compile = global(PYU_STR("compile"));
+        if (!compile.is(re_compile())) return walk_matches(call(compile, {PYU_STR(".*\n")}), start, end, bounds);
         Object delims;
         for (Py_ssize_t p = start; p < end;) {
             Py_ssize_t line_end = find_char(text_, '\n', p, end);
@@ -373,27 +470,19 @@ private:
             } else if (end != t_.size()) {
                 break;  // no complete line before the next heading
             }
-            // each test uses `search` as it is bound at that moment
             Object line;
             auto line_text = [&]() -> Handle {
                 if (!line) line = substring(text_, p, line_end);
                 return line;
             };
-            if (has_terminal_ && terminal_.found(search_.get(), line_text())) return line_end;
-            if (has_title_ && title_.found(search_.get(), line_text())) return p;  // the title starts the next table
-            Object search = search_.get();
-            const bool content = search.is(re_search()) ? has_alnum(t_, p, line_end)
-                                                         : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}));
-            if (content && !(has_skip_line_ && skip_line_.found(search_.get(), line_text()))) {
-                Py_ssize_t row_end = line_end;
-                while (row_end > p && is_space(t_[row_end - 1])) --row_end;
-                const AttrCache::Slot& add_entry = attrs_.get(add_entry_);
-                if (add_entry.native) {
-                    filer_.file(text_, p, row_end, names_, bounds);
-                } else {
-                    if (!delims) delims = bounds_list(bounds);
-                    Object row = substring(text_, p, row_end);
-                    invoke(Object(add_entry.value), row, names_, delims);
+            switch (judge(&t_, p, line_end, line_text)) {
+                case LineIs::terminal: return line_end;
+                case LineIs::title: return p;  // the title starts the next table
+                case LineIs::skipped: break;
+                case LineIs::row: {
+                    Py_ssize_t row_end = line_end;
+                    while (row_end > p && is_space(t_[row_end - 1])) --row_end;
+                    file_row(text_, p, row_end, bounds, delims);
                 }
             }
             p = line_end;
@@ -401,8 +490,49 @@ private:
         return end;
     }
 
+    // The walk over the matches of the line expression `lines` in [start, end):
+    // each match's group(0) is the line; a terminal line ends the table at the
+    // end of its match, a title line at its start.  As the scan does, the last
+    // line of the text, without a line feed, is read too when no match reached it.
+    Py_ssize_t walk_matches(Handle lines, Py_ssize_t start, Py_ssize_t end, const Bounds& bounds) {
+        Object delims, last;
+        Object it = iter(call_method(lines, PYU_STR("finditer"), {text_, integer(start), integer(end)}));
+        while (Object m = pyutil::next(it)) {
+            Object line = call_method(m, PYU_STR("group"), {integer(0)});
+            const LineIs is = read_line(line, bounds, delims);
+            if (is == LineIs::terminal) return as_index(call_method(m, PYU_STR("end"), {integer(0)}));
+            if (is == LineIs::title) return as_index(call_method(m, PYU_STR("start"), {integer(0)}));
+            last = m;
+        }
+        if (end != t_.size()) return end;
+        Py_ssize_t tail = end;
+        while (tail > start && t_[tail - 1] != '\n') --tail;
+        if (tail == end || (last && as_index(call_method(last, PYU_STR("end"), {integer(0)})) > tail)) return end;
+        const LineIs is = read_line(substring(text_, tail, end), bounds, delims);
+        return is == LineIs::title ? tail : end;
+    }
+
+    // One line of walk_matches, filed when it is a row.
+    LineIs read_line(Handle line, const Bounds& bounds, Object& delims) {
+        const bool text = is_str(line);
+        const CodePoints* t = nullptr;
+        CodePoints points = text ? CodePoints(line) : CodePoints(empty_str());
+        if (text) t = &points;
+        const LineIs is = judge(t, 0, points.size(), [&]() -> Handle { return line; });
+        if (is != LineIs::row) return is;
+        if (is_exact_str(line)) {
+            Py_ssize_t row_end = points.size();
+            while (row_end > 0 && is_space(points[row_end - 1])) --row_end;
+            file_row(line, 0, row_end, bounds, delims);
+        } else {
+            file_row(call_method(line, PYU_STR("rstrip"), {}), bounds, delims);
+        }
+        return is;
+    }
+
+    // (the table's end may come from a rebound compile's line matches: the window is sliced as Python slices)
     void file_title(Handle title_expr, Py_ssize_t start, Py_ssize_t end) {
-        Object window = substring(text_, start, std::max(start, end));
+        Object window = getitem(text_, new_slice(integer(start), integer(end)));
         Object m = call_method(title_expr, PYU_STR("search"), {window});
         if (m.is_none()) return;
         call_method(self_, PYU_STR("_add_entries_to_results"), {call_method(m, PYU_STR("groups"), {})});
@@ -414,10 +544,14 @@ private:
     CodePoints t_;
     Handle names_;
     LinePattern terminal_, title_, skip_line_;
+    // The object's add_entry: watches the object's class (its version tag) and
+    // its own dict (its version), as AttrCache does.
     AttrCache attrs_;
     AttrCache::Slot add_entry_{PYU_STR("add_entry"), base.core_add_entry};
     RowFiler filer_;
+    // core's `search`: watches core's dict (its version).
     CachedGlobal search_{frame(), PYU_STR("search")};
+    // skip_header's expression by re's own compile: watches the `compile` binding (skip_header above)
     Object skip_search_;
     bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
@@ -438,20 +572,26 @@ Object driver_body(const Args& a) {
     }
 
     // With the base's own method, the expression is built here: when re's own
-    // `compile` compiles it, its matches can be found by their literal start.
+    // `compile` compiles it, its matches can be found without trying it at
+    // every position.
     AttrCache attrs(self);
     Hook compile_header(attrs, PYU_STR("compile_header_pattern"), base.compile_header_pattern);
-    Object expr, prefix;
-    bool own_expr = false;
+    HeadingSearch heading;
     if (compile_header.native()) {
         std::vector<Object> texts;
         Object pattern = header_pattern_text(self, s.header_fields, &texts);
         Object compile = global(PYU_STR("compile"));
-        own_expr = compile.is(re_compile());
-        expr = compile_user_pattern(compile, pattern);
-        if (own_expr) prefix = heading_literal_prefix(texts);
+        heading.own = compile.is(re_compile());
+        heading.expr = compile_user_pattern(compile, pattern);
+        if (heading.own) {
+            heading.prefix = heading_literal_prefix(texts);
+            heading.runs = matches_start_at_blank_runs(texts, pattern);
+            if (heading.runs && !heading.prefix)
+                heading.unblanked = getattr(compile_user_pattern(re_compile(), concat(PYU_STR("(?<![ \t])"), pattern)),
+                                            PYU_STR("search"));
+        }
     } else {
-        expr = compile_header.call(s.header_fields);
+        heading.expr = compile_header.call(s.header_fields);
     }
 
     Object stored = stored_text(s);
@@ -479,10 +619,10 @@ Object driver_body(const Args& a) {
 
     if (!is_str(text)) {
         // what the heading search makes of another object: its own error
-        Object all = call_method(expr, PYU_STR("finditer"), {text});
+        Object all = call_method(heading.expr, PYU_STR("finditer"), {text});
         if (pyutil::next(all)) raise(PyExc_TypeError, "the text to parse must be a str");
     } else {
-        TableReader(self, s, text, names).run(expr, own_expr, prefix);
+        TableReader(self, s, text, names).run(heading);
     }
 
     Object entrydict = getattr(self, PYU_STR("entrydict"));

@@ -11,7 +11,8 @@ using namespace pyutil;
 
 namespace {
 
-// inspect.ismethod(o) through core's current `inspect`.
+// inspect.ismethod(o) through core's current `inspect`; the C++ test stands
+// for it while the function found is the original (its identity, read at each use).
 bool ismethod(Handle o) {
     Handle original = PYU_ONCE(getattr(import("inspect"), PYU_STR("ismethod")));
     Object f = getattr(global(PYU_STR("inspect")), PYU_STR("ismethod"));

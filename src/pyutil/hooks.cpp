@@ -24,14 +24,19 @@ bool only_str_keys(PyObject* dict) {
 
 Object CachedGlobal::lookup() {
     version_ = 0;
-    PyObject* found = PyDict_GetItemWithError(frame_.globals().ptr(), name_);
+    PyObject* globals = frame_.globals().ptr();
+    // a key of another type may run Python code at every lookup (a colliding
+    // key's __eq__): then every use looks the name up
+    const bool plain = only_str_keys(globals);
+    const uint64_t before = dict_version(globals);
+    PyObject* found = plain ? PyDict_GetItemWithError(globals, name_) : nullptr;
     if (!found) {
         check_no_error();
         value_ = frame_.global(name_);  // a built-in, or the interpreter's NameError
         return value_;
     }
     value_ = borrow(found);
-    version_ = dict_version(frame_.globals().ptr());
+    if (dict_version(globals) == before) version_ = before;
     return value_;
 }
 
@@ -70,6 +75,8 @@ uint64_t AttrCache::restamp() {
 }
 
 bool AttrCache::plain(PyObject* name) const {
+    // a key of another type than str in the object's dict may run Python code at every lookup
+    if (dict_ && !only_str_keys(dict_)) return false;
     PyObject* descriptor = _PyType_Lookup(Py_TYPE(self_), name);
     if (descriptor && Py_TYPE(descriptor)->tp_descr_set) return false;  // a property and the like
     if (dict_) {
@@ -83,13 +90,14 @@ bool AttrCache::plain(PyObject* name) const {
 }
 
 const AttrCache::Slot& AttrCache::lookup(Slot& slot) {
+    // the state read before the lookup, which may run Python code; the value
+    // is kept for it only when the lookup left it as it was
+    const uint64_t before = stamp();
     slot.value = getattr(self_, slot.name);
     PyObject* v = slot.value.ptr();
     slot.native = slot.base_method && PyMethod_Check(v) && PyMethod_GET_FUNCTION(v) == slot.base_method &&
                   PyMethod_GET_SELF(v) == self_;
-    // as the lookup left the object and its class (it may have given the class its version)
-    slot.stamp = stamp();
-    if (slot.stamp && !plain(slot.name)) slot.stamp = 0;
+    slot.stamp = before && plain(slot.name) && stamp() == before ? before : 0;
     return slot;
 }
 

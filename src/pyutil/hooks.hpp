@@ -25,6 +25,7 @@ inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObj
 bool only_str_keys(PyObject* dict);
 
 // A module-level name of a module (long-lived, as the frame's module is).
+// Watches the module's dict: its version, and that its keys are all exact str.
 class CachedGlobal {
 public:
     CachedGlobal(const ModuleFrame& frame, PyObject* name) : frame_(frame), name_(name) {}
@@ -73,7 +74,8 @@ private:
 };
 
 // Attributes of one object, read through it (a subclass or the object itself
-// may override them).
+// may override them).  Watches the object's class (its version tag) and its
+// own dict (its version, and that its keys are all str).
 class AttrCache {
 public:
     struct Slot {
