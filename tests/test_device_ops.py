@@ -6,6 +6,7 @@ import types
 
 import pytest
 
+from interfering import Once, collide_first
 from ryn import testbed
 
 OUT = "mgmt0 is up\nadmin state is up\n  MTU 1500 bytes, BW 0 Kbit\n"
@@ -137,20 +138,85 @@ def test_pairs_are_matched_to_tags_by_equality(tl, core, first):
     assert check._attributes == ["t2", first] and check._attributes[1] is first
 
 
+class Unequal(str):
+    """A tag equal to nothing, itself included (as a NaN is)."""
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return False
+    __ne__ = str.__ne__
+
+
+def changing(text, change):
+    """A tag that runs change() at its first comparison, then compares as `text`."""
+    class Changing(str):
+        __hash__ = str.__hash__
+
+        def __eq__(self, other):
+            nonlocal change
+            if change:
+                run, change = change, None
+                run()
+            return str.__eq__(self, other)
+        __ne__ = str.__ne__
+    return Changing(text)
+
+
+NAN = Unequal("t1")
+
+
+# Registered tags t1, t2 and the pairs (tag, 2), (t1, 1), where the tag is t2
+# and changes the pairs at its first comparison: every tag goes through the
+# pairs as they stand, reading their items 0 afresh, and compares by ==.
+@pytest.mark.parametrize("second, change, attributes, values", [
+    (("t1", 1), lambda pairs: pairs.__setitem__(1, ("t2", 5)), ["t2", "t2"], [2, 5]),   # a pair replaced
+    (["t1", 1], lambda pairs: pairs[1].__setitem__(0, "t2"), ["t2", "t2"], [2, 1]),     # an item 0 replaced
+    (("t1", 1), lambda pairs: pairs.append(("t1", 7)), ["t1", "t1", "t2"], [1, 7, 2]),
+    (("t1", 1), lambda pairs: pairs.pop(), ["t2"], [2]),
+    (("t1", 1), None, ["t1", "t2"], [1, 2]),
+])
+def test_pairs_are_ordered_as_they_stand(tl, core, second, change, attributes, values):
+    core.extend(None, None, {"brume": ["t1", "t2"]})
+    pairs = []
+    pairs += [(changing("t2", change and (lambda: change(pairs))), 2), second]
+    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    assert (check._attributes, check._values) == (attributes, values)
+
+
+@pytest.mark.parametrize("tags", [[NAN, "t2"], ["t2", NAN]])
+def test_a_tag_equal_to_nothing_keeps_the_callers_order(tl, core, tags):
+    core.extend(None, None, {"brume": tags})
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(NAN, 1), ("t2", 2)], device_os="brume")
+    assert [str(tag) for tag in check._attributes] == ["t1", "t2"] and check._attributes[0] is NAN
+
+
 @pytest.mark.parametrize("change, attributes", [
     (lambda tags, pairs: tags.reverse(), ["t3", "t2", "t1"]),
     (lambda tags, pairs: tags.__setitem__(0, "".join(["t", "2"])), ["t2", "t2", "t3"]),
     (lambda tags, pairs: pairs.__setitem__(0, ("t9", 9)), ["t9", "t2", "t1"]),   # one unregistered
     (lambda tags, pairs: pairs.pop(), ["t2", "t3"]),
 ])
-def test_pairs_order_sees_a_change_between_constructions(tl, core, change, attributes):
+@pytest.mark.parametrize("when", ["between constructions", "mid-construction"])
+def test_pairs_order_sees_a_change(tl, core, change, attributes, when):
+    # the kept order of plain pairs is found without user code: a change comes
+    # between two constructions, or in one before its pairs are ordered
     core.extend(None, None, {"brume": ["t1", "t2", "t3"]})
     pairs = [("t3", 3), ("t2", 2), ("t1", 1)]
     for _ in range(2):
         check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
         assert check._attributes == ["t1", "t2", "t3"]
-    change(core._glb_regex_tags["brume"], pairs)
-    check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+
+    class Changing:
+        name, os = "R3", "brume"
+
+        def is_connected(self, alias=None):
+            change(core._glb_regex_tags["brume"], pairs)
+            return True
+    if when == "between constructions":
+        change(core._glb_regex_tags["brume"], pairs)
+        check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
+    else:
+        check = tl.oper_check(Changing(), attrvalpairs=pairs)
     assert check._attributes == attributes
 
 
@@ -416,23 +482,142 @@ def test_get_regex_is_read_anew_for_every_tag(tl, registry, monkeypatch):
     assert seen[:2] == [("first", IF_NAME), ("later", MTU)]
 
 
+@pytest.fixture
+def module_class(core):
+    """module_class(**attrs): core's class becomes a ModuleType subclass with
+    these attributes (Python's way to customise a module's attribute access);
+    put back after the test."""
+    def make(**attrs):
+        core.__class__ = type("custom_module", (types.ModuleType,), attrs)
+    yield make
+    core.__class__ = types.ModuleType
+
+
+class Hashing(str):
+    """A tag whose hash runs act()."""
+    act = None
+
+    def __hash__(self):
+        if self.act:
+            self.act()
+        return str.__hash__(self)
+
+
+# User code that core's own _get_regex runs while the last tag (show.clock) is
+# looked up.  It makes the tables and the tag list plain again (exact types,
+# str keys only) before the change, so that nothing tells the lookups ran it.
+def plain_again(core, check):
+    per_os = core._glb_regex["brume"]
+    core._glb_regex["brume"] = {k: v for k, v in per_os.items() if type(k) is str}
+    check._attributes[:] = [str(tag) for tag in check._attributes]
+
+
+def per_os_contains(core, check, act):
+    class Table(dict):
+        def __contains__(self, key):
+            if key == "show.clock":
+                act()
+            return dict.__contains__(self, key)
+    core._glb_regex["brume"] = Table(core._glb_regex["brume"])
+
+
+def tag_hash(core, check, act):
+    check._attributes[-1] = type("hashing", (Hashing,), {"act": staticmethod(act)})(check._attributes[-1])
+
+
+def key_eq(core, check, act):
+    collide_first(core._glb_regex["brume"], "show.clock", act)
+
+
+def name_read(core, check, act):
+    """User code run by the parse after its lookups: the device's name."""
+    class Named:
+        @property
+        def name(self):
+            act()
+            return "device_name"
+    check._device = Named()
+
+
+USER_CODE = {"mid-parse": name_read, "per-OS table's __contains__": per_os_contains, "tag's __hash__": tag_hash,
+             "colliding key's __eq__": key_eq}
+
+
+@pytest.mark.parametrize("when", ["between parses"] + list(USER_CODE))
 @pytest.mark.parametrize("change, missing", [
     (lambda tl, core, check: core._glb_regex["brume"].__setitem__(MTU, ""), MTU),
     (lambda tl, core, check: core._glb_regex["brume"].pop(MTU), MTU),
+    (lambda tl, core, check: core._glb_regex["brume"].pop(IF_NAME), IF_NAME),
     (lambda tl, core, check: core._glb_regex.pop("show.clock"), "show.clock"),   # a generic entry
     (lambda tl, core, check: setattr(core, "_glb_regex", {}), IF_NAME),
     (lambda tl, core, check: setattr(core, "_get_regex", lambda os, tag: tag != MTU), MTU),
     (lambda tl, core, check: setattr(tl, "core", types.SimpleNamespace(_get_regex=lambda os, tag: [])), IF_NAME),
     (lambda tl, core, check: check._attributes.append("unknown.tag"), "unknown.tag"),
     (lambda tl, core, check: setattr(check, "_device_os", "other"), IF_NAME),
-])
-def test_regex_lookups_see_a_change_between_parses(tl, registry, warnings, change, missing):
+    (lambda tl, core, check: tl.module_class(_get_regex=property(lambda m: lambda os, tag: tag != IF_NAME)),
+     IF_NAME),
+], ids=["emptied", "popped", "first popped", "generic popped", "table rebound", "_get_regex rebound",
+        "core rebound", "tag added", "os set", "core's class"])
+def test_regex_check_sees_a_change(tl, registry, module_class, warnings, when, change, missing):
+    # a change between two parses, in the middle of one, or made by the lookups themselves
     pairs = [(IF_NAME, "mgmt0"), (MTU, "1500"), ("show.clock", None)]
     check = tl.oper_check(device_output=OUT, attrvalpairs=pairs, device_os="brume")
     assert check.parse() is True and check.parse() is True
-    change(tl, registry, check)
+    tl.module_class = module_class
+
+    def made():
+        if when != "mid-parse":
+            plain_again(registry, check)
+        change(tl, registry, check)
+    act = Once(made)
+    act.armed = True
+    if when == "between parses":
+        act()
+    else:
+        USER_CODE[when](registry, check, act)
+        try:
+            check.parse()   # the change is made while it runs, whatever that parse then meets
+        except Exception:
+            pass
+    assert act.done
     assert check.parse() is False
-    assert warnings.messages == ["No regular expression defined for attribute %s" % missing]
+    assert warnings.messages[-1:] == ["No regular expression defined for attribute %s" % missing]
+
+
+@pytest.mark.parametrize("when", ["between parses", "mid-parse", "by the lookup"])
+@pytest.mark.parametrize("name", ["_get_regex", "_textloom_t", "text_to_parse"])
+def test_core_is_used_through_its_attributes(tl, core, registry, module_class, warnings, when, name):
+    # core's class changed between two parses, in the middle of one, or by a
+    # key of core's namespace that the lookup of the name compares
+    check = tl.oper_check(device_output=OUT, attrvalpairs=[(IF_NAME, "mgmt0")], device_os="brume")
+    assert check.parse() is True and check.parse() is True
+    texts, made = {}, []
+
+    class Recording(core._textloom_t):
+        def __init__(self, *args):
+            made.append(args)
+            super().__init__(*args)
+    replaced = {"_get_regex": lambda os, tag: None, "_textloom_t": Recording, "text_to_parse": texts}[name]
+
+    act = Once(lambda: module_class(**{name: property(lambda module: replaced)}))
+    act.armed = True
+    if when == "between parses":
+        act()
+    else:
+        if when == "mid-parse":
+            name_read(core, check, act)
+        else:
+            collide_first(vars(core), name, act)
+        check.parse()
+    assert act.done
+    result = check.parse()
+    if name == "_get_regex":
+        assert result is False and warnings.messages[-1:] == [
+            "No regular expression defined for attribute %s" % IF_NAME]
+    elif name == "_textloom_t":
+        assert result is True and made[-1][4] == "device_name"
+    else:
+        assert result is True and texts["device_name"] is OUT
 
 
 def test_a_list_of_regexes_emptied_between_parses_is_seen(tl, registry, warnings):
@@ -534,6 +719,41 @@ def test_alias_connection_runs_the_command(tl, registry, device):
     assert check.parse() is True
     assert history(device, "myuut") == ["show interface mgmt0"] and history(device) == []
     assert tl.showCmdCache.cache["R1"] is OUT
+
+
+@pytest.mark.parametrize("alias, connection", [("myuut", "myuut"), ("", "default")])
+def test_refresh_cache_reads_in_the_order_of_its_steps(tl, registry, device, alias, connection):
+    device.connect("myuut")
+    reads = []
+
+    class Alias(str):
+        def __bool__(self):
+            reads.append("truth")
+            return str.__len__(self) > 0
+
+    class Client:
+        _refresh_cache_init = "init"
+
+        @property
+        def _device_os(self):
+            reads.append("os")
+            return "brume"
+
+        @property
+        def _device_conn_alias(self):
+            reads.append("alias")
+            return Alias(alias)
+
+        @property
+        def _device(self):
+            reads.append("device")
+            return device
+    client = Client()
+    assert tl.showCmdCache.refresh_cache(client, "show interface mgmt0") is None
+    # the alias's truth is tested before the device is read; the name is read after the run
+    assert reads == ["os", "alias", "truth"] + ["device"] * 4
+    assert history(device, connection) == ["show interface mgmt0"]
+    assert client._refresh_cache == "init" and tl.showCmdCache.cache["R1"] is tl.core.text_to_parse["R1"] is OUT
 
 
 def test_errors_of_the_run_propagate(tl, registry, device):

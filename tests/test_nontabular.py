@@ -1,3 +1,4 @@
+import abc
 import inspect
 import logging
 import re
@@ -7,6 +8,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from helpers import run_python
+from interfering import Once, collide_first
 
 IF = r"Interface (\S+)"
 MTU = r"mtu (\d+)"
@@ -539,7 +541,7 @@ def test_current_matching_and_check_scope_called_directly(parse):
 
 # --- module names looked up at each use -----------------------------------------------------------
 
-def test_compile_is_cores_binding_used_once_per_text(core, parse):
+def test_compile_is_cores_binding_called_at_every_use(core, parse):
     seen = []
 
     def spy(text, *args):
@@ -548,7 +550,10 @@ def test_compile_is_cores_binding_used_once_per_text(core, parse):
 
     core.compile = spy
     assert outcome(parse(FOUR_LINES, ["IF", "MTU"], [None, "9000"]))[0] is True
-    assert sorted(seen) == sorted([IF, MTU, "(.*[\n])*.*" + MTU])
+    # line 0: IF at the line's start, then MTU in its run; line 1: MTU, whose
+    # mismatch asks the future-match test; line 2: IF again after the undo,
+    # MTU in its run; line 3: MTU
+    assert seen == [IF, MTU, MTU, "(.*[\n])*.*" + MTU, IF, MTU, MTU]
 
 
 def test_get_regex_rebinding_takes_effect(core, parse):
@@ -592,55 +597,151 @@ def keep_routing(core, wrap):
     core._get_regex = lambda routerOs, attribute: wrap(attribute, routed(routerOs, attribute))
 
 
-# What a parse reads is read again once it may have changed, between two
-# parses or in the middle of one (on the second line, before its tag is
-# looked up).  Each case: (setup, change, values, fill, the effect seen).
+def fresh_abc():
+    """An ABC that nothing is registered with, standing in for Iterable."""
+    return abc.ABCMeta("Fresh", (), {})
+
+
+# User code run by the work whose answer a parse keeps, making the change
+# once armed (at the start of the walk).  Each takes core, the change (an
+# Once) and the class of the parser, and gives the class to parse with.
+def in_lookup(core, act, cls):
+    """A key of the regex table that core's own _get_regex compares with MTU."""
+    collide_first(core._glb_regex, "MTU", act)
+    return cls
+
+
+def in_globals(name):
+    """A key of core's namespace compared with `name` when it is looked up."""
+    def install(core, act, cls):
+        collide_first(vars(core), name, act)
+        return cls
+    return install
+
+
+def in_module(path):
+    """A key of the module core.<path> compared with "Iterable" when it is looked up."""
+    def install(core, act, cls):
+        module = core
+        for part in path.split("."):
+            module = getattr(module, part)
+        collide_first(vars(module), "Iterable", act)
+        return cls
+    return install
+
+
+def in_compile(core, act, cls):
+    """core's compile itself."""
+    def compile(pattern, *flags):
+        act()
+        return re.compile(pattern, *flags)
+    core.compile = compile
+    return cls
+
+
+def in_isinstance(core, act, cls):
+    """A subclass hook of core.collections.Iterable, run by isinstance."""
+    class Sneaky(core.collections.Iterable):
+        @classmethod
+        def __subclasshook__(cls, other):
+            act()
+            return NotImplemented
+    in_isinstance.kept = Sneaky  # alive for the test
+    fresh_abc().register(type("unrelated", (), {}))  # the ABCs' kept answers are due to be asked again
+    return cls
+
+
+def in_read(name):
+    """The object's attribute served by a property of its class that, at its
+    first read in the walk, leaves the attribute to the object and makes the
+    change before it answers as before."""
+    def install(core, act, cls):
+        def get(self):
+            value = self.__dict__.get(name) if name in self.__dict__ else getattr(core._textloom_t, name).__get__(self)
+            if act.armed and not act.done:
+                delattr(reading_t, name)
+                self.__dict__[name] = value
+                act()
+            return value
+
+        def put(self, value):
+            self.__dict__[name] = value
+        reading_t = type("reading_t", (cls,), {name: property(get, put)})
+        return reading_t
+    return install
+
+
+# What a parse reads is read again once it may have changed: between two
+# parses, in the middle of one (on the second line, before its tag is looked
+# up), or by the very work whose answer is kept (user code that the lookup,
+# the compile, the attribute read or the isinstance test runs).  Each case:
+# (setup, change, values, fill, the effect seen, the user code of that work).
 NEW_MTU = r"mtu (\d)\d+"
 CHANGES = {
     "per-OS table added": (None, lambda core, obj: core._glb_regex.update(ketch={"MTU": NEW_MTU}),
-                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_lookup),
     "per-OS regex added": (lambda core: core.extend({"ketch": {"IF": IF}}),
                            lambda core, obj: core._glb_regex["ketch"].update(MTU=NEW_MTU),
-                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_lookup),
     "generic regex replaced": (None, lambda core, obj: core._glb_regex.update(MTU=NEW_MTU),
-                               ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                               ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_lookup),
     "regex table rebound": (None, lambda core, obj: setattr(core, "_glb_regex", dict(core._glb_regex, MTU=NEW_MTU)),
-                            ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                            ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_lookup),
     "_get_regex rebound": (None, lambda core, obj: keep_routing(core, lambda tag, r: NEW_MTU if tag == "MTU" else r),
-                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                           ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_lookup),
     "_routerOs set": (lambda core: core.extend({"pellam": {"MTU": NEW_MTU}}),
                       lambda core, obj: setattr(obj, "_routerOs", "pellam"),
-                      ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                      ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1",
+                      in_read("_routerOs")),
     "compile rebound": (None, lambda core, obj: setattr(core, "compile", lambda p: re.compile(NEW_MTU if p == MTU else p)),
-                        ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1"),
+                        ["eth0", None], True, lambda core, obj: core.ext_dictio["k"]["MTU"] == "1", in_compile),
     "ext_dictio rebound": (None, lambda core, obj: setattr(core, "ext_dictio", {"k": {}, "new": True}),
                            ["eth0", None], True,
-                           lambda core, obj: "new" in core.ext_dictio and core.ext_dictio["k"]["MTU"] == "1500"),
+                           lambda core, obj: "new" in core.ext_dictio and core.ext_dictio["k"]["MTU"] == "1500",
+                           in_globals("ext_dictio")),
     "_values set": (None, lambda core, obj: setattr(obj, "_values", ["eth0", "7"]),
-                    ["eth0", None], True, lambda core, obj: obj._dictio["MTU"] == {"value": "1500", "line": 1}),
+                    ["eth0", None], True, lambda core, obj: obj._dictio["MTU"] == {"value": "1500", "line": 1},
+                    in_read("_values")),
     "_fill set": (None, lambda core, obj: setattr(obj, "_fill", Compared()),
-                  ["eth0", None], False, lambda core, obj: getattr(obj._fill, "seen", None) == [True]),
+                  ["eth0", None], False, lambda core, obj: getattr(obj._fill, "seen", None) == [True],
+                  in_read("_fill")),
+    "hook set": (None, lambda core, obj: setattr(obj, "_parser_current_matching", lambda value, found: True),
+                 ["eth0", "7"], False, lambda core, obj: obj._dictio["MTU"] is True,
+                 in_read("_parser_current_matching")),
     "collections rebound": (None, lambda core, obj: setattr(core, "collections", module_with(Iterable=tuple)),
-                            ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+                            ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False,
+                            in_globals("collections")),
     "collections' Iterable replaced": (
         lambda core: setattr(core, "collections", module_with(Iterable=list)),
         lambda core, obj: setattr(core.collections, "Iterable", tuple),
-        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False, in_module("collections")),
+    "collections' class changed": (
+        lambda core: setattr(core, "collections", module_with(Iterable=list)),
+        lambda core, obj: setattr(core.collections, "__class__",
+                                  type("custom_module", (types.ModuleType,), {"Iterable": property(lambda m: tuple)})),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False, in_module("collections")),
     "collections.abc's Iterable replaced": (
         lambda core: setattr(core, "collections", module_with(abc=module_with(Iterable=list))),
         lambda core, obj: setattr(core.collections.abc, "Iterable", tuple),
-        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False, in_module("collections.abc")),
+    "a type registered with Iterable": (
+        lambda core: setattr(core, "collections", module_with(Iterable=fresh_abc())),
+        lambda core, obj: core.collections.Iterable.register(list),
+        [["eth0x", "eth1"], None], False, lambda core, obj: obj._dictio["IF"] is True, in_isinstance),
 }
-OF_THE_OBJECT = {"_routerOs set", "_values set", "_fill set"}  # a new object starts afresh
+OF_THE_OBJECT = {"_routerOs set", "_values set", "_fill set", "hook set"}  # a new object starts afresh
+# kept for one parse: the change made by the work is seen later in the same parse
+OF_THE_PARSE = OF_THE_OBJECT | {"a type registered with Iterable"}
+WHEN = ("between parses", "mid-parse", "by the work")
 
 
-@pytest.mark.parametrize("name, when", [(name, when) for name in CHANGES for when in ("between parses", "mid-parse")
-                                        if when == "mid-parse" or name not in OF_THE_OBJECT])
+@pytest.mark.parametrize("name, when", [(name, when) for name in CHANGES for when in WHEN
+                                        if when != "between parses" or name not in OF_THE_OBJECT])
 def test_a_change_between_two_uses_is_seen(core, parse, name, when):
-    setup, change, values, fill, seen = CHANGES[name]
+    setup, change, values, fill, seen, inside = CHANGES[name]
     if setup:
         setup(core)
-    lines = []
+    lines, running = [], []
 
     class midway_t(core._textloom_t):
         def _parser_check_scope(self, regex_done, line):
@@ -649,12 +750,27 @@ def test_a_change_between_two_uses_is_seen(core, parse, name, when):
                 change(core, self)
             return super()._parser_check_scope(regex_done, line)
 
+    class running_t(core._textloom_t):
+        def _parser(self):
+            running.append(self)
+            act.armed = True
+            return super()._parser()
+
+    def run(cls=None):
+        return parse(FOUR_LINES, ["IF", "MTU"], values, fill, cls=cls)
+
+    act = Once(lambda: change(core, running[-1]))
     for _ in range(2):  # the caches hold what the first parse read
-        assert not seen(core, parse(FOUR_LINES, ["IF", "MTU"], values, fill))
+        assert not seen(core, run())
     if when == "between parses":
         change(core, None)
-    obj = parse(FOUR_LINES, ["IF", "MTU"], values, fill, cls=midway_t if when == "mid-parse" else None)
-    assert seen(core, obj)
+        assert seen(core, run())
+    elif when == "mid-parse":
+        assert seen(core, run(midway_t))
+    else:
+        obj = run(inside(core, act, running_t))
+        assert act.done
+        assert seen(core, obj if name in OF_THE_PARSE else run())
 
 
 # --- assertions disabled --------------------------------------------------------------------------

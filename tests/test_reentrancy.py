@@ -1079,6 +1079,90 @@ assert outcome(lambda: core.extend_markup(core_markup())) is None
 assert "intf.mtu" in core._glb_regex_tags["ketch"]
 """
 
+COLLIDING_KEY = """
+class Colliding(str):
+    # a key with the hash of `name` that equals nothing; at its first comparison it
+    # takes itself out of `table` and runs act()
+    def __new__(cls, name, table, act):
+        key = str.__new__(cls, "colliding with " + name)
+        key.name, key.table, key.act = name, table, act
+        value = table.pop(name, None)
+        table[key] = None
+        if value is not None:
+            table[name] = value
+        return key
+    def __hash__(self):
+        return hash(self.name)
+    def __eq__(self, other):
+        act, self.act = self.act, None
+        if act:
+            self.table.pop(self, None)
+            act()
+        return False
+    __ne__ = str.__ne__
+
+def large(table):
+    # a table only the caller holds, so that its memory goes when it is let go
+    return dict({str(i): "" for i in range(100)}, **table)
+"""
+
+KEPT_ANSWERS_FREED_BY_THEIR_LOOKUPS = COLLIDING_KEY + """
+# a key of the regex tables compared while a parse looks a tag up rebinds the
+# tables (their last references going) to ones with a new regex; the parse ends
+# normally and the parses after it see the new regex
+core_setup()
+NEW = r"mtu (\\d)\\d+"
+def parse():
+    return outcome(lambda: (core._textloom_t("ketch", ["IF", "MTU"], ["eth0", None], True, "k")._parser_validate(),
+                            dict(core.ext_dictio["k"])))
+for where in ("per-OS", "generic"):
+    core._glb_regex = large({"IF": r"Interface (\\S+)", "MTU": r"mtu (\\d+)"})
+    if where == "per-OS":
+        core._glb_regex["ketch"] = large({"MTU": [r"mtu (\\d+)"]})
+    normal = parse()
+    table = core._glb_regex["ketch"] if where == "per-OS" else core._glb_regex
+    def rebind():
+        core._glb_regex = large({"IF": r"Interface (\\S+)", "MTU": NEW})
+    Colliding("MTU", table, rebind)
+    del table
+    parse()
+    assert parse()[1] == {"IF": "eth0", "MTU": "1"}, where
+"""
+
+REGEX_CHECK_TABLES_FREED_BY_THE_LOOKUPS = COLLIDING_KEY + """
+# the lookups of oper_check's regex check run code that frees the tables they
+# read and the tag list they walk; the next parse reports the missing regex
+core.extend(None, None, {"wend": ["t.name", "t.mtu"]})
+TEXT = "eth0 is up\\n  MTU 1500 bytes\\n"
+def fresh():
+    core._glb_regex = large({"wend": large({"t.name": r"(\\S+) is up", "t.mtu": r"\\s+MTU (\\d+)"})})
+def dropping():
+    # the tables go, the tag list is emptied and given new tags
+    core._glb_regex = large({"wend": large({"t.mtu": r"\\s+MTU (\\d+)"})})
+    check._attributes[:] = [str(tag) for tag in check._attributes]
+class Table(dict):
+    def __contains__(self, key):
+        if key == "t.mtu":
+            dropping()
+        return dict.__contains__(self, key)
+class Hashing(str):
+    def __hash__(self):
+        dropping()
+        return str.__hash__(self)
+for kind in ("table", "tag", "key"):
+    fresh()
+    check = tl.oper_check(device_output=TEXT, attrvalpairs=[("t.name", "eth0"), ("t.mtu", "1500")], device_os="wend")
+    assert check.parse() is True and check.parse() is True
+    if kind == "table":
+        core._glb_regex["wend"] = Table(core._glb_regex["wend"])
+    elif kind == "tag":
+        check._attributes[1] = Hashing("t.mtu")
+    else:
+        Colliding("t.mtu", core._glb_regex["wend"], dropping)
+    outcome(check.parse)
+    assert check.parse() is False, kind
+"""
+
 # The registry, the show-command formatter, the non-tabular parser and the
 # markup compiler.
 CORE_CASES = [
@@ -1091,6 +1175,7 @@ CORE_CASES = [
     pytest.param(NONTABULAR_HOOKS_MUTATE_AND_REBIND, id="nontabular-hooks-mutate-and-unbind-themselves"),
     pytest.param(STOP_RULE_LIST_DROPPED_WHILE_TESTED, id="stop-rule-list-dropped-while-tested"),
     pytest.param(MARKUP_HOOKS_MUTATE_AND_REBIND, id="markup-hooks-mutate-and-unbind-themselves"),
+    pytest.param(KEPT_ANSWERS_FREED_BY_THEIR_LOOKUPS, id="kept-regex-answers-tables-freed-by-their-lookups"),
 ]
 
 # The tabular parser: driver, alignment, row filing.
@@ -1569,6 +1654,7 @@ TABULAR_CASES = [
 # The device operations and the example modules.
 OPERATION_CASES = [
     pytest.param(EXAMPLE_IMPORTED_TWICE, id="example-module-imported-twice"),
+    pytest.param(REGEX_CHECK_TABLES_FREED_BY_THE_LOOKUPS, id="regex-check-tables-freed-by-its-lookups"),
 ] + [
     pytest.param("owner, name, rebind = %s, %r, %r\n" % (owner, name, rebind) + OPERATIONS_WITH_A_NAME_REPLACED,
                  id="%s.%s-%s" % (owner, name, "rebound" if rebind else "deleted"))

@@ -137,6 +137,39 @@ def test_each_normalising_step_stores_through_the_table(tl, core, recorder, monk
     assert core.text_to_parse["device_name"] == "a\nb!!\n!"
 
 
+@pytest.mark.parametrize("read", ["name", "_device"])
+def test_normalising_steps_are_two_where_reads_run_user_code(tl, core, recorder, read):
+    # what a device's name property, or the operation's own _device property,
+    # sees of the stored text at each read: the line feed comes in a step of its own
+    seen = []
+
+    class Named:
+        os = "brume"
+
+        def is_connected(self, alias=None):
+            return True
+
+        @property
+        def name(self):
+            if read == "name":
+                seen.append(core.text_to_parse.get("R7"))
+            return "R7"
+
+    class Watching(tl.oper_fill_tabular):
+        @property
+        def _device(self):
+            if read == "_device":
+                seen.append(core.text_to_parse.get("R7"))
+            return self.__dict__["_device"]
+
+        @_device.setter
+        def _device(self, device):
+            self.__dict__["_device"] = device
+    Watching(Named(), device_output="a\r\nb", header_fields=["a"])
+    assert "a\nb" in seen and seen[-1] == "a\nb\n"
+    assert core.text_to_parse["R7"] == "a\nb\n"
+
+
 def test_alias_connection(tl, core, recorder, device):
     device.connect("myuut")
     table = tl.oper_fill_tabular(device, "show arp", header_fields=["a"], device_conn_alias="myuut")

@@ -29,8 +29,17 @@ Object routed_regex(Handle self, Handle tag, RoutedRegex* routed) {
 namespace {
 
 // The answers of the tables as they stood when they were read, for one OS.
+// Watches: core's dict (its `_get_regex`, `_glb_regex`), the regex table and
+// its entry for the OS (versions, str keys only), the OS (by str equality).
 class RoutedAnswers {
 public:
+    // What a lookup reads, taken before it; `plain` false when it may run user code.
+    struct Watched {
+        bool plain = false;
+        uint64_t module_version = 0, glb_version = 0, per_os_version = 0;
+        Object glb, per_os;
+    };
+
     // The kept answer for (os, tag), or null.
     PyObject* find(Handle os, Handle tag) {
         if (!module_version_ || module_version_ != dict_version(frame().globals().ptr()) ||
@@ -49,35 +58,49 @@ public:
         return nullptr;
     }
 
-    // Keeps the answer where the same lookup would give it again, running no
-    // user code, while the versions stay.
-    void keep(const Object& os, Handle tag, const Object& answer) {
-        if (!PyUnicode_CheckExact(os.ptr()) || !PyUnicode_CheckExact(tag.ptr())) return;
-        if (!is_own_get_regex(PYU_CACHED_GLOBAL(frame(), "_get_regex").get())) return;
+    // The state the module's own lookup of (os, tag) reads.  Reading it runs
+    // no user code: each dict is read only once it holds str keys alone.
+    static Watched watch(Handle os, Handle tag) {
+        Watched w;
+        PyObject* globals = frame().globals().ptr();
+        w.module_version = dict_version(globals);
+        if (!PyUnicode_CheckExact(os.ptr()) || !PyUnicode_CheckExact(tag.ptr()) || !only_str_keys(globals)) return w;
+        if (!is_own_get_regex(PYU_CACHED_GLOBAL(frame(), "_get_regex").get())) return w;
         Object glb = PYU_CACHED_GLOBAL(frame(), "_glb_regex").get();
-        if (!PyDict_CheckExact(glb.ptr()) || !only_str_keys(glb.ptr())) return;
-        PyObject* per_os = PyDict_GetItemWithError(glb.ptr(), os.ptr());
-        if (!per_os) check_no_error();
-        else if (!PyDict_CheckExact(per_os) || !only_str_keys(per_os)) return;
-        const uint64_t module_version = dict_version(frame().globals().ptr());
-        const uint64_t glb_version = dict_version(glb.ptr());
-        const uint64_t per_os_version = per_os ? dict_version(per_os) : 0;
-        const bool same = module_version_ == module_version && glb.is(glb_) && glb_version_ == glb_version &&
-                          per_os == per_os_.ptr() && per_os_version_ == per_os_version &&
-                          _PyUnicode_EQ(os.ptr(), os_.ptr());
+        if (!PyDict_CheckExact(glb.ptr()) || !only_str_keys(glb.ptr())) return w;
+        w.glb_version = dict_version(glb.ptr());
+        Object per_os = dict_get(glb, os);
+        if (per_os && (!PyDict_CheckExact(per_os.ptr()) || !only_str_keys(per_os.ptr()))) return w;
+        w.per_os_version = per_os ? dict_version(per_os.ptr()) : 0;
+        w.per_os = per_os;
+        w.glb = glb;
+        w.plain = true;
+        return w;
+    }
+
+    // Keeps the answer of a lookup made after `before` was watched, where the
+    // same lookup would give it again, while the versions stay.
+    void keep(const Watched& before, const Object& os, Handle tag, const Object& answer) {
+        if (!before.plain || before.module_version != dict_version(frame().globals().ptr()) ||
+            before.glb_version != dict_version(before.glb.ptr()) ||
+            (before.per_os && before.per_os_version != dict_version(before.per_os.ptr())))
+            return;
+        const bool same = module_version_ == before.module_version && before.glb.is(glb_) &&
+                          glb_version_ == before.glb_version && before.per_os.is(per_os_) &&
+                          per_os_version_ == before.per_os_version && _PyUnicode_EQ(os.ptr(), os_.ptr());
         // what is let go may run Python code when it goes: at the end, once the versions are stored
         std::vector<std::pair<Object, Object>> old;
         if (!same || answers_.size() >= answer_limit) {
             old.swap(answers_);
             last_ = 0;
         }
-        Object keep_os = os, keep_glb = glb, keep_per_os = borrow(per_os);
+        Object keep_os = os, keep_glb = before.glb, keep_per_os = before.per_os;
         os_.swap(keep_os);
         glb_.swap(keep_glb);
         per_os_.swap(keep_per_os);
-        module_version_ = module_version;
-        glb_version_ = glb_version;
-        per_os_version_ = per_os_version;
+        module_version_ = before.module_version;
+        glb_version_ = before.glb_version;
+        per_os_version_ = before.per_os_version;
         answers_.emplace_back(borrow(tag), answer);
     }
 
@@ -101,8 +124,9 @@ RoutedAnswers& routed_answers() {
 Object RoutedRegex::get(Handle tag) {
     Object os = attrs_.get(router_os_).value;
     if (PyObject* kept = routed_answers().find(os, tag)) return borrow(kept);
+    const RoutedAnswers::Watched before = RoutedAnswers::watch(os, tag);
     Object answer = get_regex(os, tag);
-    routed_answers().keep(os, tag, answer);
+    routed_answers().keep(before, os, tag, answer);
     return answer;
 }
 
@@ -378,36 +402,40 @@ using namespace pyutil;
 // collections.abc.Iterable stands in.  What a plain module's dict gave is
 // kept while the binding and the dicts it was read from stay.
 Object iterable_abc() {
+    // Watches: the modules read (identities it owns), their types, their dicts (versions, str keys only).
     struct Kept {
         Object collections, abc, answer;  // abc null: found in collections' own dict
         uint64_t version = 0, abc_version = 0;  // of their dicts; 0: nothing kept
     };
     static Kept& kept = *new Kept();  // never destroyed: it holds interpreter objects
     Object collections = PYU_CACHED_GLOBAL(frame(), "collections").get();
-    if (kept.version && collections.is(kept.collections) &&
+    if (kept.version && collections.is(kept.collections) && PyModule_CheckExact(collections.ptr()) &&
         kept.version == dict_version(PyModule_GetDict(collections.ptr())) &&
-        (!kept.abc || kept.abc_version == dict_version(PyModule_GetDict(kept.abc.ptr()))))
+        (!kept.abc ||
+         (PyModule_CheckExact(kept.abc.ptr()) && kept.abc_version == dict_version(PyModule_GetDict(kept.abc.ptr())))))
         return kept.answer;
     kept.version = 0;
     if (!PyModule_CheckExact(collections.ptr())) return getattr(collections, PYU_STR("Iterable"));
     // a missing module attribute costs an AttributeError: read the dict
     Handle dict = PyModule_GetDict(collections.ptr());
-    // kept where the lookups run no user code
+    const uint64_t version = dict_version(dict.ptr());
+    const bool plain = only_str_keys(dict.ptr());  // then its lookups run no user code
     if (Object found = dict_get(dict, PYU_STR("Iterable"))) {
-        if (only_str_keys(dict.ptr())) {
-            Kept now{collections, Object(), found, dict_version(dict.ptr())};
+        if (plain && version == dict_version(dict.ptr())) {
+            Kept now{collections, Object(), found, version};
             std::swap(kept, now);  // what is let go goes last
         }
         return found;
     }
     if (Object abc = dict_get(dict, PYU_STR("abc"))) {
-        const uint64_t version = dict_version(dict.ptr());
         if (!PyModule_CheckExact(abc.ptr())) return getattr(abc, PYU_STR("Iterable"));
         Handle abc_dict = PyModule_GetDict(abc.ptr());
+        const uint64_t abc_version = dict_version(abc_dict.ptr());
+        const bool abc_plain = only_str_keys(abc_dict.ptr());
         Object found = dict_get(abc_dict, PYU_STR("Iterable"));
         if (!found) return getattr(abc, PYU_STR("Iterable"));  // its own error, or a module __getattr__
-        if (version == dict_version(dict.ptr()) && only_str_keys(dict.ptr()) && only_str_keys(abc_dict.ptr())) {
-            Kept now{collections, abc, found, version, dict_version(abc_dict.ptr())};
+        if (plain && abc_plain && version == dict_version(dict.ptr()) && abc_version == dict_version(abc_dict.ptr())) {
+            Kept now{collections, abc, found, version, abc_version};
             std::swap(kept, now);
         }
         return found;

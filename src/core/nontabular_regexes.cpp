@@ -14,8 +14,9 @@ namespace {
 PyTypeObject* match_type = nullptr;    // re.Match
 
 // While core's `compile` is re.compile, one cache serves every parse: it
-// answers what re.compile's own cache would.  A rebound `compile` gets a cache
-// per parse, so it is called once per text and parse.
+// answers what re.compile's own cache would.  Another `compile` is called at
+// every use.
+// Watches: core's `compile` binding, read before each call and again after it.
 constexpr Py_ssize_t shared_cache_limit = 2048;
 PyObject* shared_compiled = nullptr;
 PyObject* shared_composed = nullptr;
@@ -53,25 +54,25 @@ Object group1(Handle match) {
 
 Object Regexes::compile(Handle text) {
     sync();
-    const bool cacheable = is_exact_str(text);
+    const bool cacheable = compiled_ && is_exact_str(text);
     if (cacheable)
         if (Object hit = dict_get(compiled_, text)) return hit;
     // the call may rebind `compile` and reach this parse again, which resyncs
     Object fn = fn_;
     Object pattern = call(fn, {hoist_global_flags(text)});
-    if (cacheable && fn.is(fn_)) store(compiled_, text, pattern);
+    if (cacheable && still_bound(fn)) store(compiled_, text, pattern);
     return pattern;
 }
 
 Regexes::Composed Regexes::composed(Handle regex) {
     sync();
-    const bool cacheable = is_exact_str(regex);
+    const bool cacheable = composed_ && is_exact_str(regex);
     if (cacheable)
         if (Object hit = dict_get(composed_, regex)) return unpack(hit);
     Composed c;
     Object fn = fn_;
     c.literal = compile(add(PYU_STR("(.*[\n])*.*"), regex));
-    if (!fn.is(fn_)) return c;  // compiled by a `compile` rebound meanwhile: not kept
+    if (!still_bound(fn)) return c;  // compiled by a `compile` rebound meanwhile: not kept
     if (is_re_compile(fn_) && is_re_pattern(c.literal) && PyUnicode_Check(regex.ptr())) {
         // where its syntax allows, the lazy twin and a match from an offset answer as the literal does
         PatternTraits t = pattern_traits(regex);
@@ -92,18 +93,26 @@ Regexes::Composed Regexes::composed(Handle regex) {
     return c;
 }
 
+// Watches: the class tested against (an identity it owns), the ABC registrations (abc's cache token).
 bool Regexes::is_iterable(Handle o) {
     Object abc = iterable_abc();
     PyTypeObject* type = Py_TYPE(o.ptr());
     PyObject* p = o.ptr();
     const bool builtin = o.is_none() || PyLong_CheckExact(p) || PyFloat_CheckExact(p) || PyBool_Check(p) ||
                          PyTuple_CheckExact(p) || PyList_CheckExact(p) || PyUnicode_CheckExact(p);
-    if (builtin)
-        for (auto& known : iterable_)
-            if (known.abc.is(abc) && known.type == type) return known.answer;
-    bool answer = check(PyObject_IsInstance(p, abc.ptr())) != 0;
-    if (builtin) iterable_.push_back({abc, type, answer});
+    if (!builtin || !isinstance_settled(abc)) return isinstance(o, abc);
+    const uint64_t token = abc_cache_token();
+    for (auto& known : iterable_)
+        if (known.abc.is(abc) && known.type == type && known.token == token) return known.answer;
+    // the test may run user code (an ABC's subclass hook) that registers a class
+    const bool answer = isinstance(o, abc);
+    if (abc_cache_token() == token) iterable_.push_back({abc, type, answer, token});
     return answer;
+}
+
+// Whether `fn`, which the caches in use were made for, is core's `compile` still.
+bool Regexes::still_bound(Handle fn) const {
+    return fn.is(fn_) && PYU_CACHED_GLOBAL(frame(), "compile").get().is(fn);
 }
 
 // core's `compile` as bound now, and the caches that go with it.
@@ -111,15 +120,10 @@ void Regexes::sync() {
     Object fn = PYU_CACHED_GLOBAL(frame(), "compile").get();
     if (fn.is(fn_)) return;
     fn_ = fn;
-    if (is_re_compile(fn)) {
-        compiled_ = shared_compiled;
-        composed_ = shared_composed;
-    } else {
-        own_compiled_ = new_dict();
-        own_composed_ = new_dict();
-        compiled_ = own_compiled_;
-        composed_ = own_composed_;
-    }
+    // another `compile` is called at every use, as the steps call it
+    const bool own = is_re_compile(fn);
+    compiled_ = own ? Handle(shared_compiled) : Handle();
+    composed_ = own ? Handle(shared_composed) : Handle();
 }
 
 void Regexes::store(Handle cache, Handle key, Handle value) {

@@ -51,6 +51,7 @@ public:
 
 private:
     void sync();
+    bool still_bound(Handle fn) const;
     static void store(Handle cache, Handle key, Handle value);
     static Composed unpack(Handle entry);
 
@@ -58,11 +59,11 @@ private:
         Object abc;
         PyTypeObject* type;
         bool answer;
+        uint64_t token;  // abc_cache_token() when it was found
     };
 
     Object fn_;  // core's `compile` as the caches were made for
-    Handle compiled_, composed_;
-    Object own_compiled_, own_composed_;
+    Handle compiled_, composed_;  // re.compile's answers, shared; null while `compile` is another function
     std::vector<Known> iterable_;
 };
 

@@ -9,6 +9,10 @@
 // class's version tag (as the interpreter's own caches rely on, in the 3.11
 // series).  While a hook is the base class's own method the caller runs its
 // C++ body directly.
+//
+// Every cache here reads what it watches before the lookup whose answer it
+// keeps, and keeps the answer only when that lookup could run no user code
+// and all it watches is unchanged after it.
 #pragma once
 #include <Python.h>
 #include <cstdint>
@@ -24,8 +28,23 @@ inline uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObj
 // of any dict gives it a new version tag).
 bool only_str_keys(PyObject* dict);
 
+// Whether getattr(obj, name) runs no user code: the object's class reads
+// attributes the generic way (or the object is a plain module), no data
+// descriptor of the class serves the name, the dict read holds only str keys,
+// and what the object or its class gives needs no call of the user's.
+bool reads_plainly(Handle obj, Handle name);
+
+// abc.get_cache_token() as an integer: it changes with every registration of
+// a class with any ABC, which is all that changes what isinstance answers for
+// an object of a built-in type once an ABC has answered for that type.
+uint64_t abc_cache_token();
+// Whether isinstance(o, cls), o of a built-in type, answers the same while
+// abc_cache_token() stays: cls is a class of `type` itself (a subtype test),
+// or of abc.ABCMeta as the abc module made it (whose answers are kept the same way).
+bool isinstance_settled(Handle cls);
+
 // A module-level name of a module (long-lived, as the frame's module is).
-// Watches the module's dict: its version, and that its keys are all exact str.
+// Watches: the module's dict (its version, and str keys only).
 class CachedGlobal {
 public:
     CachedGlobal(const ModuleFrame& frame, PyObject* name) : frame_(frame), name_(name) {}
@@ -55,11 +74,14 @@ private:
 // module.<name> of whatever module is passed, as getattr reads it; for a
 // plain module whose own dict gives the value, the value is kept while that
 // module is passed and its dict is unchanged.
+// Watches: the module (an identity it owns), its type, its dict (version, str keys).
 class CachedModuleAttr {
 public:
     explicit CachedModuleAttr(PyObject* name) : name_(name) {}
     Object get(Handle module) {
-        if (version_ && module.is(module_) && version_ == dict_version(dict_)) return value_;
+        // a module whose class was changed may read its attributes its own way
+        if (version_ && module.is(module_) && PyModule_CheckExact(module.ptr()) && version_ == dict_version(dict_))
+            return value_;
         return lookup(module);
     }
 
@@ -74,8 +96,8 @@ private:
 };
 
 // Attributes of one object, read through it (a subclass or the object itself
-// may override them).  Watches the object's class (its version tag) and its
-// own dict (its version, and that its keys are all str).
+// may override them).
+// Watches: the object's class (identity, version tag), its dict (identity, version).
 class AttrCache {
 public:
     struct Slot {
@@ -114,8 +136,6 @@ public:
 private:
     uint64_t restamp();
     const Slot& lookup(Slot& slot);
-    // Whether the value just read for `name` is one the lookup would give again while the stamp stays.
-    bool plain(PyObject* name) const;
 
     PyObject* self_;  // the object of the running call, alive through it
     PyTypeObject* type_ = nullptr;  // null: no stamp

@@ -39,14 +39,6 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                         {"device_output", None}, {"device_os", None}},
                        init_body};
 
-// Item 0 of a pair, with what tells cheaply that it differs from a tag.
-struct First {
-    Object value;
-    Py_hash_t text_hash;  // its hash when it is an exact str, else -1
-};
-
-Py_hash_t exact_text_hash(Handle o) { return PyUnicode_CheckExact(o.ptr()) ? PyObject_Hash(o.ptr()) : -1; }
-
 // Whether `pairs` is an exact list of exact tuples of at least `size` items
 // whose item 0 is an exact str: reading and comparing them runs no user code.
 bool plain_pairs(PyObject* pairs, Py_ssize_t size) {
@@ -73,6 +65,7 @@ bool plain_tags(PyObject* tags) {
 // user code runs, and the order depends only on which str objects the tags
 // and the pairs' items 0 are (tuples cannot change), so the order last found
 // is kept with the objects it was found for.
+// Watches: the items of both lists (identities it owns).
 Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
     static std::vector<Object>& seen_tags = *new std::vector<Object>();  // never destroyed: they hold references
     static std::vector<Object>& seen_pairs = *new std::vector<Object>();
@@ -114,7 +107,7 @@ Object reordered_plain_pairs(PyObject* pairs, PyObject* tags) {
 }
 
 // The pairs in the order of the OS's registered tags: for each tag, every
-// pair whose item 0 equals it.  The pairs are taken once the first tag comes.
+// pair of the list as it stands then whose item 0 equals it (`pair[0] == tag`).
 Object reordered_pairs(Handle attrvalpairs, Handle os) {
     Object reordered = new_list();
     Object tag_table = PYU_CACHED_GLOBAL(frame(), "_glb_regex_tags").get();
@@ -123,30 +116,10 @@ Object reordered_pairs(Handle attrvalpairs, Handle os) {
     if (plain_tags(registered.ptr()) && plain_pairs(attrvalpairs.ptr(), 1))
         return reordered_plain_pairs(attrvalpairs.ptr(), registered.ptr());
     Object tags = iter(registered);
-    std::vector<Object> pairs;
-    std::vector<First> firsts;
-    bool taken = false;
     while (Object tag = next(tags)) {
-        if (!taken) {
-            taken = true;
-            pairs.reserve(16);
-            firsts.reserve(16);
-            Object it = iter(attrvalpairs);
-            while (Object pair = next(it)) {
-                Object first = item(pair, 0);
-                Py_hash_t hash = exact_text_hash(first);
-                firsts.push_back({std::move(first), hash});
-                pairs.push_back(std::move(pair));
-            }
-        }
-        // `first == tag` as same_or_equal tells it; exact str of other hashes differ
-        const Py_hash_t tag_hash = exact_text_hash(tag);
-        const size_t n = pairs.size();
-        for (size_t i = 0; i < n; ++i) {
-            const First& first = firsts[i];
-            if (tag_hash != -1 && first.text_hash != -1 && first.text_hash != tag_hash) continue;
-            if (same_or_equal(first.value, tag)) append(reordered, pairs[i]);
-        }
+        Object pairs = iter(attrvalpairs);
+        while (Object pair = next(pairs))
+            if (equal(item(pair, 0), tag)) append(reordered, pair);
     }
     return reordered;
 }
@@ -249,17 +222,65 @@ bool own_get_regex(Handle function, Handle core) {
 bool plain_truth(Handle value) { return PyUnicode_CheckExact(value.ptr()) || PyTuple_CheckExact(value.ptr()); }
 
 // The registry state under which core's own lookup last found a regex for
-// every tag of a list.  While this module's names, core's names, the regex
-// table and its entry for the OS are unchanged, the lookups give the same
-// answers and run no user code, so they need not be made again.
+// every tag of a list: while it stands, the lookups give the same answers and
+// run no user code, so they need not be made again.
+// Watches: this module's dict (the binding of `core`), core's type and dict
+// (its `_get_regex`, `_glb_regex`), the regex table and its entry for the OS
+// (versions, str keys only), the OS and the tags (identities it owns).
 class RegexesFound {
 public:
-    bool holds(Handle tags, Handle os) const {
-        const State& k = kept_;
-        if (!k.core || dict_version(frame().globals().ptr()) != k.globals_version ||
+    struct State {
+        Object core;  // null: the lookups may run user code, nothing can be kept
+        uint64_t globals_version = 0, core_version = 0, table_version = 0, per_os_version = 0;
+        Object table, per_os, os;
+        std::vector<Object> tags;
+    };
+
+    bool holds(Handle tags, Handle os) const { return unchanged(kept_, tags, os); }
+
+    // What the lookups of `tags` for `os` read, taken before them.  Reading it
+    // runs no user code: each dict is read only once it holds str keys alone.
+    static State watch(Handle tags, Handle os) {
+        State s;
+        PyObject* globals = frame().globals().ptr();
+        s.globals_version = dict_version(globals);
+        if (!PyUnicode_CheckExact(os.ptr()) || !plain_tags(tags.ptr()) || !only_str_keys(globals)) return {};
+        Object core = dict_get(globals, PYU_STR("core"));
+        if (!core || !PyModule_CheckExact(core.ptr())) return {};
+        PyObject* names = PyModule_GetDict(core.ptr());
+        s.core_version = dict_version(names);
+        if (!only_str_keys(names)) return {};
+        Object function = dict_get(names, PYU_STR("_get_regex"));
+        if (!function || !own_get_regex(function, core)) return {};
+        Object table = dict_get(names, PYU_STR("_glb_regex"));
+        if (!table || !PyDict_CheckExact(table.ptr()) || !only_str_keys(table.ptr())) return {};
+        s.table_version = dict_version(table.ptr());
+        if (Object per_os = dict_get(table, os)) {
+            if (!PyDict_CheckExact(per_os.ptr()) || !only_str_keys(per_os.ptr())) return {};
+            s.per_os_version = dict_version(per_os.ptr());
+            s.per_os = per_os;
+        }
+        const Py_ssize_t n = PyList_GET_SIZE(tags.ptr());
+        for (Py_ssize_t i = 0; i < n; ++i) s.tags.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
+        s.os = borrow(os);
+        s.table = table;
+        s.core = core;
+        return s;
+    }
+
+    // After every tag of `tags` had a regex: keeps `before` if all it names is
+    // as it was before the lookups.
+    void record(State before, Handle tags, Handle os) {
+        if (unchanged(before, tags, os)) std::swap(kept_, before);  // what was kept goes last: freeing it may run user code
+    }
+
+private:
+    static bool unchanged(const State& k, Handle tags, Handle os) {
+        if (!k.core || dict_version(frame().globals().ptr()) != k.globals_version || !PyModule_CheckExact(k.core.ptr()) ||
             dict_version(PyModule_GetDict(k.core.ptr())) != k.core_version ||
-            dict_version(k.table.ptr()) != k.table_version || (k.per_os && dict_version(k.per_os.ptr()) != k.per_os_version) ||
-            !os.is(k.os) || !PyList_CheckExact(tags.ptr()))
+            dict_version(k.table.ptr()) != k.table_version ||
+            (k.per_os && dict_version(k.per_os.ptr()) != k.per_os_version) || !os.is(k.os) ||
+            !PyList_CheckExact(tags.ptr()))
             return false;
         const size_t n = static_cast<size_t>(PyList_GET_SIZE(tags.ptr()));
         if (n != k.tags.size()) return false;
@@ -267,40 +288,7 @@ public:
             if (PyList_GET_ITEM(tags.ptr(), static_cast<Py_ssize_t>(i)) != k.tags[i].ptr()) return false;
         return true;
     }
-    // After every tag of `tags` had a regex, each found by `function` read
-    // through `core`, with no user code run between the lookups.
-    void record(Handle tags, Handle os, Handle core, Handle function) {
-        if (!PyUnicode_CheckExact(os.ptr()) || !plain_tags(tags.ptr()) || !own_get_regex(function, core)) return;
-        PyObject* names = PyModule_GetDict(core.ptr());
-        PyObject* bound = PyDict_GetItemWithError(names, PYU_STR("_get_regex"));
-        PyObject* table = bound == function.ptr() ? PyDict_GetItemWithError(names, PYU_STR("_glb_regex")) : nullptr;
-        if (!table || !PyDict_CheckExact(table) || !only_str_keys(table)) return check_no_error();
-        PyObject* per_os = PyDict_GetItemWithError(table, os.ptr());
-        if (per_os && !(PyDict_CheckExact(per_os) && only_str_keys(per_os))) return;
-        check_no_error();
-        State next;
-        const Py_ssize_t n = PyList_GET_SIZE(tags.ptr());
-        for (Py_ssize_t i = 0; i < n; ++i) next.tags.push_back(borrow(PyList_GET_ITEM(tags.ptr(), i)));
-        next.os = borrow(os);
-        next.table = borrow(table);
-        next.table_version = dict_version(table);
-        if (per_os) {
-            next.per_os = borrow(per_os);
-            next.per_os_version = dict_version(per_os);
-        }
-        next.core_version = dict_version(names);
-        next.globals_version = dict_version(frame().globals().ptr());
-        next.core = borrow(core);
-        std::swap(kept_, next);  // what was kept is dropped last, as freeing it may run user code
-    }
 
-private:
-    struct State {
-        Object core;  // null: nothing kept
-        uint64_t globals_version = 0, core_version = 0, table_version = 0, per_os_version = 0;
-        Object table, per_os, os;
-        std::vector<Object> tags;
-    };
     State kept_;
 };
 
@@ -311,26 +299,19 @@ bool regexes_defined(Handle attributes, Handle os) {
     static CachedModuleAttr& get_regex = *new CachedModuleAttr(PYU_STR("_get_regex"));
     static RegexesFound& found = *new RegexesFound();
     if (found.holds(attributes, os)) return true;
+    RegexesFound::State before = RegexesFound::watch(attributes, os);
     Object tags = iter(attributes);
-    Object module, function;  // what every lookup so far was made with; null once they differed
-    bool plain = true;        // no lookup so far could have run user code
+    bool plain = true;  // every regex's truth runs no user code
     while (Object tag = next(tags)) {
-        Object current = core_module();
-        Object lookup = get_regex.get(current);
+        Object lookup = get_regex.get(core_module());
         Object regex = call(lookup, {os, tag});
         if (!truth(regex)) {
             log_warning(PYU_STR("No regular expression defined for attribute %s"), tag);
             return false;
         }
-        if (!module) {
-            module = current;
-            function = lookup;
-        }
-        plain = plain && current.is(module) && lookup.is(function) && plain_truth(regex);
+        plain = plain && plain_truth(regex);
     }
-    // the first lookup was core's own (checked now), so none ran user code and all read the same state
-    if (plain && function && PyList_CheckExact(attributes.ptr()) && core_module().is(module))
-        found.record(attributes, os, module, function);
+    if (plain) found.record(std::move(before), attributes, os);
     return true;
 }
 

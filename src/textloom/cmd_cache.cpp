@@ -17,9 +17,11 @@ Object refresh_cache_body(const Args& a) {
     Object get_show_command = core_attr(PYU_STR("_get_show_command"));
     Object os = getattr(obj, PYU_STR("_device_os"));
     Object show_cmd = call(get_show_command, {os, show_command});
+    // the alias's truth is tested before the device is read
     Object alias = getattr(obj, PYU_STR("_device_conn_alias"));
+    const bool aliased = truth(alias);
     Object device = getattr(obj, PYU_STR("_device"));
-    Object target = truth(alias) ? resolve_connection(device, alias) : device;
+    Object target = aliased ? resolve_connection(device, alias) : device;
     Object output = call_method(target, PYU_STR("execute"), {show_cmd});
     // the name is read after the command has run
     store_text(obj, output);

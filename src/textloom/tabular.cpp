@@ -1,5 +1,6 @@
 // oper_fill_tabular: the tabular parser of core on a device's output (or the
 // caller's text); all the work happens in the constructor.
+#include "pyutil/hooks.hpp"
 #include "pyutil/text.hpp"
 #include "textloom/textloom.hpp"
 
@@ -19,6 +20,20 @@ Object index_list(Handle index) {
     raise(PyExc_ValueError, add(str(index), PYU_STR(" is not an int or list of ints")));
 }
 
+// Whether the statement `text_to_parse[name] += "\n"` would read `table` and
+// `name` again without running user code: then nobody can tell a text stored
+// with its line feed at once from one stored first without it.
+bool unobserved(Handle self, Handle table, Handle name) {
+    if (!PyDict_CheckExact(table.ptr()) || !only_str_keys(table.ptr()) || !PyUnicode_CheckExact(name.ptr()) ||
+        !reads_plainly(frame().module(), PYU_STR("core")))
+        return false;
+    Object core = core_module();
+    if (!reads_plainly(core, PYU_STR("text_to_parse")) || !reads_plainly(self, PYU_STR("_device"))) return false;
+    Object device = getattr(self, PYU_STR("_device"));
+    return reads_plainly(device, PYU_STR("name")) && getattr(core, PYU_STR("text_to_parse")).is(table) &&
+           getattr(device, PYU_STR("name")).is(name);
+}
+
 // In core.text_to_parse, with name the device's name:
 //     text_to_parse[name] = text_to_parse[name].replace("\r\n", "\n")
 //     text_to_parse[name] += "\n"
@@ -29,18 +44,16 @@ void normalise_stored_text(Handle self) {
     Object replaced = exact ? Object() : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
     Object table = core_attr(PYU_STR("text_to_parse"));
     Object name = device_name(self);
-    // An exact str in an exact dict is seen by no one before the second
-    // statement reads it back, so both are done in one pass over the text;
-    // the line feed is added again only when the entry was replaced between.
-    const bool one_pass = exact && PyDict_CheckExact(table.ptr());
-    if (exact)
-        replaced = one_pass ? crlf_to_lf_plus_lf(text) : call_method(text, PYU_STR("replace"), {PYU_STR("\r\n"), PYU_STR("\n")});
+    if (exact && unobserved(self, table, name)) {
+        setitem(table, name, crlf_to_lf_plus_lf(text));  // both statements in one pass over the text
+        return;
+    }
+    if (exact) replaced = replace(text, PYU_STR("\r\n"), PYU_STR("\n"));
     setitem(table, name, replaced);
     table = core_attr(PYU_STR("text_to_parse"));
     name = device_name(self);
     Object stored = getitem(table, name);
-    if (!(one_pass && stored.is(replaced))) stored = inplace_add(stored, PYU_STR("\n"));
-    setitem(table, name, stored);
+    setitem(table, name, inplace_add(stored, PYU_STR("\n")));
 }
 
 Object init_body(const Args& a) {
