@@ -114,7 +114,7 @@ def device_operations():
     print("parse():", fill.parse())
     pprint.pprint(ext_dictio["device_name"])
 
-    heading("oper_check: a passing check, then a failing one with its diagnosis")
+    heading("oper_check: a passing check, then one that fails on purpose, with its diagnosis")
     passing = oper_check(attrvalpairs=[("show.intf.if_name", "mgmt0"), ("show.intf.mtu", "1500")],
                          device_output=text, device_os="brume")
     print("parse():", passing.parse())
@@ -122,7 +122,7 @@ def device_operations():
     failing = oper_check(attrvalpairs=[("show.intf.if_name", "mgmt0"), ("show.intf.mtu", "9000"),
                                        ("show.intf.admin_state", ("up", "testing"))],
                          device_output=text, device_os="brume")
-    print("parse():", failing.parse())
+    print("parse():", failing.parse(), "(expected: the MTU is 1500, not 9000)")
     print(failing)
 
     heading("oper_fill on a device: the command is rendered, run once and cached")
@@ -180,7 +180,9 @@ testbed.configure(sys.argv[1])
 def jobs():
     for job, testbed_file, kind in [("errand", "vm2.json", "VM-2, pellam"), ("courier", "vm4.json", "VM-4, brume")]:
         heading("Job %s: rehearsal on the stand-in testbed samples/testbeds/%s (%s);\n"
-                "the script's log, then the harness's report" % (job, testbed_file, kind))
+                "the script's log, then the harness's report. Expected: the second oper_check\n"
+                "(an empty interface name) fails on purpose and logs its diagnosis as ERROR."
+                % (job, testbed_file, kind))
         sys.stdout.flush()
         subprocess.run([sys.executable, "-c", LAUNCH_JOB.format(job=job),
                         os.path.join(SAMPLES, "testbeds", testbed_file)], check=True)

@@ -32,7 +32,9 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec init_spec{"__init__", "DefaultFormatter.__init__",
-                       {{"self"}, {"defidxval", None}, {"defkeyval", None}}, init_body};
+                       {{"self"}, {"defidxval", None}, {"defkeyval", None}}, init_body,
+                       "defidxval, defkeyval: the default of every positional, keyword field whose value\n"
+                       "is missing or None; None for no default. A field's own default wins."};
 
 Object vformat_body(const Args& a) {
     PyObject* self = a[0];
@@ -41,7 +43,9 @@ Object vformat_body(const Args& a) {
     return super_call(formatter_class, self, PYU_STR("vformat"), {a[1], a[2], a[3]});
 }
 FunctionSpec vformat_spec{"vformat", "DefaultFormatter.vformat", {{"self"}, {"fmt"}, {"args"}, {"kwargs"}},
-                          vformat_body};
+                          vformat_body,
+                          "string.Formatter.vformat, with the positional count started afresh: the empty\n"
+                          "and integer fields of fmt take the values of args in order of appearance."};
 
 Object get_field_body(const Args& a) {
     PyObject* self = a[0];
@@ -62,7 +66,10 @@ Object get_field_body(const Args& a) {
     return super_call(formatter_class, self, PYU_STR("get_field"), {field, a[2], a[3]});
 }
 FunctionSpec get_field_spec{"get_field", "DefaultFormatter.get_field",
-                            {{"self"}, {"field"}, {"args"}, {"kwargs"}}, get_field_body};
+                            {{"self"}, {"field"}, {"args"}, {"kwargs"}}, get_field_body,
+                            "Take the field's default after its last '=', give an empty or integer name the\n"
+                            "next positional slot (its number selects nothing), then look the field up as\n"
+                            "string.Formatter.get_field does."};
 
 Object get_value_body(const Args& a) {
     PyObject* self = a[0];
@@ -81,19 +88,29 @@ Object get_value_body(const Args& a) {
     return defval.is_none() ? wide : defval;
 }
 FunctionSpec get_value_spec{"get_value", "DefaultFormatter.get_value",
-                            {{"self"}, {"key"}, {"args"}, {"kwargs"}}, get_value_body};
+                            {{"self"}, {"key"}, {"args"}, {"kwargs"}}, get_value_body,
+                            "kwargs[key] for a keyword field (key a str), args[key] for a positional one.\n"
+                            "A value that is missing or None gives the field's default, else the formatter's\n"
+                            "(defkeyval, defidxval); with neither, the KeyError or IndexError of the lookup\n"
+                            "(without a message for a None value) is raised."};
 
-const char* const formatter_doc =
-    "String formatter with embedded default values: {[key|index]=<defval>}.\n"
-    "\n"
-    "A field may carry a default after its last '='; empty and integer fields take\n"
-    "the positional values in order of appearance, and a value of None counts as\n"
-    "missing, so the default applies:\n"
-    "\n"
-    "    >>> DefaultFormatter().format('show {=ipv4} interface {}', None, 'mgmt0')\n"
-    "    'show ipv4 interface mgmt0'\n"
-    "    >>> DefaultFormatter().format('show {vrf=default} route', vrf=None)\n"
-    "    'show default route'\n";
+const char* const formatter_doc = R"doc(String formatter with embedded default values: {[key|index]=<defval>}.
+
+A field may carry a default after its last '='; empty and integer fields take
+the positional values in order of appearance, and a value of None counts as
+missing, so the default applies. A field without a default that gets no value
+raises KeyError (keyword) or IndexError (positional); {} mixed with {0}, both
+without a default, raises ValueError.
+
+    >>> from mirel.textloom.core import DefaultFormatter
+    >>> DefaultFormatter().format('show {=ipv4} interface {}', None, 'mgmt0')
+    'show ipv4 interface mgmt0'
+    >>> DefaultFormatter().format('show {vrf=default} route', vrf=None)
+    'show default route'
+    >>> DefaultFormatter().format('show {vrf} route', vrf=None)
+    Traceback (most recent call last):
+    ...
+    KeyError)doc";
 
 Object get_show_command_body(const Args& a) {
     PyObject* routerOs = a[0];
@@ -134,8 +151,20 @@ Object get_show_command_body(const Args& a) {
 }
 FunctionSpec get_show_command_spec{"_get_show_command", "_get_show_command", {{"routerOs"}, {"show_cmd_arg"}},
                                    get_show_command_body,
-                                   "Render a show-command argument (tag or text, positional and keyword "
-                                   "values) for an OS."};
+                                   R"doc(Render a show-command argument for an OS.
+
+show_cmd_arg: a CLI command tag or a command text, or (tag, positional values,
+    keyword values), which may stop after its first or second item; a single text
+    as positional part counts as a list of one. The tag's template registered for
+    routerOs, else its generic one, is filled by DefaultFormatter; a tag
+    registered for neither is itself the template.
+
+    >>> from mirel.textloom import core
+    >>> core.extend(show_cmds={'brume': {'SHOW_IP_INTF': 'show {=ip} interface {}'}})
+    >>> core._get_show_command('brume', ('SHOW_IP_INTF', [None, 'mgmt0']))
+    'show ip interface mgmt0'
+    >>> core._get_show_command('ketch', ('show interface {ifname}', [], {'ifname': 'eth1'}))
+    'show interface eth1')doc"};
 
 }  // namespace
 

@@ -50,7 +50,9 @@ Object init_body(const Args& a) {
     return borrow(Py_None);
 }
 
-FunctionSpec init_spec{"__init__", "_mk_textloom_t.__init__", {{"self"}}, init_body};
+FunctionSpec init_spec{"__init__", "_mk_textloom_t.__init__", {{"self"}}, init_body,
+                       "A compiler with empty state: feed it with process_marked_up_input, then ask\n"
+                       "generate_output for the registration text."};
 
 Object extend_markup_body(const Args& a) {
     Object compiler = call(global(PYU_STR("_mk_textloom_t")), {});
@@ -66,36 +68,66 @@ Object extend_markup_body(const Args& a) {
 
 FunctionSpec extend_markup_spec{"extend_markup", "extend_markup",
                                 {{"marked_up_input"}, {"auto_key_join_char", "-"}}, extend_markup_body,
-                                "Compile marked-up sample output and register its regexes, tags and commands."};
+                                R"doc(Compile marked-up sample output and register its regexes, tags and commands.
 
-const char* const doc =
-    "Compiler of marked-up sample output into regexes, regex tags and show commands.\n"
-    "\n"
-    "mktl markup syntax: a marker stands directly before the value it marks.\n"
-    "\n"
-    "    XxX....                 a value of type x\n"
-    "    Xx<desc>X....           the same, desc being the string to label the match in the table\n"
-    "    XXX<regex>XXX...        a value matched by a regex of its own\n"
-    "    XXX<regex><desc>XXX...  the same, labelled desc\n"
-    "\n"
-    "An upper-case type letter (XXX for a regex marker) captures the value under a\n"
-    "regex tag; a lower-case one (XxX) only matches it.  Without desc the key is taken\n"
-    "from the words around the value.  Types:\n"
-    "\n"
-    "    A  address (ipv4 or ipv6)\n"
-    "    B  bracketing: the value inside parens, braces, brackets\n"
-    "    C  comma: the value up to a comma\n"
-    "    F  floating point number\n"
-    "    H  hex number\n"
-    "    I  interface name\n"
-    "    M  mac address\n"
-    "    N  number\n"
-    "    P  prefix address (ipv4 or ipv6)\n"
-    "    Q  quotes: the value inside double quotes\n"
-    "    R  the rest of the line\n"
-    "    S  non-space\n"
-    "    T  time (00:00:00)\n"
-    "    W  word\n";
+marked_up_input: one text of blocks, each a "MARKUP:" line and sample output
+    whose values carry markers (see _mk_textloom_t), after the headers "OS: ",
+    "CMD: ", "SHOWCMD: " and "PREFIX: " in any order. The header words are
+    case-exact and take one blank after the colon; a misspelt one is no header,
+    without a warning. OS names the OS of the blocks after it ("wend" before
+    the first) and must be in supported_oses, else AssertionError and nothing
+    is registered; CMD, SHOWCMD and PREFIX name the next block's command tag,
+    command template and tag prefix.
+auto_key_join_char: joins the words of the key inferred for a marker without one.
+
+Each captured value gets the tag <PREFIX>.<key>, whose regex is its whole
+sample line, matched from the start of an output line.
+
+    >>> from mirel.textloom import core
+    >>> core.extend_markup('OS: LARCH\nCMD: show_port\nSHOWCMD: show port {}\nPREFIX: show.port\n'
+    ...                    'MARKUP:\n  Speed XXX<[^,]+><speed>XXX1000 Mb/s, duplex XW<duplex>Xfull\n')
+    >>> core._get_regex('larch', 'show.port.speed')
+    '\\s+Speed\\s+([^,]+), duplex\\s+\\w+'
+    >>> core._get_show_command('larch', ('show_port', ['eth1']))
+    'show port eth1')doc"};
+
+const char* const doc = R"doc(Compiler of marked-up sample output into regexes, regex tags and show commands.
+
+mktl markup syntax: a marker stands directly before the value it marks.
+
+    XxX....                 a value of type x
+    Xx<desc>X....           the same, desc being the string to label the match in the table
+    XXX<regex>XXX...        a value matched by a regex of its own
+    XXX<regex><desc>XXX...  the same, labelled desc
+
+In the sample line "  Speed XXX<[^,]+><speed>XXX1000 Mb/s, duplex full" the
+value "1000 Mb/s" is matched by [^,]+ and labelled speed. An upper-case type
+letter (XXX for a regex marker) captures the value under a regex tag; a
+lower-case one (XnX, or XxX<regex>XXX) only matches it.  Without desc the key
+is taken from the words around the value.  Types:
+
+    A  address (ipv4 or ipv6)
+    B  bracketing: the value inside parens, braces, brackets (up to the next closing one)
+    C  comma: the value up to a comma
+    F  floating point number (digits, any one character, digits: 1500 too)
+    H  hex number
+    I  interface name
+    M  mac address
+    N  number
+    P  prefix address (ipv4 or ipv6)
+    Q  quotes: the value inside double quotes (up to the next double quote)
+    R  the rest of the line
+    S  non-space
+    T  time (00:00:00, two digits each)
+    W  word
+
+The rest of a sample line is escaped only for ( ) [ ] ? + *: the other regex
+characters, . { } | ^ $ and the backslash, keep their meaning.
+
+extend_markup compiles and registers a marked-up text; to see the registration
+text instead, feed process_marked_up_input the text's lines and print
+generate_output(generate_regex_tags=True).
+)doc";
 
 const char* const type_table[][2] = {
     {"A", "[A-Fa-f0-9:\\.]+"}, {"B", "[^\\)\\]\\}]+"},         {"C", "[^,]+"},        {"F", "\\d+.\\d+"},

@@ -313,7 +313,8 @@ Object convert_output_body(const Args& a) {
 // ---- the methods ---------------------------------------------------------------------
 
 FunctionSpec escape_spec{"escape", "_mk_textloom_t.escape", {{"self"}, {"line"}}, escape_body,
-                         "Regex text for literal output text: ()?+*[] escaped, trailing whitespace as \\s+."};
+                         "Regex text for literal output text: ()?+*[] escaped, nothing else; trailing\n"
+                         "whitespace as \\s+."};
 FunctionSpec convert_spec{"convert", "_mk_textloom_t.convert", {{"self"}, {"os"}, {"line"}, {"groupnum"}},
                           convert_body,
                           "(key, regex) for marker number groupnum of a marked-up line; the regex captures "

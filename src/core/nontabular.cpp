@@ -365,25 +365,84 @@ Object str_body(const Args& a) { return join(PYU_STR("\n"), getattr(a[0], PYU_ST
 FunctionSpec init_spec{"__init__", "_textloom_t.__init__",
                        {{"self"}, {"routerOs"}, {"attributes"}, {"values"}, {"fill", false}, {"parse_key", ""},
                         {"skip", false}},
-                       init_body};
-FunctionSpec check_scope_spec{"_parser_check_scope", "_textloom_t._parser_check_scope",
-                              {{"self"}, {"regex_done"}, {"line"}}, check_scope_body};
-FunctionSpec current_matching_spec{"_parser_current_matching", "_textloom_t._parser_current_matching",
-                                   {{"self"}, {"value_to_match"}, {"value_found"}}, current_matching_body};
-FunctionSpec future_matching_spec{"_parser_future_matching", "_textloom_t._parser_future_matching",
-                                  {{"self"}, {"regex"}, {"regex_done"}, {"line"}}, future_matching_body};
-FunctionSpec delete_non_matching_spec{"_parser_delete_non_matching", "_textloom_t._parser_delete_non_matching",
-                                      {{"self"}, {"lines"}, {"regex_tags"}}, delete_non_matching_body};
-FunctionSpec parser_spec{"_parser", "_textloom_t._parser", {{"self"}}, parser_body};
-FunctionSpec get_regex_def_spec{"__get_regex_def", "_textloom_t.__get_regex_def",
-                                {{"self"}, {"attribute_n"}, {"line"}}, get_regex_def_body};
-FunctionSpec validate_spec{"_parser_validate", "_textloom_t._parser_validate", {{"self"}}, validate_body};
-FunctionSpec error_spec{"error", "_textloom_t.error", {{"self"}, {"msg"}}, error_body};
-FunctionSpec str_spec{"__str__", "_textloom_t.__str__", {{"self"}}, str_body};
+                       init_body,
+                       R"doc(Parse text_to_parse[parse_key]; read the outcome with _parser_validate().
 
-const char* const doc =
-    "Parse non-tabular show-command output by a list of regex tags and their\n"
-    "expected values (fill mode: collect the values; check mode: compare them).";
+routerOs: the OS, lower-cased; it must be in supported_oses.
+attributes: the regex tags, in the order their lines appear; a tag without a
+    registered regex raises AssertionError when it is reached.
+values: one expected value per tag: None (any value), a text, a tuple or list
+    of accepted values, or anything else compared by its text form.
+fill: fill mode: None asks for the value, a wrong value is not fatal (the tag
+    waits for a later line), and the first value must not be None (it selects
+    the record). Otherwise check mode, where None is a wildcard.
+parse_key: the key of the text in text_to_parse and of the values found, wrong
+    ones included, in ext_dictio (reset by every parse).
+skip: first drop the tags one of whose regexes matches no line of the text.)doc"};
+FunctionSpec check_scope_spec{"_parser_check_scope", "_textloom_t._parser_check_scope",
+                              {{"self"}, {"regex_done"}, {"line"}}, check_scope_body,
+                              "The stop rule: False (and a debug log line) when a compiled pattern of regex_done,\n"
+                              "those of the tags already consumed, matches at the start of line, which ends the\n"
+                              "section; else True."};
+FunctionSpec current_matching_spec{"_parser_current_matching", "_textloom_t._parser_current_matching",
+                                   {{"self"}, {"value_to_match"}, {"value_found"}}, current_matching_body,
+                                   "True when value_found, the text a regex captured, equals the text form of\n"
+                                   "value_to_match or, for a collection that is not a text, of one of its items."};
+FunctionSpec future_matching_spec{"_parser_future_matching", "_textloom_t._parser_future_matching",
+                                  {{"self"}, {"regex"}, {"regex_done"}, {"line"}}, future_matching_body,
+                                  "After a mismatch on line in check mode: True when regex is found in a later\n"
+                                  "line before one that a pattern of regex_done matches, False when it is not (the\n"
+                                  "mismatch is then fatal), None when the text ends first (taken as True). The\n"
+                                  "search starts after the first occurrence of line's text in the text."};
+FunctionSpec delete_non_matching_spec{"_parser_delete_non_matching", "_textloom_t._parser_delete_non_matching",
+                                      {{"self"}, {"lines"}, {"regex_tags"}}, delete_non_matching_body,
+                                      "The skip option: remove from regex_tags, in place, every tag one of whose\n"
+                                      "regexes of 2 characters or more matches no line of lines; _values becomes a\n"
+                                      "new list of the values of the tags kept."};
+FunctionSpec parser_spec{"_parser", "_textloom_t._parser", {{"self"}}, parser_body,
+                         "The matching loop the constructor runs: walks the lines once, matching the tags\n"
+                         "strictly in order (several on one line), and sets _dictio and _validate; the\n"
+                         "values found go to ext_dictio[parse_key]."};
+FunctionSpec get_regex_def_spec{"__get_regex_def", "_textloom_t.__get_regex_def",
+                                {{"self"}, {"attribute_n"}, {"line"}}, get_regex_def_body,
+                                "The regex text of a tag reached later on the same line: its registered text,\n"
+                                "or its first alternative that matches line, else 'NO_MATCH_POSSIBLE'."};
+FunctionSpec validate_spec{"_parser_validate", "_textloom_t._parser_validate", {{"self"}}, validate_body,
+                           R"doc(The validation triple (success, dictio, message).
+
+dictio maps a tag to True (accepted, or expected None and never met) or, for a
+wrong value, to {'value': <text found>, 'line': <0-based line>}; a tag not
+found has no key. The lines are counted after the tabs, line feeds, carriage
+returns, form feeds and vertical tabs at both ends of the text are stripped.
+
+success is False, with the message '', when a regex already used matched
+again while tags were waiting (the next record began) or when a value is
+wrong; and with "# Values != # attributes, # attr: <n>, # keys: <k>.
+attributes with the same name given in input ?" when a tag has no key: a tag
+given twice, but also a tag whose line is absent or out of order.)doc"};
+FunctionSpec error_spec{"error", "_textloom_t.error", {{"self"}, {"msg"}}, error_body,
+                        "Append msg to the messages that str(self) shows."};
+FunctionSpec str_spec{"__str__", "_textloom_t.__str__", {{"self"}}, str_body,
+                      "The class name, then each message given to error(), one per line."};
+
+const char* const doc = R"doc(Parse non-tabular show-command output by a list of regex tags and their
+expected values (fill mode: collect the values; check mode: compare them).
+
+The constructor parses one section of text_to_parse[parse_key]: the tags are
+met strictly in order, each tag's regex matched at the start of a line, and the
+section ends where a regex already used matches again.
+
+    >>> from mirel.textloom import core
+    >>> core.extend({'brume': {'intf': r'(\S+) is up', 'mtu': r'\s+MTU (\d+) bytes'}})
+    >>> core.text_to_parse['r1'] = 'mgmt0 is up\n  MTU 1500 bytes, BW 0 Kbit\n'
+    >>> core._textloom_t('brume', ['intf', 'mtu'], ['mgmt0', None], fill=True,
+    ...                  parse_key='r1')._parser_validate()
+    (True, {'intf': True, 'mtu': True}, '')
+    >>> core.ext_dictio['r1']
+    {'intf': 'mgmt0', 'mtu': '1500'}
+    >>> core._textloom_t('brume', ['intf', 'mtu'], ['mgmt0', '9000'],
+    ...                  parse_key='r1')._parser_validate()
+    (False, {'intf': True, 'mtu': {'value': '1500', 'line': 1}}, ''))doc";
 
 // The method, with its function kept for the hooks' identity test.
 Object hook_method(Object method, PyObject*& function) {

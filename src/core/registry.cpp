@@ -22,10 +22,12 @@ Object warning_body(const Args& a) {
     log_warning(a[0]);
     return borrow(Py_None);
 }
-FunctionSpec warning_spec{"warning", "warning", {{"s"}}, warning_body};
+FunctionSpec warning_spec{"warning", "warning", {{"s"}}, warning_body,
+                          "Log s at warning level through the module's current `logger`\n"
+                          "(\"mirel.textloom.core\"), exactly as given: no %-formatting applies."};
 
 Object isstr_body(const Args& a) { return boolean(is_str(a[0])); }
-FunctionSpec isstr_spec{"isstr", "isstr", {{"s"}}, isstr_body};
+FunctionSpec isstr_spec{"isstr", "isstr", {{"s"}}, isstr_body, "True when s is a str (or of a subclass of str)."};
 
 bool is_supported_os(Handle key) { return contains(global(PYU_STR("supported_oses")), key); }
 
@@ -95,7 +97,22 @@ Object extend_body(const Args& a) {
 FunctionSpec extend_spec{"extend", "extend",
                          {{"regex_ext", None}, {"show_cmds", None}, {"regex_tags", None}},
                          extend_body,
-                         "Merge regexes, show-command templates and per-OS regex tag lists into the registry."};
+                         R"doc(Merge regexes, show-command templates and per-OS regex tag lists into the registry.
+
+regex_ext: regex tag -> regex (capture group 1 is the value; a list holds
+    alternatives); show_cmds: CLI command tag -> command template. In both, a
+    key that is a name of supported_oses holds that OS's own entries instead.
+regex_tags: OS name -> its regex tags in the order their lines appear.
+
+Nothing is validated or compiled. A key defined again with a different value
+keeps its first definition, a tag already listed is not added again, and an
+OS of regex_tags that is not supported is skipped: each logs a warning.
+
+    >>> from mirel.textloom import core
+    >>> core.extend({'brume': {'show.arp.total': r'^Total entries: (\d+)'}},
+    ...             {'SHOW_ARP': 'show arp'}, {'brume': ['show.arp.total']})
+    >>> core._get_regex('brume', 'show.arp.total')
+    '^Total entries: (\\d+)')doc"};
 
 // Module-level names read at each use, without a dict lookup while the module's dict is unchanged.
 Object glb_regex() { return PYU_CACHED_GLOBAL(frame(), "_glb_regex").get(); }

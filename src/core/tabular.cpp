@@ -90,7 +90,7 @@ FunctionSpec get_init_info_spec{
     "Overridden by a subclass that passes None for header_fields: called back with the\n"
     "output to parse and the current settings, it returns the seven settings header_fields,\n"
     "table_terminal_pattern, skip_header, table_title_pattern, right_justified, label_fields\n"
-    "and skip_line."};
+    "and skip_line. The base raises AssertionError."};
 FunctionSpec compile_header_pattern_spec{"compile_header_pattern", "column_result_t.compile_header_pattern",
                                          {{"self"}, {"header_fields"}}, compile_header_pattern_body,
                                          "Compile a header pattern from the given header fields"};
@@ -104,22 +104,35 @@ FunctionSpec init_spec{
      {"right_justified", false}, {"label_fields", None}, {"skip_line", None}, {"parse_key", ""},
      {"delimiter", ""}},
     driver_body,
-    "Parse every table of text_to_parse[parse_key].\n"
-    "\n"
-    "header_fields: regexes of the column headings, or a list of such lists for a\n"
-    "    heading of several lines; None asks get_init_info for the settings.\n"
-    "table_terminal_pattern: regex; a data line holding it ends the table.\n"
-    "skip_header: regex of the line below the heading after which the rows begin.\n"
-    "table_title_pattern: regex of a table's title line; each table's rows are filed\n"
-    "    under the title's capture groups.\n"
-    "right_justified: the headings are right-justified (a column ends where its heading ends).\n"
-    "label_fields: column names to use instead of the heading texts.\n"
-    "skip_line: regex; data lines holding it are skipped.\n"
-    "parse_key: key of text_to_parse holding the text.\n"
-    "delimiter: column border of a table drawn with a delimiter (default '|' when needed)."};
+    R"doc(Parse every table of text_to_parse[parse_key].
+
+header_fields: regexes of the column headings (case-exact), or a list of such
+    lists for a heading of several lines; None asks get_init_info for the
+    settings. They name the heading line's columns one after another, from its
+    first to its last, with only blanks between them: a heading line that goes
+    on after the last one is not found, and nothing is parsed, silently; one
+    that begins before the first gets its cells cut at the wrong places.
+table_terminal_pattern: regex; a data line holding it ends the table. Without
+    one, every line under the heading with a letter or digit is a row.
+skip_header: regex of a line below the heading after which the rows begin; a
+    table in which it is not found is skipped.
+table_title_pattern: regex of a table's title line, matched at a line start:
+    the text is cut into tables at such lines (the lines before the first are
+    dropped) and each table's rows are filed under the title's capture groups.
+right_justified: the headings are right-justified (a column ends where its heading ends).
+label_fields: column names to use instead of the heading texts.
+skip_line: regex; data lines holding it are skipped.
+parse_key: key of text_to_parse holding the text.
+delimiter: the column border of a drawn table, such as '|'. A drawn table with
+    a single-line heading needs it: without it the bars stay between the
+    heading texts and nothing is found. The empty text stands for '|' in the
+    alignment of drawn tables and, for a heading of several lines, in taking
+    the bars out.)doc"};
 FunctionSpec add_entries_to_results_spec{"_add_entries_to_results", "column_result_t._add_entries_to_results",
                                          {{"self"}, {"titlevalues"}}, add_entries_to_results_body,
-                                         "File the current entries under the table's title values."};
+                                         "File the current entries in entrydict under the table's title values,\n"
+                                         "converted by table_title_mapping, and start a new entries. Title values\n"
+                                         "filed before log a warning, and the later table replaces the earlier."};
 FunctionSpec map_entry_field_spec{"_map_entry_field", "column_result_t._map_entry_field",
                                   {{"self"}, {"header"}, {"field"}}, map_entry_field_body,
                                   "Convert a field with the converter field_mapping names for its column."};
@@ -130,7 +143,8 @@ FunctionSpec cleanup_entry_field_spec{
     "that is not an index field may be turned into any type. Returns the field unchanged."};
 FunctionSpec find_entry_in_list_spec{"_find_entry_in_list", "column_result_t._find_entry_in_list",
                                      {{"self"}, {"regex"}, {"entries"}}, find_entry_in_list_body,
-                                     "The first element whose first item regex is found in, or None."};
+                                     "The first element ent of entries for which search(regex, ent[0]) finds a\n"
+                                     "match (kept in last_find_match), or None."};
 FunctionSpec find_entry_index_list_spec{"find_entry_index_list", "column_result_t.find_entry_index_list",
                                         {{"self"}, {"index_list"}}, find_entry_index_list_body,
                                         "Find an entry given a list of indices. Return None if not there."};
@@ -143,25 +157,42 @@ FunctionSpec core_init_spec{
     core_init_body,
     "Parse text_to_parse[parse_key] into entries.\n"
     "\n"
-    "index: a column position, or a list of them, whose values key the levels of\n"
-    "entries. The other settings are those of column_result_t."};
+    "index: a column position (from 0), or a list of them, whose cells key the levels\n"
+    "of entries; anything else raises ValueError. An index past the last column keys\n"
+    "every row by ''. The other settings are those of column_result_t."};
 FunctionSpec core_add_entry_spec{"add_entry", "column_table_result_core_t.add_entry",
                                  {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, core_add_entry_body,
-                                 "File one row into entries under its index keys."};
+                                 "File one row into entries under its index keys; a row with the keys of an\n"
+                                 "earlier one replaces it."};
 
 const char* const base_doc =
     "Superclass of table result parsers: finds tables by their heading and cuts\n"
     "rows into fields; subclasses add the entries.";
-const char* const core_doc =
-    "Parse tabular show-command output into nested `entries`.\n"
-    "\n"
-    "    >>> core.text_to_parse[''] = output\n"
-    "    >>> t = core.column_table_result_core_t(['Address', 'Age', 'Hardware Addr'])\n"
-    "    >>> t.entries['10.0.0.1']['Hardware Addr']\n"
-    "    '0011.2233.4455'\n"
-    "\n"
-    "With index=[0, 2] the entries are nested by the first and the third column:\n"
-    "t.entries['10.0.0.1']['0011.2233.4455'] is the row.";
+const char* const core_doc = R"doc(Parse tabular show-command output into nested `entries`.
+
+The heading texts find the header line: they must name its columns one after
+another, from the first to the last. A header line that goes on after the last
+heading text is not found, and entries is {}, without a message; one that
+begins before the first gets its cells cut at the wrong places. Each column
+runs from its heading to the next one, the last to the end of the line; rows
+are filed under the cells of the index columns.
+
+    >>> from mirel.textloom import core
+    >>> core.text_to_parse[''] = (
+    ...     'Address         Age  Hardware Addr   Interface\n'
+    ...     '10.0.0.1        5    0011.2233.4455  Ethernet1/1\n'
+    ...     '10.0.0.2        -    0011.2233.4466  Ethernet1/2\n')
+    >>> t = core.column_table_result_core_t(['Address', 'Age', 'Hardware Addr', 'Interface'])
+    >>> t.entries['10.0.0.1']['Hardware Addr']
+    '0011.2233.4455'
+    >>> core.column_table_result_core_t(['Address', 'Age', 'Hardware Addr']).entries
+    {}
+
+With index=[3, 0] the entries are nested by the fourth and then the first column:
+
+    >>> t = core.column_table_result_core_t(['Address', 'Age', 'Hardware Addr', 'Interface'], index=[3, 0])
+    >>> t.entries['Ethernet1/2']['10.0.0.2']
+    {'Address': '10.0.0.2', 'Age': '-', 'Hardware Addr': '0011.2233.4466', 'Interface': 'Ethernet1/2'})doc";
 
 Object method(Object m, PyObject*& function) {
     function = m.new_ref();  // kept for the process, to tell overrides from it

@@ -95,11 +95,11 @@ int exec_script(PyObject* module) {
 
 // PyInit_<name>: a module of one exec slot, which runs Script once for each
 // module object the import system creates (a reload finds the module
-// executed and runs nothing).
+// executed and runs nothing); doc, when given, is its __doc__.
 template <void (*Script)(const ModuleFrame&)>
-PyObject* init_script_module(const char* name) {
+PyObject* init_script_module(const char* name, const char* doc = nullptr) {
     static PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_script<Script>)}, {0, nullptr}};
-    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr};
+    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, doc, 0, nullptr, slots, nullptr, nullptr, nullptr};
     return PyModuleDef_Init(&def);
 }
 

@@ -37,7 +37,32 @@ FunctionSpec init_spec{"__init__", "oper_check.__init__",
                        {{"self"}, {"device", None}, {"show_command", None}, {"attrvalpairs", None},
                         {"refresh_cache", false}, {"negate", false}, {"device_conn_alias", None},
                         {"device_output", None}, {"device_os", None}},
-                       init_body};
+                       init_body,
+                       R"doc(Prepare a check; parse() (or test()) runs it, anew at each call.
+
+device: a device of the test framework, or any object with name,
+    is_connected(alias=...), execute(command) and os (else a handle for the
+    framework's Tcl query); None when device_output is given.
+show_command: a CLI command tag or a command text, or (tag, positional values,
+    keyword values), rendered for the device's OS.
+attrvalpairs: a list of 2-tuples (regex tag, expected value); the first pair
+    must be exactly a tuple (see process_attrvalpairs). An expected value is
+    None (any value), a text, a tuple or list of accepted texts, or anything
+    else compared by its text form.
+refresh_cache: True runs the command at every parse(); False (the default)
+    parses the device's last output in the shared cache, whatever command made
+    it, and runs the command only when there is none. A failed parse() makes
+    the same object's next parse() run the command.
+negate: invert the outcome: the check passes unless the values are all found.
+    A negated check that fails records no diagnosis; a tag without a regex
+    gives False all the same.
+device_conn_alias: the name of an open connection of the device, the device's
+    attribute of that name (names joined by dots reach attributes in turn):
+    the command runs on it, and a device without os has its handle asked.
+device_output: output text to parse instead of running the command; without a
+    device, the values land under 'device_name' and the OS is device_os.
+device_os: the OS of device_output without a device, a name of
+    core.supported_oses; ignored when a device is given.)doc"};
 
 // Whether `pairs` is an exact list of exact tuples of at least `size` items
 // whose item 0 is an exact str: reading and comparing them runs no user code.
@@ -161,8 +186,17 @@ Object process_attrvalpairs_body(const Args& a) {
 FunctionSpec process_attrvalpairs_spec{"process_attrvalpairs", "oper_check.process_attrvalpairs",
                                        {{"self"}, {"attrvalpairs"}, {"os"}, {"reorder", true}},
                                        process_attrvalpairs_body,
-                                       "Order the pairs by the OS's registered tags and split them into\n"
-                                       "_attributes and _values, or record why they are invalid."};
+                                       R"doc(Split the pairs into _attributes and _values.
+
+With reorder true and a tag list registered for any OS, the pairs are ordered
+by the tag list of os when every pair's tag is in it (one unregistered tag
+keeps your order); an os without a tag list raises KeyError.
+
+Pairs must be tuples: a list that is empty or whose first pair is not exactly
+a tuple (pairs read from JSON are lists: convert them with
+[tuple(pair) for pair in pairs]) is only recorded in _errors
+("attrvalpairs is invalid [...]"), and parse(), test(), dump() and str() then
+raise AttributeError about _attributes.)doc"};
 
 Object result_body(const Args& a) {
     if (truth(getattr(a[0], PYU_STR("_negate")))) return borrow(truth(a[1]) ? Py_False : Py_True);
@@ -335,7 +369,9 @@ Object parse_body(const Args& a) {
 }
 FunctionSpec parse_spec{"parse", "oper_check.parse", {{"self"}}, parse_body,
                         "Take the output (given, fresh or cached), run the non-tabular parser on it and\n"
-                        "return the outcome; after a failure str(self) holds the diagnosis."};
+                        "return the outcome. A tag without a regex logs a warning and gives False, negated\n"
+                        "or not. After a failed comparison str(self) holds the diagnosis and the output; a\n"
+                        "negated check that fails (the values all found) records none."};
 
 Object error_body(const Args& a) {
     Object errors = getattr(a[0], PYU_STR("_errors"));
@@ -359,12 +395,37 @@ FunctionSpec test_spec{"test", "oper_check.test", {{"self"}}, test_body, "Same a
 Object dump_body(const Args& a) { return str(a[0]); }
 FunctionSpec dump_spec{"dump", "oper_check.dump", {{"self"}}, dump_body, "The text form, str(self)."};
 
-const char* const doc =
-    "Check attribute/value pairs against the output of a show command.\n"
-    "\n"
-    "    >>> c = oper_check(device, 'SHOW_INTF', [('show.intf.mtu', '1500')])\n"
-    "    >>> c.parse()      # or c.test()\n"
-    "    >>> print(c)       # after a failure: the diagnosis and the annotated output";
+const char* const doc = R"doc(Check attribute/value pairs against the output of a show command.
+
+The values found land in ext_dictio[device.name] too, wrong ones included
+(ext_dictio['device_name'] for output given as text).
+
+    >>> from mirel.textloom import extend, oper_check
+    >>> extend({'brume': {'show.intf.mtu': r'\s+MTU (\d+) bytes'}})
+    >>> output = 'mgmt0 is up\n  MTU 1500 bytes, BW 0 Kbit'
+    >>> oper_check(attrvalpairs=[('show.intf.mtu', '1500')], device_output=output,
+    ...            device_os='brume').parse()
+    True
+    >>> check = oper_check(attrvalpairs=[('show.intf.mtu', '9000')], device_output=output,
+    ...                    device_os='brume')
+    >>> check.parse()
+    False
+    >>> print(check)
+    Textloom attributes : show.intf.mtu : 9000 - 
+    <BLANKLINE>
+    : Diagnosis : 
+    Attribute show.intf.mtu has value '1500' (expected '9000')
+    <BLANKLINE>
+    Node: device_name, Show command: None
+    mgmt0 is up
+      MTU 1500 bytes, BW 0 Kbit...<=== Attribute show.intf.mtu has value '1500' (expected '9000')
+    <BLANKLINE>
+
+The empty line of the diagnosis is the parser's own message. It reads
+"# Values != # attributes, ... attributes with the same name given in input ?"
+when a tag got no result while the parse ran to the end of the text: for a tag
+given twice, but also for a tag whose line is absent or out of order. The tags
+not found are listed after it.)doc";
 
 }  // namespace
 

@@ -16,7 +16,9 @@ Object device_init_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec device_init_spec{"__init__", "Device.__init__",
-                              {{"self"}, {"name"}, var_positional("args"), var_keyword("kwargs")}, device_init_body};
+                              {{"self"}, {"name"}, var_positional("args"), var_keyword("kwargs")}, device_init_body,
+                              "name: the key of the output in core.text_to_parse and of the values found in\n"
+                              "ext_dictio; the operations use 'device_name'. Further arguments are ignored."};
 
 Object execute_body(const Args&) { return borrow(Py_None); }
 FunctionSpec execute_spec{"execute", "Device.execute", {{"self"}, var_positional("args"), var_keyword("kwargs")},
@@ -25,7 +27,7 @@ FunctionSpec execute_spec{"execute", "Device.execute", {{"self"}, var_positional
 Object is_connected_body(const Args&) { return borrow(Py_True); }
 FunctionSpec is_connected_spec{"is_connected", "Device.is_connected",
                                {{"self"}, {"alias"}, var_positional("args"), var_keyword("kwargs")},
-                               is_connected_body};
+                               is_connected_body, "True for any alias: the given output stands for a connected device."};
 
 const char* const device_doc =
     "Stands for the device when the caller passes output text instead; holds only its name.";

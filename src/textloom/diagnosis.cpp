@@ -91,7 +91,10 @@ Object str_body(const Args& a) {
     }
     return text.joined();
 }
-FunctionSpec str_spec{"__str__", "oper_check.__str__", {{"self"}}, str_body};
+FunctionSpec str_spec{"__str__", "oper_check.__str__", {{"self"}}, str_body,
+                      "The pairs, \"Textloom attributes : <tag> : <value> - ...\"; after a failed parse,\n"
+                      "the diagnosis and the output stored for the device, each line holding a wrong\n"
+                      "value padded to 80 columns and marked \"<=== <message>\"."};
 
 }  // namespace
 

@@ -57,15 +57,34 @@ FunctionSpec init_spec{"__init__", "oper_fill.__init__",
                        {{"self"}, {"device", None}, {"show_command", None}, {"attrvalpairs", None},
                         {"refresh_cache", false}, {"regex_tag_fill_pattern", ""}, {"skip", false},
                         {"device_conn_alias", None}, {"device_output", None}, {"device_os", None}},
-                       init_body};
+                       init_body,
+                       R"doc(Prepare a fill; parse() (or test()) runs it, anew at each call.
 
-const char* const doc =
-    "Fill the values of regex tags from the output of a show command into\n"
-    "ext_dictio[device.name] (ext_dictio['device_name'] for output given as text).\n"
-    "\n"
-    "    >>> f = oper_fill(device, 'SHOW_INTF', [('show.intf.if_name', None)],\n"
-    "    ...               regex_tag_fill_pattern=r'show\\.intf')\n"
-    "    >>> f.parse() and ext_dictio[device.name]['show.intf.mtu']";
+attrvalpairs: pairs as for oper_check, a value of None asking for the value.
+    The first value, in the order the pairs are used, must not be None: it
+    selects the record (parse() raises AssertionError otherwise).
+regex_tag_fill_pattern: a regex; every tag registered for the OS that
+    '.*' + pattern matches (re.match) and that the pairs lack is appended, with
+    None, to your own list. Your order is then kept as it is, so give the pairs
+    in the order of the OS's tag list.
+skip: first drop the tags one of whose regexes matches no line of the output;
+    else a tag whose line is absent holds back the tags after it.
+device, show_command, refresh_cache, device_conn_alias, device_output,
+device_os: as for oper_check.)doc"};
+
+const char* const doc = R"doc(Fill the values of regex tags from the output of a show command into
+ext_dictio[device.name] (ext_dictio['device_name'] for output given as text).
+
+    >>> from mirel.textloom import extend, ext_dictio, oper_fill
+    >>> extend({'brume': {'show.intf.if_name': r'(\S+) is up', 'show.intf.mtu': r'\s+MTU (\d+) bytes'}},
+    ...        regex_tags={'brume': ['show.intf.if_name', 'show.intf.mtu']})
+    >>> fill = oper_fill(attrvalpairs=[('show.intf.if_name', 'mgmt0')],
+    ...                  regex_tag_fill_pattern=r'show\.intf', device_os='brume',
+    ...                  device_output='mgmt0 is up\n  MTU 1500 bytes, BW 0 Kbit\n')
+    >>> fill.parse()
+    True
+    >>> ext_dictio['device_name']
+    {'show.intf.if_name': 'mgmt0', 'show.intf.mtu': '1500'})doc";
 
 }  // namespace
 

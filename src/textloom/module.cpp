@@ -55,10 +55,23 @@ void load() {
     bind("Device", make_device_class());
 }
 
+const char* const module_doc = R"doc(Device operations: parse the output of a show command, run on a device of the
+test framework or given as text, with the parsers of mirel.textloom.core.
+
+Start with oper_fill (collect values), oper_check (compare them) and
+oper_fill_tabular (tables into nested entries); extend and extend_markup
+register the regexes, tag lists and commands they use. The package
+mirel.textloom offers these names and ext_dictio, where the values found land
+under the device's name ('device_name' for output given as text).
+
+get_os_type names a device's OS, showCmdCache (a CmdCache) keeps the last
+output of every device, and Device stands for the device when the output is
+given as text.)doc";
+
 PyModuleDef textloom_def = {
     PyModuleDef_HEAD_INIT,
     "mirel.textloom._textloom",
-    nullptr,
+    module_doc,
     0,  // re-initialisable: the import system calls PyInit__textloom again
     nullptr,
 };

@@ -57,8 +57,21 @@ Object get_os_type_body(const Args& a) {
 
 FunctionSpec get_os_type_spec{
     "get_os_type", "get_os_type", {{"device"}, {"alias", None}}, get_os_type_body,
-    "The device's operating system: its `os` attribute, else the Tcl answer for the handle of the\n"
-    "device or of its connection named by alias (lower-cased), else 'unknown'."};
+    R"doc(The device's operating system, as the operations' constructors ask it.
+
+Its `os` attribute, as it is; else, when the connection (the device, or its
+attribute named by alias; names joined by dots reach attributes in turn) has a
+`handle`, the answer of the framework's Tcl query "<handle> get_os_type" in
+lower case; else 'unknown', which is also the answer when
+device.is_connected(alias=alias) is false. A device whose is_connected is a
+plain truth value (tested, not called) works too; when it has no name, its
+hostname is copied into name.
+
+Raises Exception "'<str(device)>' doesn't have 'os'" when the Tcl query fails
+(ryn.tcl not importable, the handle or the bridge failing, an answer without
+lower()), AttributeError when alias names no attribute of the device or the
+device has no is_connected, and ValueError for an alias that is no name or
+names joined by dots.)doc"};
 
 }  // namespace
 

@@ -13,7 +13,8 @@ Object extend_markup_body(const Args& a) {
     return borrow(Py_None);
 }
 FunctionSpec extend_markup_spec{"extend_markup", "extend_markup", {{"marked_up_input"}}, extend_markup_body,
-                                "Compile marked-up sample output and register it in core's registry."};
+                                "Compile marked-up sample output and register it in core's registry, as\n"
+                                "core.extend_markup does with its default: inferred keys are joined with '-'."};
 
 Object extend_body(const Args& a) {
     call(core_attr(PYU_STR("extend")), {a[0], a[1], a[2]});

@@ -91,16 +91,33 @@ FunctionSpec init_spec{"__init__", "oper_fill_tabular.__init__",
                         {"label_fields", None}, {"is_run_command", false}, {"skip_line", None},
                         {"device_conn_alias", None}, {"device_output", None}, {"device_os", None},
                         {"delimiter", ""}},
-                       init_body};
+                       init_body,
+                       R"doc(Parse a table of the command's output (or of device_output) into entries.
 
-const char* const doc =
-    "Parse the tabular output of a show command into nested `entries`.\n"
-    "\n"
-    "    >>> t = oper_fill_tabular(device_output=text, header_fields=['Address', 'Age', 'MAC'])\n"
-    "    >>> t.entries['10.0.0.1']['MAC']\n"
-    "\n"
-    "Subclasses fix the settings in their own __init__ and override the parser's hooks\n"
-    "(cleanup_entry_field, get_init_info, add_entry) and field_mapping.";
+header_fields, table_terminal_pattern, index, skip_header, table_title_pattern,
+right_justified, label_fields, skip_line, delimiter: the table settings of
+    core.column_table_result_core_t (see column_result_t.__init__); with
+    header_fields None, get_init_info gives them.
+refresh_cache: True (the default) runs the command; False parses the device's
+    last output in the shared cache (with none, the command runs).
+is_run_command: accepted and unused.
+device, show_command, device_conn_alias, device_output, device_os: as for
+    oper_check. Carriage returns before line feeds are dropped from the output,
+    and a line feed is appended.)doc"};
+
+const char* const doc = R"doc(Parse the tabular output of a show command into nested `entries`.
+
+    >>> from mirel.textloom import oper_fill_tabular
+    >>> table = oper_fill_tabular(device_output=(
+    ...     'Address         Age  Hardware Addr   Interface\n'
+    ...     '10.0.0.1        5    0011.2233.4455  Ethernet1/1\n'),
+    ...     header_fields=['Address', 'Age', 'Hardware Addr', 'Interface'])
+    >>> table.entries['10.0.0.1']['Interface']
+    'Ethernet1/1'
+
+Subclasses fix the settings in their own __init__ and override the parser's hooks
+(cleanup_entry_field, get_init_info, add_entry), field_mapping and
+table_title_mapping.)doc";
 
 }  // namespace
 

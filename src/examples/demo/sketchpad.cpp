@@ -67,6 +67,21 @@ void script(const ModuleFrame& m) {
     pyutil::call(m.global(PYU_STR("extend_markup")), {m.global(PYU_STR("marked_up_output"))});
 }
 
+const char* const doc = R"doc(Example: the registration of one marked-up sample output.
+
+At import, marked_up_output (a "show interface" sample for brume, its values
+marked) goes to extend_markup, which registers the command tag
+"show_interface_<WORD>" with the template "show interface {ifname}" and 32
+regex tags "show.intf.<key>" for brume; the module prints nothing. Import it
+once, before the operations that use these tags:
+
+    >>> import mirel.textloom.examples.textloom.demo.sketchpad
+    >>> from mirel.textloom import core
+    >>> core._get_show_command('brume', ('show_interface_<WORD>', [], {'ifname': 'mgmt0'}))
+    'show interface mgmt0'
+    >>> core._glb_regex_tags['brume'][:3]
+    ['show.intf.if_name', 'show.intf.line_protocol', 'show.intf.admin_state'])doc";
+
 }  // namespace
 
-extern "C" PyMODINIT_FUNC PyInit_sketchpad() { return example::init_script_module<script>("sketchpad"); }
+extern "C" PyMODINIT_FUNC PyInit_sketchpad() { return example::init_script_module<script>("sketchpad", doc); }

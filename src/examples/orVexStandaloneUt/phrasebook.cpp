@@ -89,6 +89,18 @@ void script(const ModuleFrame& m) {
     run(m, router2, PYU_STR("brume"), nothing, true, keyword, on_brume);
 }
 
+const char* const doc = R"doc(Example: one command tag rendered per OS, its formatting values given by
+position or by keyword.
+
+At import it registers SHOW_IP_INTF ("show {=ipv4} interface {}" for pellam,
+"show {=ip} interface {}" for brume) and SHOW_IP_INTF2 (the same with
+{if-name} for the interface), then runs oper_fill four times against the mock
+device dev1, on pellam and on brume, with ('SHOW_IP_INTF', [None,
+'GigabitEthernet0/0/0/1']) (None leaves the default of the first field) and
+['SHOW_IP_INTF2', [], {'if-name': 'GigabitEthernet0/0/0/1'}], and prints the
+command each run sent ("show ipv4 interface GigabitEthernet0/0/0/1" on
+pellam). Import it in a fresh interpreter: a second import does nothing.)doc";
+
 }  // namespace
 
-extern "C" PyMODINIT_FUNC PyInit_phrasebook() { return example::init_script_module<script>("phrasebook"); }
+extern "C" PyMODINIT_FUNC PyInit_phrasebook() { return example::init_script_module<script>("phrasebook", doc); }

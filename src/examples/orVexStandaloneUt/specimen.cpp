@@ -130,6 +130,22 @@ void script(const ModuleFrame& m) {
     }
 }
 
+const char* const doc = R"doc(Example: a subclass of oper_fill_tabular for one kind of table, the link-state
+database that "show isis database" prints (a Level-1 and a Level-2 table, each
+under its title line).
+
+my_isis_database_column_parser_t(device, show_command) fixes the headings,
+labels, terminal pattern and title pattern, converts the sequence numbers and
+checksums with _hexint (field_mapping) and the level digit with int
+(table_title_mapping), and overrides cleanup_entry_field.
+
+At import, with ryn replaced by a mock, it parses the sample
+third_show_command_output_example from the mock device dev1 into result, prints
+the command the device received, then "Test passed" and result.entries (keyed
+by level, then LSP ID) when the Level-2 row "wend.01-00" holds the holdtime
+"922", else "Test failed". Import it in a fresh interpreter: a second import
+does nothing.)doc";
+
 }  // namespace
 
-extern "C" PyMODINIT_FUNC PyInit_specimen() { return example::init_script_module<script>("specimen"); }
+extern "C" PyMODINIT_FUNC PyInit_specimen() { return example::init_script_module<script>("specimen", doc); }
