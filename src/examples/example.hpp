@@ -83,9 +83,11 @@ inline Object mock_configured(const ModuleFrame& m, Handle kwargs) {
     return pyutil::call_with_kwargs(m.global(PYU_STR("Mock")), kwargs);
 }
 
-// The exec slot: runs Script with the frame of the module being executed.
+// The exec slot: runs Script with the frame of the module being executed,
+// at its import and at each reload.
 template <void (*Script)(const ModuleFrame&)>
 int exec_script(PyObject* module) {
+    pyutil::run_again_at_reload(borrow(module));
     Object done = Object::steal(pyutil::boundary([&] {
         Script(ModuleFrame(module));
         return borrow(Py_None);
@@ -93,9 +95,9 @@ int exec_script(PyObject* module) {
     return done ? 0 : -1;
 }
 
-// PyInit_<name>: a module of one exec slot, which runs Script once for each
-// module object the import system creates (a reload finds the module
-// executed and runs nothing); doc, when given, is its __doc__.
+// PyInit_<name>: a module of one exec slot, which runs Script for each module
+// object the import system creates and again at each reload; doc, when given,
+// is its __doc__.
 template <void (*Script)(const ModuleFrame&)>
 PyObject* init_script_module(const char* name, const char* doc = nullptr) {
     static PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_script<Script>)}, {0, nullptr}};

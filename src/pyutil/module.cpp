@@ -1,4 +1,8 @@
 #include "pyutil/module.hpp"
+// The module object's layout, for its executed marker (no API sets it).
+#define Py_BUILD_CORE
+#include <internal/pycore_moduleobject.h>
+#undef Py_BUILD_CORE
 #include "pyutil/names.hpp"
 #include "pyutil/ops.hpp"
 
@@ -97,6 +101,12 @@ PyObject* init_once(PyModuleDef& def, ModuleFrame& frame, void (*load)()) {
         }
         return borrow(frame.module());
     });
+}
+
+void run_again_at_reload(Handle module) {
+    auto* object = reinterpret_cast<PyModuleObject*>(module.ptr());
+    PyMem_Free(object->md_state);
+    object->md_state = nullptr;
 }
 
 }  // namespace pyutil

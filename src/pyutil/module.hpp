@@ -46,4 +46,10 @@ private:
 // new reference, or nullptr with the error set.
 PyObject* init_once(PyModuleDef& def, ModuleFrame& frame, void (*load)());
 
+// For a module of multi-phase init, called from its exec slot: forgets the
+// state block that marks it as executed, so that a reload runs its exec slots
+// again, as a reload runs a module's body again.  Only for a def whose
+// m_size is 0 (the block holds nothing).
+void run_again_at_reload(Handle module);
+
 }  // namespace pyutil
