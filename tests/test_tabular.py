@@ -377,10 +377,20 @@ def test_bar_removal_depends_on_the_heading_kind(core):
     assert list(t.entries) == ["1|2"]
 
 
-def test_global_flags_apply_to_the_whole_pattern_wherever_they_stand(core):
-    t = parse(core, "ADDRESS   AGE\n1.1.1.1   3\nTOTAL 1\n2.2.2.2   4\n", ["Address", "(?i)Age"],
-              table_terminal_pattern="^(?i)total")
-    assert list(t.entries) == ["1.1.1.1"]
+class Text(str):
+    pass
+
+
+@pytest.mark.parametrize("kind", [str, Text])
+@pytest.mark.parametrize("rebound", [False, True])
+def test_global_flags_apply_to_the_whole_pattern_wherever_they_stand(core, monkeypatch, kind, rebound):
+    if rebound:
+        monkeypatch.setattr(core, "search", lambda pattern, text: re.search(pattern, text))
+    text = "t: a\nADDRESS   AGE\n1.1.1.1   3\nnoise\nTOTAL 1\n2.2.2.2   4\n"
+    t = parse(core, text, ["Address", "(?i)Age"], table_terminal_pattern=kind("^(?i)total"),
+              table_title_pattern=kind("^(?i)T: (.)"), skip_line=kind("^N(?i)OISE"))
+    assert t.entries == {"a": {"1.1.1.1": {"Address": "1.1.1.1", "(?i)Age": "3"}}}
+    assert t._find_entry_in_list(kind("e(?i)TH"), [("x",), ("eth0", 1)]) == ("eth0", 1)
 
 
 @pytest.mark.parametrize("text, found", [
@@ -461,6 +471,40 @@ def test_title_pattern_without_groups_keeps_the_rows_untitled(core):
     text = "VRF red\nAddress Age\n1.1.1.1 3\nVRF blue\nAddress Age\n2.2.2.2 4\n"
     t = parse(core, text, ["Address", "Age"], table_title_pattern="^VRF")
     assert list(t.entries) == ["1.1.1.1", "2.2.2.2"] and t.entrydict == {}
+
+
+def test_the_text_to_parse_grows_table_by_table(core):
+    text = "T: a\nAddress Age\n1.1.1.1 3\nT: b\nAddress Age\n2.2.2.2 4\nT: c\nAddress Age\n3.3.3.3 5\n"
+    tables = ["T: a\nAddress Age\n1.1.1.1 3\n", "T: b\nAddress Age\n2.2.2.2 4\n", "T: c\nAddress Age\n3.3.3.3 5\n"]
+
+    class Seen(core.column_table_result_core_t):
+        def align_table(self, *args):
+            seen.append(self._text_to_parse)
+            if len(seen) == 3:
+                raise ValueError("third table")
+            return super().align_table(*args)
+
+    class Written(core.column_table_result_core_t):
+        @property
+        def _text_to_parse(self):
+            return self.text
+
+        @_text_to_parse.setter
+        def _text_to_parse(self, value):
+            seen.append(value)
+            self.text = value
+
+    seen = []
+    obj = Seen.__new__(Seen)
+    core.text_to_parse[""] = text
+    with pytest.raises(ValueError, match="third table"):
+        obj.__init__(["Address", "Age"], table_title_pattern="^T: (.)")
+    assert seen == ["", tables[0], tables[0] + tables[1]]
+    assert obj._text_to_parse == tables[0] + tables[1]
+    seen = []
+    parse(core, text, ["Address", "Age"], table_title_pattern="^T: (.)", cls=Written)
+    whole = "".join(tables)
+    assert seen == ["", tables[0], tables[0] + tables[1], whole, whole, whole]
 
 
 def test_title_pattern_that_matches_no_line(core):

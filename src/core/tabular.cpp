@@ -36,9 +36,11 @@ Object find_entry_in_list_body(const Args& a) {
     Handle self = a[0], regex = a[1];
     Object it = iter(a[2]);
     Object zero = integer(0);
+    Object pattern;  // the regex, its global flags moved to the front
     while (Object ent = next(it)) {
         Object first = getitem(ent, zero);
-        Object m = call(global(PYU_STR("search")), {regex, first});
+        if (!pattern) pattern = hoist_global_flags(regex);
+        Object m = call(global(PYU_STR("search")), {pattern, first});
         setattr(self, PYU_STR("last_find_match"), m);
         if (!m.is_none()) return ent;
     }
@@ -299,7 +301,7 @@ Object make_column_result_class_impl() {
                        {"get_init_info", make_method<get_init_info_spec>(n)},
                        {"compile_header_pattern",
                         method(make_method<compile_header_pattern_spec>(n), base.compile_header_pattern)},
-                       {"align_table", make_method<align_table_spec>(n)},
+                       {"align_table", method(make_method<align_table_spec>(n), base.align_table)},
                        {"__init__", method(make_method<init_spec>(n), base.init)},
                        {"_add_entries_to_results", make_method<add_entries_to_results_spec>(n)},
                        {"_map_entry_field", method(make_method<map_entry_field_spec>(n), base.map_entry_field)},

@@ -13,6 +13,7 @@ namespace core::tabular {
 struct BaseMethods {
     PyObject* init = nullptr;                    // column_result_t.__init__ (the driver)
     PyObject* compile_header_pattern = nullptr;
+    PyObject* align_table = nullptr;
     PyObject* core_add_entry = nullptr;          // column_table_result_core_t.add_entry
     PyObject* cleanup_entry_field = nullptr;
     PyObject* map_entry_field = nullptr;

@@ -95,6 +95,11 @@ Object joined_lines(const std::vector<LineRef>& lines) {
 
 // ---- titled tables ---------------------------------------------------------------
 
+// Whether self.<name> is read and written the generic way, running no user code.
+bool plain_attribute(Handle self, Handle name) {
+    return Py_TYPE(self.ptr())->tp_setattro == PyObject_GenericSetAttr && reads_plainly(self, name);
+}
+
 // Collects the lines of each titled table, titles in order of first appearance.
 // `prompt_match` is the match of the prompt expression as the bound `compile`
 // made it, or null while that is re's own (the C++ test stands for it).
@@ -135,16 +140,38 @@ public:
         if (other) tables_[current_].push_back({text.ptr(), start, end});
     }
 
-    // "{f}\n{z}" for each title f and its table z as align_table gives it back, joined.
-    Object text(Handle self, const Settings& s) const {
-        TextBuilder pieces;
-        for (size_t k = 0; k < title_lines_.size(); ++k) {
-            Object table = joined_lines(tables_[k]);
-            Object aligned = call_method(self, PYU_STR("align_table"),
-                                         {table, s.header_fields, s.label_fields, s.delimiter, s.right_justified});
-            pieces << format(PYU_STR("{}\n{}"), {title_lines_[k], aligned});
+    // self._text_to_parse += "{f}\n{z}" for each title f and its table z as
+    // align_table gives it back.  While align_table is the base's own and the
+    // attribute is read and written the generic way, nobody sees the text
+    // grow, so it is joined once (what was joined is left on the object when
+    // an alignment fails).
+    void append_tables(Handle self, const Settings& s) const {
+        Handle name = PYU_STR("_text_to_parse");
+        AttrCache attrs(self);
+        Hook align(attrs, PYU_STR("align_table"), base.align_table);
+        TextBuilder pieces;  // the tables joined so far, not yet on the object
+        bool joining = true;
+        try {
+            for (size_t k = 0; k < title_lines_.size(); ++k) {
+                Object table = joined_lines(tables_[k]);
+                if (joining && !(align.native() && plain_attribute(self, name))) {
+                    if (k) setattr(self, name, pieces.joined());
+                    joining = false;
+                }
+                Object aligned = align.call(table, s.header_fields, s.label_fields, s.delimiter, s.right_justified);
+                Object piece = format(PYU_STR("{}\n{}"), {title_lines_[k], aligned});
+                if (joining) pieces << piece;
+                else setattr(self, name, inplace_add(getattr(self, name), piece));
+            }
+        } catch (const PyError&) {
+            if (joining) {
+                CaughtError error = CaughtError::fetch();
+                setattr(self, name, pieces.joined());
+                error.raise_again();
+            }
+            throw;
         }
-        return pieces.joined();
+        if (joining) setattr(self, name, pieces.joined());
     }
 
 private:
@@ -191,9 +218,8 @@ Object cut_titled_tables(Handle self, Handle stored, const Settings& s) {
             }
         }
     }
-    Object text = cut.text(self, s);
-    setattr(self, PYU_STR("_text_to_parse"), text);
-    return text;
+    cut.append_tables(self, s);
+    return getattr(self, PYU_STR("_text_to_parse"));
 }
 
 // ---- column names --------------------------------------------------------------
@@ -321,22 +347,26 @@ Object bounds_list(const Bounds& bounds) {
 // ---- data lines ----------------------------------------------------------------------
 
 // A regex the caller gave, searched in each data line through core's current
-// `search`.  Kept: the pattern compiled by re's own compile, which is what
-// re.search compiles for it; it watches the `search` binding (re's own, read
-// at each use) and stands only for an exact str pattern, whose compiling runs
-// no Python code (another one's __hash__ or __eq__ would run at every search).
+// `search`, its global flags moved to the front.  Kept: the pattern compiled
+// by re's own compile, which is what re.search compiles for it; it watches the
+// `search` binding (re's own, read at each use) and stands only for an exact
+// str pattern, whose compiling runs no Python code (another one's __hash__ or
+// __eq__ would run at every search).
 class LinePattern {
 public:
     explicit LinePattern(Handle pattern) : pattern_(pattern) {}
     bool found(Handle search, Handle line) {
-        if (!search.is(re_search()) || !is_exact_str(pattern_)) return truth(call(search, {pattern_, line}));
+        if (!search.is(re_search()) || !is_exact_str(pattern_)) {
+            if (!hoisted_) hoisted_ = hoist_global_flags(pattern_);
+            return truth(call(search, {hoisted_, line}));
+        }
         if (!search_) search_ = getattr(compile_user_pattern(re_compile(), pattern_), PYU_STR("search"));
         return truth(invoke(search_, line));
     }
 
 private:
     Handle pattern_;
-    Object search_;
+    Object hoisted_, search_;
 };
 
 // The heading expression and how its matches are found.
