@@ -80,6 +80,24 @@ def test_formatter_wide_defaults(core):
     assert core.DefaultFormatter(defidxval=0).format("[{}]") == "[0]"  # 0 is a default
 
 
+@pytest.mark.parametrize("template, result", [
+    ("{=x}", "x"), ("{k=y}", "y"), ("{}", AttributeError), ("{k}", AttributeError),
+])
+def test_the_formatter_wide_default_is_read_only_without_an_embedded_one(core, template, result):
+    class WithoutInit(core.DefaultFormatter):
+        def __init__(self):
+            pass  # no formatter-wide defaults set
+
+    f = WithoutInit()
+    if result is AttributeError:
+        with pytest.raises(AttributeError) as info:
+            f.format(template)
+        # raised while the lookup error is handled
+        assert isinstance(info.value.__context__, (KeyError, IndexError))
+    else:
+        assert f.format(template) == result
+
+
 def test_state_starts_afresh_for_each_vformat(core):
     f = core.DefaultFormatter()
     assert f.format("{} {}", "a", "b") == "a b"

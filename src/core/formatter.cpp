@@ -82,10 +82,14 @@ Object get_value_body(const Args& a) {
     // kept, to raise it again unchanged when there is no default
     CaughtError lookup_error = CaughtError::fetch_if(missing_error);
     if (!lookup_error) throw PyError();
-    Object defval = getattr(self, PYU_STR("defval"));
-    Object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
-    if (defval.is_none() && wide.is_none()) lookup_error.raise_again();
-    return defval.is_none() ? wide : defval;
+    // the embedded default wins: the formatter-wide one is read only without it
+    return lookup_error.handle([&] {
+        Object defval = getattr(self, PYU_STR("defval"));
+        if (!defval.is_none()) return defval;
+        Object wide = getattr(self, keyword ? PYU_STR("defkeyval") : PYU_STR("defidxval"));
+        if (wide.is_none()) lookup_error.raise_again();
+        return wide;
+    });
 }
 FunctionSpec get_value_spec{"get_value", "DefaultFormatter.get_value",
                             {{"self"}, {"key"}, {"args"}, {"kwargs"}}, get_value_body,
