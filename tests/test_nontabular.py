@@ -338,6 +338,21 @@ def test_future_match_searches_from_the_current_line(parse):
     assert outcome(obj) == (True, {"IF": True, "SP": True}, "")
 
 
+def test_future_match_of_another_line_searches_the_whole_text(core, parse):
+    # a hook that asks for a line other than the current one gets the answer of a call outside the parse
+    text = "mtu 9000 x\nmtu 9000\nInterface eth0\nmtu 1500\nmtu 9000"
+    answers = []
+
+    class Asking(core._textloom_t):
+        def _parser_future_matching(self, regex, regex_done, line):
+            answers.append(super()._parser_future_matching(regex, regex_done, "mtu 9000 x"))
+            return answers[-1]
+
+    obj = parse(text, ["IF", "MTU"], ["eth0", "9000"], cls=Asking)
+    outside = obj._parser_future_matching(MTU, [re.compile(IF)], "mtu 9000 x")
+    assert outside is True and answers and set(answers) == {outside}
+
+
 def future_model(text, regex, done, line):
     """The future-match test as plainly written: whole rest, then line by line."""
     at = text.find(line)

@@ -181,9 +181,11 @@ Py_ssize_t find_line(Handle text, Handle line, Py_ssize_t from) {
 Object future_matching(Context& ctx, Handle self, Handle regex, Handle regex_done, Handle line) {
     Object text = getattr(self, PYU_STR("_text_to_parse"));
     // The current line is looked for where it stands, not at an earlier
-    // line that holds the same text or a longer one.
+    // line that holds the same text or a longer one; another text from the start.
     Parse* p = ctx.parse();
-    Py_ssize_t from = p && p->text.is(text) ? p->line_offset : 0;
+    const bool current = p && p->text.is(text) && p->line &&
+                         (line.is(p->line) || (is_exact_str(line) && is_exact_str(p->line) && equal(line, p->line)));
+    Py_ssize_t from = current ? p->line_offset : 0;
     Py_ssize_t at = find_line(text, line, from);
     if (at == -1) return boolean(false);
     Py_ssize_t start = at + length(line);
@@ -378,7 +380,8 @@ fill: fill mode: None asks for the value, a wrong value is not fatal (the tag
     the record). Otherwise check mode, where None is a wildcard.
 parse_key: the key of the text in text_to_parse and of the values found, wrong
     ones included, in ext_dictio (reset by every parse).
-skip: first drop the tags one of whose regexes matches no line of the text.)doc"};
+skip: first drop the tags whose regex matches no line of the text (a tag with
+    alternatives stays when one of them matches a line).)doc"};
 FunctionSpec check_scope_spec{"_parser_check_scope", "_textloom_t._parser_check_scope",
                               {{"self"}, {"regex_done"}, {"line"}}, check_scope_body,
                               "The stop rule: False (and a debug log line) when a compiled pattern of regex_done,\n"
@@ -393,12 +396,14 @@ FunctionSpec future_matching_spec{"_parser_future_matching", "_textloom_t._parse
                                   "After a mismatch on line in check mode: True when regex is found in a later\n"
                                   "line before one that a pattern of regex_done matches, False when it is not (the\n"
                                   "mismatch is then fatal), None when the text ends first (taken as True). The\n"
-                                  "search starts after the first occurrence of line's text in the text."};
+                                  "search starts after line: where it stands when it is the line the parse is on,\n"
+                                  "else after its first occurrence in the text."};
 FunctionSpec delete_non_matching_spec{"_parser_delete_non_matching", "_textloom_t._parser_delete_non_matching",
                                       {{"self"}, {"lines"}, {"regex_tags"}}, delete_non_matching_body,
-                                      "The skip option: remove from regex_tags, in place, every tag one of whose\n"
-                                      "regexes of 2 characters or more matches no line of lines; _values becomes a\n"
-                                      "new list of the values of the tags kept."};
+                                      "The skip option: remove from regex_tags, in place, every tag none of whose\n"
+                                      "regexes of 2 characters or more matches a line of lines (a tag with no such\n"
+                                      "regex, or without a regex, stays); _values becomes a new list of the values\n"
+                                      "of the tags kept."};
 FunctionSpec parser_spec{"_parser", "_textloom_t._parser", {{"self"}}, parser_body,
                          "The matching loop the constructor runs: walks the lines once, matching the tags\n"
                          "strictly in order (several on one line), and sets _dictio and _validate; the\n"

@@ -56,6 +56,7 @@ struct Parse {
     RoutedRegex routed{attrs};
     Regexes regexes;
     Object text;                 // the stored text the walk reads
+    Object line;                 // its current line, as the hooks are given it
     Py_ssize_t line_offset = 0;  // where the current line starts in it
 };
 

@@ -249,6 +249,7 @@ Walk::Step Walk::next_line() {
     Py_ssize_t offset = 0;
     if (!lines_->next(line_, offset)) return Step::stop;
     ++lineno_;
+    p_.line = line_;
     p_.line_offset = offset;
     if (!in_scope()) {
         sequence_validate_ = false;

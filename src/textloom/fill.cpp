@@ -67,8 +67,9 @@ regex_tag_fill_pattern: a regex; every tag registered for the OS that
     '.*' + pattern matches (re.match) and that the pairs lack is appended, with
     None, to your own list. Your order is then kept as it is, so give the pairs
     in the order of the OS's tag list.
-skip: first drop the tags one of whose regexes matches no line of the output;
-    else a tag whose line is absent holds back the tags after it.
+skip: first drop the tags whose regex matches no line of the output (a tag
+    with alternatives stays when one of them matches a line); else a tag whose
+    line is absent holds back the tags after it.
 device, show_command, refresh_cache, device_conn_alias, device_output,
 device_os: as for oper_check.)doc"};
 
