@@ -16,6 +16,11 @@ EXAMPLE_MODULES = [
     "mirel.textloom.examples.textloom.orVexStandaloneUt.specimen",
     "mirel.textloom.examples.textloom.orVexStandaloneUt.phrasebook",
     "mirel.textloom.examples.textloom.demo.sketchpad",
+    # the demonstration's test scripts and jobs: importing them runs no section and no job
+    "mirel.textloom.examples.textloom.orVex.rehearsal",
+    "mirel.textloom.examples.textloom.orVex.understudy",
+    "mirel.textloom.examples.textloom.orVex.errand",
+    "mirel.textloom.examples.textloom.orVex.courier",
 ]
 
 MODULES = [(package, False), (core_module, True), (textloom_module, True)]
@@ -43,9 +48,11 @@ from help_texts import failures, help_texts
 with contextlib.redirect_stdout(io.StringIO()):
     module = importlib.import_module({name!r})
 print(json.dumps({{"doc": module.__doc__,
+                   "main": module.main.__doc__ if hasattr(module, "main") else "(no main)",
                    "failures": {{n: failures(n, t) for n, t in help_texts(module) if t and ">>>" in t}}}}))
 """)
     assert run.returncode == 0, run.stderr
     result = json.loads(run.stdout)
     assert result["doc"]
+    assert result["main"]  # the jobs' entry function
     assert {n: report for n, report in result["failures"].items() if report} == {}

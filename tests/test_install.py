@@ -31,6 +31,11 @@ def copy_of_the_clone(target):
             shutil.copy2(source, os.path.join(target, name))
 
 
+def files_under(top):
+    return {os.path.relpath(os.path.join(path, name), top)
+            for path, dirs, files in os.walk(top) for name in dirs + files}
+
+
 @pytest.fixture(scope="module")
 def installed(tmp_path_factory):
     """Runs Python code in the fresh venv, from an empty directory outside the clone."""
@@ -41,6 +46,7 @@ def installed(tmp_path_factory):
     env = {name: value for name, value in os.environ.items() if name not in ("PYTHONPATH", "VIRTUAL_ENV")}
     subprocess.run([sys.executable, "-m", "venv", str(venv)], check=True, env=env)
     python = str(venv / "bin" / "python")
+    before = files_under(clone)
     done = subprocess.run([python, "-m", "pip", "install", "--quiet", str(clone), str(clone / "standins")],
                           cwd=elsewhere, env=env, capture_output=True, text=True)
     assert done.returncode == 0, done.stdout + done.stderr
@@ -52,7 +58,13 @@ def installed(tmp_path_factory):
         return done.stdout + done.stderr
 
     run.venv = str(venv)
+    run.added_to_the_clone = sorted(files_under(clone) - before)
     return run
+
+
+def test_the_install_leaves_the_clone_as_it_was(installed):
+    # the build runs in a directory of its own, not in build/ of the clone
+    assert installed.added_to_the_clone == []
 
 
 def test_the_package_and_its_stand_ins_import_from_the_venv(installed):

@@ -92,7 +92,7 @@ calls = []
 runlet.run = lambda **kwargs: calls.append(kwargs)
 from mirel.textloom.examples.textloom.orVex import errand, courier
 for job in (errand, courier):
-    print([name for name in vars(job) if not name.startswith("__")], job.run is runlet.run, job.__doc__)
+    print([name for name in vars(job) if not name.startswith("__")], job.run is runlet.run, bool(job.__doc__))
 print(calls)
 '''
 
@@ -100,7 +100,7 @@ print(calls)
 def test_import_binds_os_run_and_main_and_runs_nothing():
     result = run_python(LOAD_PROBE)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == ["['os', 'run', 'main'] True None"] * 2 + ["[]"]
+    assert result.stdout.splitlines() == ["['os', 'run', 'main'] True True"] * 2 + ["[]"]
 
 
 @pytest.mark.parametrize("setup, error", [

@@ -129,6 +129,9 @@ def device_operations():
     device = testbed.Device("R1", os="brume", handle=False, outputs={"show interface mgmt0": text})
     device.connect()
     command = ("show_interface_<WORD>", [], {"ifname": "mgmt0"})
+    print("Expected next: the warning \"refresh_cache = False but no output found for R1 => collect output\":\n"
+          "nothing is cached for R1 yet, so the first fill runs the command; the second parses the cached output.")
+    sys.stdout.flush()  # the warning goes to stderr: keep this note before it
     for _ in range(2):
         on_device = oper_fill(device, command, [("show.intf.if_name", "mgmt0"), ("show.intf.mtu", None)])
         print("parse():", on_device.parse(), ext_dictio["R1"])

@@ -77,7 +77,9 @@ marked_up_input: one text of blocks, each a "MARKUP:" line and sample output
     without a warning. OS names the OS of the blocks after it ("wend" before
     the first) and must be in supported_oses, else AssertionError and nothing
     is registered; CMD, SHOWCMD and PREFIX name the next block's command tag,
-    command template and tag prefix.
+    command template and tag prefix, so every block needs its own: a second
+    "MARKUP:" line with no header line before it raises AssertionError ("Found
+    two back-to-back MARKUP sections at line number <n>.").
 auto_key_join_char: joins the words of the key inferred for a marker without one.
 
 Each captured value gets the tag <PREFIX>.<key>, whose regex is its whole
@@ -104,7 +106,10 @@ In the sample line "  Speed XXX<[^,]+><speed>XXX1000 Mb/s, duplex full" the
 value "1000 Mb/s" is matched by [^,]+ and labelled speed. An upper-case type
 letter (XXX for a regex marker) captures the value under a regex tag; a
 lower-case one (XnX, or XxX<regex>XXX) only matches it.  Without desc the key
-is taken from the words around the value.  Types:
+is taken from the words around the value.  A marker whose type does not fit
+the value right after it (XN before a word; XQ must stand inside the quotes)
+is no marker and stays plain text, silently: a line without another marker
+registers no tag.  Types:
 
     A  address (ipv4 or ipv6)
     B  bracketing: the value inside parens, braces, brackets (up to the next closing one)

@@ -371,8 +371,11 @@ FunctionSpec init_spec{"__init__", "_textloom_t.__init__",
                        R"doc(Parse text_to_parse[parse_key]; read the outcome with _parser_validate().
 
 routerOs: the OS, lower-cased; it must be in supported_oses.
-attributes: the regex tags, in the order their lines appear; a tag without a
-    registered regex raises AssertionError when it is reached.
+attributes: the regex tags, in the order their lines appear. A tag without a
+    registered regex raises AssertionError ("The attribute <tag> (OS=<os>) was
+    not found. ...") when it is the first tag, and TypeError ("'NoneType' object
+    is not iterable") when it is reached later; oper_check and oper_fill warn
+    and give False instead.
 values: one expected value per tag: None (any value), a text, a tuple or list
     of accepted values, or anything else compared by its text form.
 fill: fill mode: None asks for the value, a wrong value is not fatal (the tag

@@ -100,8 +100,10 @@ FunctionSpec extend_spec{"extend", "extend",
                          R"doc(Merge regexes, show-command templates and per-OS regex tag lists into the registry.
 
 regex_ext: regex tag -> regex (capture group 1 is the value; a list holds
-    alternatives); show_cmds: CLI command tag -> command template. In both, a
-    key that is a name of supported_oses holds that OS's own entries instead.
+    alternatives), matched from the start of each line as the regexes of
+    marked-up samples are (r'\s+MTU (\d+)' for an indented line); show_cmds:
+    CLI command tag -> command template. In both, a key that is a name of
+    supported_oses holds that OS's own entries instead.
 regex_tags: OS name -> its regex tags in the order their lines appear.
 
 Nothing is validated or compiled. A key defined again with a different value

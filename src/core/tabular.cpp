@@ -122,7 +122,8 @@ table_title_pattern: regex of a table's title line, matched at a line start:
     the text is cut into tables at such lines (the lines before the first are
     dropped) and each table's rows are filed under the title's capture groups.
 right_justified: the headings are right-justified (a column ends where its heading ends).
-label_fields: column names to use instead of the heading texts.
+label_fields: column names to use instead of the heading texts, which are
+    otherwise the keys of the cells as written (r'MAC\s+Address', r'Age\(min\)').
 skip_line: regex; data lines holding it are skipped.
 parse_key: key of text_to_parse holding the text.
 delimiter: the column border of a drawn table, such as '|'. A drawn table with
@@ -160,8 +161,9 @@ FunctionSpec core_init_spec{
     "Parse text_to_parse[parse_key] into entries.\n"
     "\n"
     "index: a column position (from 0), or a list of them, whose cells key the levels\n"
-    "of entries; anything else raises ValueError. An index past the last column keys\n"
-    "every row by ''. The other settings are those of column_result_t."};
+    "of entries; anything else raises ValueError. A negative index, or one past the\n"
+    "last column, keys every row by '', each replacing the one before. The other\n"
+    "settings are those of column_result_t."};
 FunctionSpec core_add_entry_spec{"add_entry", "column_table_result_core_t.add_entry",
                                  {{"self"}, {"line"}, {"header_fields"}, {"field_delims"}}, core_add_entry_body,
                                  "File one row into entries under its index keys; a row with the keys of an\n"

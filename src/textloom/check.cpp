@@ -60,7 +60,8 @@ device_conn_alias: the name of an open connection of the device, the device's
     attribute of that name (names joined by dots reach attributes in turn):
     the command runs on it, and a device without os has its handle asked.
 device_output: output text to parse instead of running the command; without a
-    device, the values land under 'device_name' and the OS is device_os.
+    device, the values land under 'device_name' and the OS is device_os. An
+    empty text counts as none: without a device, AttributeError.
 device_os: the OS of device_output without a device, a name of
     core.supported_oses; ignored when a device is given.)doc"};
 
@@ -398,10 +399,14 @@ FunctionSpec dump_spec{"dump", "oper_check.dump", {{"self"}}, dump_body, "The te
 const char* const doc = R"doc(Check attribute/value pairs against the output of a show command.
 
 The values found land in ext_dictio[device.name] too, wrong ones included
-(ext_dictio['device_name'] for output given as text).
+(ext_dictio['device_name'] for output given as text). The pairs are ordered by
+the tag list registered for the OS (regex_tags of extend): once any OS has a
+tag list, an OS without one (None included) fails the construction with
+KeyError, so register a tag list with the regexes, as below.
 
     >>> from mirel.textloom import extend, oper_check
-    >>> extend({'brume': {'show.intf.mtu': r'\s+MTU (\d+) bytes'}})
+    >>> extend({'brume': {'show.intf.mtu': r'\s+MTU (\d+) bytes'}},
+    ...        regex_tags={'brume': ['show.intf.mtu']})
     >>> output = 'mgmt0 is up\n  MTU 1500 bytes, BW 0 Kbit'
     >>> oper_check(attrvalpairs=[('show.intf.mtu', '1500')], device_output=output,
     ...            device_os='brume').parse()

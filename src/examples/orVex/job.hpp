@@ -69,9 +69,18 @@ Object main_body(const pyutil::Args& a) {
     return borrow(Py_None);
 }
 
+inline const char* const main_doc = R"doc(Run the test script rehearsal.py beside this module through the job runner.
+
+Takes no argument. Hands ryn.runlet.run the path of rehearsal.py in this
+module's directory and the script parameters of this job's device: uut_name,
+stdby_name (no device of the testbed), if_name, mtu, show_arp_header_fields,
+show_arp_table_parse_index and show_arp_table_title_pattern. The testbed is
+the framework's (with the stand-in: ryn.testbed.configure(path) first).
+Returns None.)doc";
+
 // main() binds its arguments as a def without parameters does
 template <const DeviceKind& Kind>
-pyutil::FunctionSpec main_spec{"main", "main", {}, main_body<Kind>};
+pyutil::FunctionSpec main_spec{"main", "main", {}, main_body<Kind>, main_doc};
 
 // The module body: `os`, `run` and `main`, in that order.
 template <const DeviceKind& Kind>

@@ -1,9 +1,29 @@
-# Demonstration test script for the ryn harness: connects the device under
-# test, runs "show clock", fills and checks interface values against the Tcl
-# reference parse of "vorq", and parses the ARP table.  This file is the
-# script's frame; the section bodies are C++ (_orvex_sections), shared with
-# understudy, and each gets this module's globals and the connection alias
-# (None: the default connection).
+"""Demonstration test script for the framework's harness (ryn.vettle).
+
+Its common setup connects the device uut_name of the testbed and runs "show
+clock". Its testcase fills every registered show.intf value of the interface
+if_name with oper_fill and compares them with the parse of the Tcl package
+vorq, checks four values with oper_check (the second time with an empty
+interface name, which fails on purpose and logs its diagnosis as an error),
+and parses the ARP table with oper_fill_tabular. Everything goes to its log.
+
+Script parameters: testbed, uut_name, stdby_name (not used), if_name, mtu,
+show_arp_header_fields, show_arp_table_title_pattern and
+show_arp_table_parse_index. The jobs errand and courier run it with the values
+of one device; it also runs as the main program, the parameters given on the
+command line (values that read as JSON are taken as such), as in
+
+    python rehearsal.py --testbed samples/testbeds/vm4.json --uut_name VM-4
+        --stdby_name none --if_name mgmt0 --mtu 1500
+        --show_arp_header_fields '["Address", "Age", "MAC Address", "Interface"]'
+        --show_arp_table_title_pattern null --show_arp_table_parse_index '[0, 3]'
+
+(one line). Importing it registers the commands and tags of rehearsal_mktl and
+runs no section.
+"""
+# This file is the script's frame; the section bodies are C++ (_orvex_sections),
+# shared with understudy, and each gets this module's globals and the connection
+# alias (None: the default connection).
 try:
     from ryn import tcl
     from ryn.tcl import KeyedList

@@ -1,8 +1,14 @@
-# Demonstration test script for the ryn harness: rehearsal working through
-# the device's connection opened under the alias "myuut" instead of the
-# default one.  This file is the script's frame; the section bodies are C++
-# (_orvex_sections), shared with rehearsal, and each gets this module's
-# globals and the alias.
+"""Demonstration test script for the framework's harness (ryn.vettle): the
+script rehearsal working only through the device's connection that it opens
+under the alias "myuut" instead of the default one.
+
+Every command and the Tcl parse go through that connection; the results are
+still read under the device's name. Its script parameters, and how it runs as
+the main program, are those of rehearsal. Importing it registers the commands
+and tags of rehearsal_mktl and runs no section.
+"""
+# This file is the script's frame; the section bodies are C++ (_orvex_sections),
+# shared with rehearsal, and each gets this module's globals and the alias.
 try:
     from ryn import tcl
     from ryn.tcl import KeyedList
