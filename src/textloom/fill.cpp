@@ -85,7 +85,12 @@ ext_dictio[device.name] (ext_dictio['device_name'] for output given as text).
     >>> fill.parse()
     True
     >>> ext_dictio['device_name']
-    {'show.intf.if_name': 'mgmt0', 'show.intf.mtu': '1500'})doc";
+    {'show.intf.if_name': 'mgmt0', 'show.intf.mtu': '1500'}
+
+A value asked for whose line is absent holds back the tags after it. When the
+next record begins, the fill fails with a diagnosis that names no tag: the
+missing tag is the first of the tags, in the order the fill meets them, that
+ext_dictio lacks.)doc";
 
 }  // namespace
 
