@@ -320,6 +320,49 @@ def test_skip_header_is_searched_within_its_own_table(core):
     assert list(t.entries) == ["2.2.2.2"]
 
 
+class Setting(str):
+    """A pattern setting that writes its name in `asked` whenever its truth is asked."""
+    asked = None
+
+    def __bool__(self):
+        self.asked.append(str(self))
+        return True
+
+
+class Unset:
+    """A setting whose truth is False, asked the same way."""
+    def __init__(self, name, asked):
+        self.name, self.asked = name, asked
+
+    def __bool__(self):
+        self.asked.append(self.name)
+        return False
+
+
+@pytest.mark.parametrize("drawn", [False, True])
+def test_each_setting_is_asked_for_its_truth_at_the_step_that_uses_it(core, monkeypatch, drawn):
+    # right_justified and skip_header once per heading, the terminal and skip-line
+    # patterns once per data line (the skip-line pattern only on a line with content);
+    # align_table asks right_justified once it has found a header row
+    asked = []
+    monkeypatch.setattr(Setting, "asked", asked)
+    text = "Port  Status\neth0  up\n----\neth1  down\nPort  Status\neth2  up\n"
+    if drawn:
+        text = "| Port | Status |\n| eth0 | up |\n"
+    t = parse(core, text, ["Port", "Status"], table_terminal_pattern=Setting("NO-END"),
+              skip_header=Unset("skip_header", asked), right_justified=Unset("right", asked),
+              skip_line=Setting("NO-SKIP"), delimiter="|" if drawn else "")
+    if drawn:
+        assert list(t.entries) == ["eth0"]
+        # the data lines: "+----+", the row, and the empty line that ends the aligned text
+        assert asked == ["right", "right", "skip_header", "NO-END", "NO-END", "NO-SKIP", "NO-END"]
+    else:
+        assert list(t.entries) == ["eth0", "eth1", "eth2"]
+        per_heading = ["right", "skip_header"]
+        assert asked == (per_heading + ["NO-END", "NO-SKIP", "NO-END", "NO-END", "NO-SKIP"]
+                         + per_heading + ["NO-END", "NO-SKIP"])
+
+
 def test_heading_found_anywhere_in_the_text(core):
     # the driver finds headings by a literal start of the first heading text;
     # it must find what a plain search over the text finds

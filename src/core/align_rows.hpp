@@ -32,6 +32,10 @@ inline bool plain_delimiter(const U32& d) {
     return d.size() == 1 && !is_space(d[0]) && marker_letters.find(d[0]) == View32::npos;
 }
 
+// A delimiter with white space at an edge: what the row-end and empty-cell
+// steps would take of it is left to it.
+inline bool blank_edged(const U32& d) { return !d.empty() && (is_space(d.front()) || is_space(d.back())); }
+
 // Characters of a str's own storage (or of a buffer of the same width).
 template <class C>
 struct Span {

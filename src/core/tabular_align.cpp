@@ -25,20 +25,20 @@ using namespace drawn;
 
 class Aligner {
 public:
-    Aligner(Handle header_fields, bool multi_line, Py_ssize_t the_length, const U32& delimiter, bool right_justified)
-        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified),
-          header_fields_(borrow(header_fields)) {
+    Aligner(Handle header_fields, bool multi_line, Py_ssize_t the_length, const U32& delimiter)
+        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), header_fields_(borrow(header_fields)) {
         read_headings();
     }
 
     // The aligned text of the rows of `text` (a str, alive through the call)
     // read with `split_at` for the delimiter, or a null object when no row is
-    // a header row.
-    Object align(Handle text, const U32& split_at, bool mark) {
+    // a header row.  `right_justified` is asked for its truth once a header
+    // row was found.
+    Object align(Handle text, const U32& split_at, bool mark, Handle right_justified) {
         switch (PyUnicode_KIND(text.ptr())) {
-            case PyUnicode_1BYTE_KIND: return align_as<Py_UCS1>(text, split_at, mark);
-            case PyUnicode_2BYTE_KIND: return align_as<Py_UCS2>(text, split_at, mark);
-            default: return align_as<Py_UCS4>(text, split_at, mark);
+            case PyUnicode_1BYTE_KIND: return align_as<Py_UCS1>(text, split_at, mark, right_justified);
+            case PyUnicode_2BYTE_KIND: return align_as<Py_UCS2>(text, split_at, mark, right_justified);
+            default: return align_as<Py_UCS4>(text, split_at, mark, right_justified);
         }
     }
 
@@ -53,11 +53,12 @@ private:
     static constexpr int not_written = -1;
 
     template <class C>
-    Object align_as(Handle text, const U32& split_at, bool mark) {
+    Object align_as(Handle text, const U32& split_at, bool mark, Handle right_justified) {
         const Span<C> table = characters<C>(text);
         RowReader<C> reader(split_at, mark);
         std::vector<int> lines;
-        std::vector<size_t> longest;  // per column: its longest cell as written
+        // per column: its longest cell as written left-justified, and right-justified
+        std::vector<size_t> longest_left, longest_right;
         bool first_header = true;
         std::vector<Span<C>> test;
         for_each_line(table, [&](Span<C> line) {
@@ -73,20 +74,27 @@ private:
             size_t column = 0;
             for (Span<C> cell : row) {
                 if (cell.empty()) continue;
-                if (column == longest.size()) longest.push_back(0);
-                longest[column] = std::max(longest[column], side_stripped(cell).n);
+                if (column == longest_left.size()) {
+                    longest_left.push_back(0);
+                    longest_right.push_back(0);
+                }
+                longest_left[column] = std::max(longest_left[column], lstripped(cell).n);
+                longest_right[column] = std::max(longest_right[column], rstripped(cell).n);
                 ++column;
             }
         });
         if (first_header) return Object();
+        right_ = truth(right_justified);
         // each column as wide as its longest cell, so that none pushes the rest of its line aside
-        widths_ = std::move(longest);
+        widths_ = std::move(right_ ? longest_right : longest_left);
         for (size_t& w : widths_) w = std::max(w, width_);
 
+        // The row-end and empty-cell steps never take what belongs to a
+        // delimiter: one with white space at an edge has them done cell by cell.
+        const bool by_cell = plain_delimiter(d_) || blank_edged(d_);
         if (sub_.get().is(re_sub())) {
             // re's own sub: the row-end and empty-cell steps are done here, as
             // the text is written (cell by cell when no match can cross a delimiter)
-            const bool by_cell = plain_delimiter(d_);
             return written([&](auto&& out) {
                 out.put(View32(d_));
                 stepped_block(table, reader, lines, true, by_cell, out);
@@ -96,8 +104,12 @@ private:
                 out.put(U'\n');
             });
         }
-        Object header = written([&](auto&& out) { block(table, reader, lines, true, false, out); });
-        Object body = written([&](auto&& out) { block(table, reader, lines, false, false, out); });
+        // Through a bound sub the cells are joined by the separator, which no
+        // match takes, where a match could take the delimiter's white space.
+        const bool guarded = blank_edged(d_);
+        const View32 joiner = guarded ? View32(separator) : View32(d_);
+        Object header = written([&](auto&& out) { block(table, reader, lines, true, false, joiner, out); });
+        Object body = written([&](auto&& out) { block(table, reader, lines, false, false, joiner, out); });
         const Object blanks = multiply(PYU_STR(" "), integer(static_cast<Py_ssize_t>(width_)));
         if (right_) {
             header = sub(PYU_STR("(\\s)+new_line+"), PYU_STR("\n"), header);
@@ -110,6 +122,10 @@ private:
         header = sub(missing, blanks, header);
         body = sub(missing, blanks, body);
         const Object d = to_str(d_);
+        if (guarded) {
+            header = replace(header, to_str(joiner), d);
+            body = replace(body, to_str(joiner), d);
+        }
         return format(PYU_STR("{}{}+----+\n{}{}\n"), {d, header, d, body});
     }
 
@@ -152,7 +168,7 @@ private:
     // cell by cell.
     template <class C, class Sink>
     void block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
-               Sink& out) const {
+               View32 joiner, Sink& out) const {
         bool first = true;
         size_t at = 0;
         for_each_line(table, [&](Span<C> line) {
@@ -164,7 +180,7 @@ private:
                 size_t column = 0;
                 for (Span<C> cell : row) {
                     if (cell.empty()) continue;
-                    if (!first) out.put(View32(d_));
+                    if (!first) out.put(joiner);
                     first = false;
                     if (by_cell) {
                         stepped_cell(side_stripped(cell), widths_[column], header, out);
@@ -173,7 +189,7 @@ private:
                     }
                     ++column;
                 }
-                if (!first) out.put(View32(d_));
+                if (!first) out.put(joiner);
                 first = false;
                 if (by_cell) {
                     out.put(U'\n');
@@ -188,8 +204,8 @@ private:
     template <class C, class Sink>
     void stepped_block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
                        Sink& out) const {
-        if (by_cell) return block(table, reader, lines, header, true, out);
-        stepped(header, out, [&](auto& stage) { block(table, reader, lines, header, false, stage); });
+        if (by_cell) return block(table, reader, lines, header, true, d_, out);
+        stepped(header, out, [&](auto& stage) { block(table, reader, lines, header, false, d_, stage); });
     }
 
     // What `emit(stage)` writes, through sub(<row end>, "\n") and then
@@ -370,7 +386,7 @@ private:
     bool multi_line_;
     Py_ssize_t the_length_;
     const U32& d_;
-    bool right_;
+    bool right_ = false;
     Object header_fields_;
     std::vector<std::vector<Heading>> headings_;
     bool plain_ = false, stale_ = false;
@@ -409,6 +425,42 @@ Object separated(Handle text, const U32& d, bool mark) {
         case PyUnicode_1BYTE_KIND: return separated_as<Py_UCS1>(text, d, mark);
         case PyUnicode_2BYTE_KIND: return separated_as<Py_UCS2>(text, d, mark);
         default: return separated_as<Py_UCS4>(text, d, mark);
+    }
+}
+
+// A bar at a line's end stands without the blank beside it that a
+// delimiter such as " | " holds: each line, stripped, gets the delimiter's
+// leading and trailing white space back, so that it reads as the bar alone
+// would.  For a delimiter with text between white space, not across lines.
+bool pads_line_edges(const U32& d) {
+    return blank_edged(d) && d.find(U'\n') == U32::npos &&
+           std::any_of(d.begin(), d.end(), [](char32_t c) { return !is_space(c); });
+}
+
+template <class C>
+Object edge_padded_as(Handle text, const U32& d) {
+    const View32 all(d);
+    size_t lead = 0, trail = 0;
+    while (is_space(all[lead])) ++lead;
+    while (is_space(all[all.size() - 1 - trail])) ++trail;
+    return written([&](auto&& out) {
+        bool first = true;
+        for_each_line(characters<C>(text), [&](Span<C> line) {
+            if (!first) out.put(U'\n');
+            first = false;
+            const Span<C> s = stripped(line);
+            if (s.empty()) return;
+            out.put(all.substr(0, lead));
+            out.put(s);
+            out.put(all.substr(all.size() - trail));
+        });
+    });
+}
+Object edge_padded(Handle text, const U32& d) {
+    switch (PyUnicode_KIND(text.ptr())) {
+        case PyUnicode_1BYTE_KIND: return edge_padded_as<Py_UCS1>(text, d);
+        case PyUnicode_2BYTE_KIND: return edge_padded_as<Py_UCS2>(text, d);
+        default: return edge_padded_as<Py_UCS4>(text, d);
     }
 }
 
@@ -454,24 +506,28 @@ Object align_table_body(const Args& a) {
         while (Object line = next(it))
             if (length(line) != the_length) raise_unequal_heading_lines();
     }
+    Object lines = borrow(table);
+    if (is_str(table) && is_str(delimiter)) {
+        const U32 d = code_points(delimiter);
+        if (pads_line_edges(d)) lines = edge_padded(table, d);
+    }
     bool native = false;
-    Object marked = marked_table(table, delimiter, native);
+    Object marked = marked_table(lines, delimiter, native);
     // no row has two cells without a delimiter (or a separator) in the text; with
     // re's own functions nobody sees the searches and compiles that would tell so
-    if (native && !pyutil::str_contains(table, delimiter) && !pyutil::str_contains(table, PYU_STR("#_D_#")) &&
+    if (native && !pyutil::str_contains(lines, delimiter) && !pyutil::str_contains(lines, PYU_STR("#_D_#")) &&
         global(PYU_STR("search")).is(re_search()) && global(PYU_STR("compile")).is(re_compile()))
         return borrow(table);
     const U32 d = code_points(delimiter);
-    Handle text = native ? table : Handle(marked);
-    const bool right_justified = truth(a[5]);
-    Aligner aligner(header_fields, multi_line, the_length, d, right_justified);
+    Handle text = native ? Handle(lines) : Handle(marked);
+    Aligner aligner(header_fields, multi_line, the_length, d);
     Object aligned;
     if (d.find(U'\n') == U32::npos) {
-        aligned = aligner.align(text, d, native);
+        aligned = aligner.align(text, d, native, a[5]);
     } else {
         // a delimiter across lines: replaced in the whole text before it is cut into lines
         const Object separated_text = separated(text, d, native);
-        aligned = aligner.align(separated_text, separator, false);
+        aligned = aligner.align(separated_text, separator, false, a[5]);
     }
     return aligned ? aligned : borrow(table);
 }

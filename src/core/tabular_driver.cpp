@@ -346,6 +346,23 @@ Object bounds_list(const Bounds& bounds) {
 
 // ---- data lines ----------------------------------------------------------------------
 
+// A setting that switches a step on or off, asked for its truth at each step
+// that uses it.  Kept: the truth of None, an exact str, bool or int, which
+// runs no Python code and cannot change.
+class Switch {
+public:
+    explicit Switch(Handle value) : value_(value) {
+        PyTypeObject* type = Py_TYPE(value.ptr());
+        if (value.is_none() || type == &PyUnicode_Type || type == &PyBool_Type || type == &PyLong_Type)
+            kept_ = truth(value);
+    }
+    bool on() const { return kept_ >= 0 ? kept_ != 0 : truth(value_); }
+
+private:
+    Handle value_;
+    int kept_ = -1;
+};
+
 // A regex the caller gave, searched in each data line through core's current
 // `search`, its global flags moved to the front.  Kept: the pattern compiled
 // by re's own compile, which is what re.search compiles for it; it watches the
@@ -389,18 +406,13 @@ public:
     TableReader(Handle self, const Settings& s, Handle text, Handle names)
         : self_(self), s_(s), text_(text), t_(text), names_(names),
           terminal_(s.terminal), title_(s.title), skip_line_(s.skip_line),
-          attrs_(self), filer_(self, attrs_) {
-        has_terminal_ = truth(s.terminal);
-        has_title_ = truth(s.title);
-        has_skip_line_ = truth(s.skip_line);
-        has_skip_header_ = truth(s.skip_header);
-        right_justified_ = truth(s.right_justified);
-    }
+          attrs_(self), filer_(self, attrs_), has_terminal_(s.terminal), has_title_(s.title),
+          has_skip_line_(s.skip_line), has_skip_header_(s.skip_header), right_justified_(s.right_justified) {}
 
     void run(const HeadingSearch& h) {
         const bool chained = h.own;
         HeadingFinder finder(text_, h.expr, h.prefix, h.runs, h.unblanked);
-        Object title_expr = has_title_ ? compile_user_pattern(s_.title) : Object();
+        Object title_expr = has_title_.on() ? compile_user_pattern(s_.title) : Object();
         Object all = chained ? Object() : call_method(h.expr, PYU_STR("finditer"), {text_});
         Py_ssize_t title_start = 0;
         Object m = chained ? finder.next(0) : pyutil::next(all);
@@ -408,8 +420,8 @@ public:
             Py_ssize_t rows_start = match_end(m);
             Object following = finder.next(rows_start);
             Py_ssize_t table_end = following ? match_start(following) : t_.size();
-            Bounds bounds = column_bounds(self_, m, s_.header_fields, right_justified_);
-            if (!has_skip_header_ || skip_header(rows_start, table_end)) {
+            Bounds bounds = column_bounds(self_, m, s_.header_fields, right_justified_.on());
+            if (!has_skip_header_.on() || skip_header(rows_start, table_end)) {
                 table_end = walk(rows_start, table_end, bounds);
                 if (title_expr) file_title(title_expr, title_start, rows_start);
                 title_start = table_end;
@@ -447,13 +459,13 @@ private:
     template <class LineText>
     LineIs judge(const CodePoints* t, Py_ssize_t a, Py_ssize_t b, LineText&& line_text) {
         // each test uses `search` as it is bound at that moment
-        if (has_terminal_ && terminal_.found(search_.get(), line_text())) return LineIs::terminal;
-        if (has_title_ && title_.found(search_.get(), line_text())) return LineIs::title;
+        if (has_terminal_.on() && terminal_.found(search_.get(), line_text())) return LineIs::terminal;
+        if (has_title_.on() && title_.found(search_.get(), line_text())) return LineIs::title;
         Object search = search_.get();
         const bool content = t && search.is(re_search())
                                  ? has_alnum(*t, a, b)
                                  : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}));
-        if (!content || (has_skip_line_ && skip_line_.found(search_.get(), line_text()))) return LineIs::skipped;
+        if (!content || (has_skip_line_.on() && skip_line_.found(search_.get(), line_text()))) return LineIs::skipped;
         return LineIs::row;
     }
 
@@ -583,7 +595,7 @@ private:
     CachedGlobal search_{frame(), PYU_STR("search")};
     // skip_header's expression by re's own compile: watches the `compile` binding (skip_header above)
     Object skip_search_;
-    bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
+    Switch has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
 
 }  // namespace
