@@ -4,6 +4,11 @@ against.  The regular-expression functions are re's own unless others are
 given (an object with compile, search, sub and escape).  Heading texts hold no
 inline flag group.
 
+A delimiter with white space at an edge keeps it: each line, stripped, gets
+that white space back at its ends (a bar at a line's end reads as the
+delimiter), and the row-end and empty-cell steps run on each element alone,
+so that they never take the delimiter's white space.
+
 With `per_column` (the module's rule) a column is as wide as its longest cell
 when that is longer than W; without it every cell is justified to W and a
 longer one pushes the rest of its line aside."""
@@ -22,9 +27,16 @@ def align_table(multi_line, table, header_fields, delimiter, right_justified, fu
         if any(len(line) != the_length for line in header_fields):
             raise AttributeError(
                 "Header fields are not of the same length. Please provide equal length header fields")
+    blank_edged = d != "" and (d[0].isspace() or d[-1].isspace())
+    if blank_edged and d.strip() and "\n" not in d:
+        lead, trail = d[:len(d) - len(d.lstrip())], d[len(d.rstrip()):]
+        table_lines = [line.strip() for line in table.split("\n")]
+        lines_text = "\n".join(lead + line + trail if line else line for line in table_lines)
+    else:
+        lines_text = table
     # the marker as a template that gives it as written, whatever the delimiter holds
     marker = (d + EMPTY_MARKER + d).replace("\\", "\\\\")
-    text = functions.sub(functions.escape(d) + " +" + functions.escape(d), marker, table)
+    text = functions.sub(functions.escape(d) + " +" + functions.escape(d), marker, lines_text)
     text = text.replace(d, SEPARATOR)
     rows = []
     for piece in text.split("\n"):
@@ -66,21 +78,24 @@ def align_table(multi_line, table, header_fields, delimiter, right_justified, fu
             return e.rjust(width) + extra if right_justified else extra + e.ljust(width)
         return e.rjust(widths[k]) if right_justified else e.ljust(widths[k])
 
-    def joined(rows):
+    def elements_of(rows):
         elements = []
         for row in rows:
             elements += [element(c, k) for k, c in enumerate(c for c in row if c)]
             elements.append(ROW_END.rjust(width) if right_justified else ROW_END.ljust(width))
-        return d.join(elements)
+        return elements
 
-    header, body = joined(header_rows), joined(data_rows)
-    if right_justified:
-        header = functions.sub(r"(\s)+new_line+", "\n", header)
-        body = functions.sub(r"(\s)+new_line", "\n", body)
-    else:
-        header = functions.sub(r"new_line(\s)+", "\n", header)
-        body = functions.sub(r"new_line(\s)+", "\n", body)
-    missing = r"(\s)+header_missing" if right_justified else r"header_missing(\s)+"
-    header = functions.sub(missing, " " * width, header)
-    body = functions.sub(missing, " " * width, body)
-    return "{}{}+----+\n{}{}\n".format(d, header, d, body)
+    def stepped(text, header):
+        if right_justified:
+            text = functions.sub(r"(\s)+new_line+" if header else r"(\s)+new_line", "\n", text)
+        else:
+            text = functions.sub(r"new_line(\s)+", "\n", text)
+        missing = r"(\s)+header_missing" if right_justified else r"header_missing(\s)+"
+        return functions.sub(missing, " " * width, text)
+
+    def block(rows, header):
+        if blank_edged:
+            return d.join(stepped(e, header) for e in elements_of(rows))
+        return stepped(d.join(elements_of(rows)), header)
+
+    return "{}{}+----+\n{}{}\n".format(d, block(header_rows, True), d, block(data_rows, False))

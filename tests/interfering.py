@@ -1,5 +1,6 @@
-"""Keys and tables that run Python code while a dict lookup reads them, for
-tests of what a lookup's answer is kept for."""
+"""Keys, tables and modules that run Python code while a lookup reads them,
+for tests of what a lookup's answer is kept for."""
+import types
 
 
 class Once:
@@ -44,3 +45,20 @@ def collide_first(table, name, act):
     if value is not None:
         table[name] = value
     return key
+
+
+def answering(answer):
+    """A module without Iterable whose __getattr__ answers for it with answer[0]
+    as it stands (an exception class is raised): the list, also kept as the
+    function's `answer`, changes the answer and leaves the module's dict as it is."""
+    module = types.ModuleType("stand_in")
+
+    def __getattr__(name):
+        if name != "Iterable":
+            raise AttributeError(name)
+        if isinstance(answer[0], type) and issubclass(answer[0], BaseException):
+            raise answer[0](name)
+        return answer[0]
+    __getattr__.answer = answer
+    module.__getattr__ = __getattr__
+    return module

@@ -40,8 +40,10 @@ def drawn_table(draw, words=WORDS):
     first = draw(st.lists(st.sampled_from(HEADINGS), min_size=width, max_size=width))
     header_fields = [first, draw(st.lists(st.sampled_from(HEADINGS), min_size=width, max_size=width))] \
         if multi_line else first
-    delimiter = draw(st.sampled_from(["", "|", "|", "||", "!", "\u2502", "e", " ", "\n|", "\\"]))
+    delimiter = draw(st.sampled_from(["", "|", "|", "||", "!", "\u2502", "e", " ", "\n|", "\\", " | ", "| ", " \u3000"]))
     bar = delimiter or "|"
+    # a bar at a line's end, with or without the white space the delimiter holds
+    edge = draw(st.sampled_from([bar, bar.strip() or bar]))
     lines = []
     for _ in range(draw(st.integers(1, 8))):
         kind = draw(st.sampled_from(["heading", "row", "row", "row", "plain", "empty"]))
@@ -58,9 +60,9 @@ def drawn_table(draw, words=WORDS):
             continue
         line = bar.join(cells)
         if draw(st.booleans()):
-            line = bar + line
+            line = edge + line
         if draw(st.booleans()):
-            line = line + bar
+            line = line + edge
         lines.append(draw(st.sampled_from(["", " ", "\t"])) + line + draw(st.sampled_from(["", " ", "\t"])))
     text = "".join(line + draw(LINE_ENDS) for line in lines)
     return multi_line, text, header_fields, delimiter
@@ -190,6 +192,57 @@ def test_rows_with_an_overflowing_cell_parse_into_their_entries(core, text, head
     core.text_to_parse[""] = text.replace("|", delimiter)
     t = core.column_table_result_core_t(header_fields, right_justified=right_justified, delimiter=delimiter)
     assert t.entries == entries
+
+
+# ---- delimiters that hold blanks -------------------------------------------------------
+
+# tables as rows of cells: the first rows are the heading lines
+BLANK_DELIMITED = {
+    "one heading line": ([["Port", "Status"], ["eth0", "up"], ["eth1", "down"]], ["Port", "Status"]),
+    "empty cells": ([["Port", "Status", "Vlan"], ["eth0", "", "10"], ["eth1", "down", ""], ["eth2", "  ", "30"]],
+                    ["Port", "Status", "Vlan"]),
+    "two heading lines": ([["Port", "Admin", "Oper"], ["", "State", "State"], ["1/1", "up", "down"]],
+                          [["Port", "Admin", "Oper"], ["", "State", "State"]]),
+}
+
+
+def drawn_with(rows, delimiter, bars_at_ends, cell_blanks=""):
+    """The rows drawn with `delimiter` between cells; a bar at each line end
+    stands without the blank outside it, as devices print it."""
+    lines = []
+    for cells in rows:
+        line = delimiter.join(cell_blanks + c + cell_blanks for c in cells)
+        if bars_at_ends:
+            line = delimiter.lstrip() + line + delimiter.rstrip()
+        lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("bars_at_ends", [False, True])
+@pytest.mark.parametrize("right_justified", [False, True])
+@pytest.mark.parametrize("delimiter", [" | ", " |", "| ", "  |  ", " \u2502 "])
+@pytest.mark.parametrize("case", sorted(BLANK_DELIMITED))
+def test_a_delimiter_holding_blanks_gives_the_entries_of_its_bar(core, case, delimiter, right_justified,
+                                                                  bars_at_ends):
+    # the steps that take the row ends and the empty cells out leave the delimiter's blanks to it
+    rows, header_fields = BLANK_DELIMITED[case]
+    bar = delimiter.strip()
+
+    def entries(text, d):
+        core.text_to_parse[""] = text
+        return core.column_table_result_core_t(header_fields, right_justified=right_justified, delimiter=d).entries
+
+    expected = entries(drawn_with(rows, bar, bars_at_ends, " "), bar)
+    assert expected
+    assert entries(drawn_with(rows, delimiter, bars_at_ends), delimiter) == expected
+
+
+@pytest.mark.parametrize("right_justified", [False, True])
+def test_a_delimiter_holding_blanks_is_written_whole(parser, right_justified):
+    parser.multi_line = False
+    text = "| Port | Status |\n| eth0 | up |\n| eth1 |  |\n"
+    out = parser.align_table(text, ["Port", "Status"], None, " | ", right_justified)
+    assert out == aligned(" | ", right_justified, [26, 26], [["Port", "Status"]], [["eth0", "up"], ["eth1", ""]])
 
 
 # ---- delimiters that a template would read otherwise -----------------------------------

@@ -756,6 +756,55 @@ def test_refresh_cache_reads_in_the_order_of_its_steps(tl, registry, device, ali
     assert client._refresh_cache == "init" and tl.showCmdCache.cache["R1"] is tl.core.text_to_parse["R1"] is OUT
 
 
+@pytest.mark.parametrize("operation", [
+    lambda tl, dev: tl.oper_check(dev, "show x", [(IF_NAME, "mgmt0")]).parse(),
+    lambda tl, dev: tl.oper_fill_tabular(dev, "show x", refresh_cache=False, header_fields=["mgmt0"]),
+], ids=["check", "tabular"])
+def test_a_cache_hit_reads_as_its_statement(tl, registry, operation):
+    # text_to_parse[name] = showCmdCache.cache[name]: the right-hand side first,
+    # the cache before the name, then the target's name
+    reads = []
+
+    class Named(testbed.Device):
+        @property
+        def name(self):
+            reads.append("name")
+            return "R1"
+
+        @name.setter
+        def name(self, value):
+            pass
+
+    class Outputs(dict):
+        def __contains__(self, key):
+            reads.append("in cache")
+            return dict.__contains__(self, key)
+
+        def __getitem__(self, key):
+            reads.append("cache[name]")
+            return dict.__getitem__(self, key)
+
+    class Texts(dict):
+        def __setitem__(self, key, value):
+            reads.append("text_to_parse[name] =")
+            dict.__setitem__(self, key, value)
+
+    class Cache(tl.CmdCache):
+        @property
+        def cache(self):
+            reads.append("cache")
+            return outputs
+    outputs = Outputs(R1=OUT)
+    tl.showCmdCache, registry.text_to_parse = Cache(), Texts()
+    dev = Named("R1", os="brume", handle=False)
+    dev.connect()
+    operation(tl, dev)
+    first = reads.index("cache") - 1   # the name of the membership test comes first
+    assert reads[first:first + 8] == ["name", "cache", "in cache", "cache", "name", "cache[name]", "name",
+                                      "text_to_parse[name] ="]
+    assert registry.text_to_parse["R1"].startswith(OUT) and history(dev) == []
+
+
 def test_errors_of_the_run_propagate(tl, registry, device):
     check = tl.oper_check(device, ("SHOW_INTF",), [(IF_NAME, "mgmt0")], refresh_cache=True)
     with pytest.raises(KeyError, match="ifname"):

@@ -3,6 +3,8 @@ import string
 
 import pytest
 
+from interfering import Once
+
 REGISTRY = {
     "pellam": {"SHOW_IP_INTF": "show {=ipv4} interface {}", "SHOW_IP_INTF2": "show {=ipv4} interface {if-name}"},
     "brume": {"SHOW_IP_INTF": "show {=ip} interface {}"},
@@ -70,6 +72,40 @@ def test_rendering_errors(commands, os, arg, error, args):
     assert type(info.value) is error
     if args is not None:
         assert info.value.args == args
+
+
+# What a tag's comparison does while the per-OS entry is searched for it, and
+# what each lookup then answers: the entry is read again at the step that uses it.
+CHANGED_MIDWAY = {
+    "entry replaced": (lambda core, table: core.__dict__[table].update(brume={"T": "replaced"}), "replaced"),
+    "table rebound": (lambda core, table: setattr(core, table, {"brume": {"T": "rebound"}}), "rebound"),
+    "entry dropped": (lambda core, table: core.__dict__[table].pop("brume"), KeyError),
+}
+
+
+@pytest.mark.parametrize("change", CHANGED_MIDWAY)
+@pytest.mark.parametrize("lookup, table", [
+    (lambda core, tag: core._get_show_command("brume", tag), "_glb_show_commands"),
+    (lambda core, tag: core._get_regex("brume", tag), "_glb_regex"),
+], ids=["_get_show_command", "_get_regex"])
+def test_the_per_os_entry_is_read_where_it_is_used(core, lookup, table, change):
+    act, expected = CHANGED_MIDWAY[change]
+    core.extend({"brume": {"T": "first"}}, {"brume": {"T": "first"}})
+
+    class Tag(str):
+        __hash__ = str.__hash__
+
+        def __eq__(self, other):
+            once()
+            return str.__eq__(self, other)
+    once = Once(lambda: act(core, table))
+    once.armed = True
+    if expected is KeyError:
+        with pytest.raises(KeyError, match="brume"):
+            lookup(core, Tag("T"))
+    else:
+        assert lookup(core, Tag("T")) == expected
+    assert once.done
 
 
 def test_formatter_wide_defaults(core):

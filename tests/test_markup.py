@@ -6,6 +6,7 @@ import re
 import pytest
 
 from helpers import run_python
+from interfering import answering
 
 LOGGER = "mirel.textloom.core"
 
@@ -470,6 +471,17 @@ def test_reader_assertions(recorder, lines, message):
         recorder.process_marked_up_input(lines)
     assert info.value.args == (message,)
     assert recorder.blocks == []
+
+
+@pytest.mark.parametrize("answer, accepted", [(tuple, False), (list, True), (AttributeError, True)])
+def test_reader_asks_collections_for_iterable(core, recorder, answer, accepted):
+    # a module __getattr__ answers; without an answer collections.abc.Iterable stands in
+    core.collections = answering([answer])
+    if accepted:
+        recorder.process_marked_up_input(["CMD: a"])
+    else:
+        with pytest.raises(AssertionError, match="^Must provide an iterator to process_marked_up_input.$"):
+            recorder.process_marked_up_input(["CMD: a"])
 
 
 def test_unknown_os_reads_supported_oses_at_each_header(core, recorder):

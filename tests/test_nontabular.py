@@ -8,7 +8,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from helpers import run_python
-from interfering import Once, collide_first
+from interfering import Once, answering, collide_first
 
 IF = r"Interface (\S+)"
 MTU = r"mtu (\d+)"
@@ -584,6 +584,25 @@ def test_collections_is_looked_up_at_each_use(core, parse):
     assert outcome(parse(FOUR_LINES, ["IF", "MTU"], values))[0] is False
 
 
+# a list of expected values is alternatives only while it is an instance of what answers
+@pytest.mark.parametrize("answers, results", [
+    ([tuple], [False]),                         # the module's answer is used
+    ([AttributeError], [True]),                 # none: collections.abc.Iterable stands in
+    ([LookupError], [LookupError]),             # its other errors leave the parse
+    ([tuple, AttributeError], [False, True]),   # asked again at each parse
+    ([AttributeError, tuple], [True, False]),
+])
+def test_a_module_getattr_answers_for_iterable(core, parse, answers, results):
+    answer = [None]
+    core.collections = answering(answer)
+    for answer[0], result in zip(answers, results):
+        if result is LookupError:
+            with pytest.raises(LookupError, match="Iterable"):
+                parse(FOUR_LINES, ["IF", "MTU"], ["eth0", ["1", "1500"]])
+        else:
+            assert outcome(parse(FOUR_LINES, ["IF", "MTU"], ["eth0", ["1", "1500"]]))[0] is result
+
+
 def test_results_go_to_the_table_bound_now(core, parse):
     results = {}
     core.ext_dictio = results
@@ -734,6 +753,10 @@ CHANGES = {
         lambda core: setattr(core, "collections", module_with(Iterable=list)),
         lambda core, obj: setattr(core.collections, "__class__",
                                   type("custom_module", (types.ModuleType,), {"Iterable": property(lambda m: tuple)})),
+        ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False, in_module("collections")),
+    "collections' __getattr__ answering anew": (
+        lambda core: setattr(core, "collections", answering([list])),
+        lambda core, obj: core.collections.__getattr__.answer.__setitem__(0, tuple),
         ["eth0", ["1", "1500"]], False, lambda core, obj: obj._validate is False, in_module("collections")),
     "collections.abc's Iterable replaced": (
         lambda core: setattr(core, "collections", module_with(abc=module_with(Iterable=list))),

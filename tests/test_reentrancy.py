@@ -250,7 +250,8 @@ def attempt(call):
 
 assert attempt(lambda: core.column_table_result_core_t(["A", "B"], parse_key=Key("text_to_parse"))) == "KeyError"
 assert attempt(lambda: core._textloom_t("ketch", ["t"], ["v"], False, Key("ext_dictio"))) == "KeyError"
-assert attempt(lambda: core._get_show_command(Key("_glb_show_commands"), "CMD")) == "show x"
+# the table is held through the OS's lookup; the tag's lookup reads the name again, now None
+assert attempt(lambda: core._get_show_command(Key("_glb_show_commands"), "CMD")) == "TypeError"
 """
 
 EXAMPLE_IMPORTED_TWICE = """

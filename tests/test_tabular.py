@@ -320,6 +320,49 @@ def test_skip_header_is_searched_within_its_own_table(core):
     assert list(t.entries) == ["2.2.2.2"]
 
 
+class Setting(str):
+    """A pattern setting that writes its name in `asked` whenever its truth is asked."""
+    asked = None
+
+    def __bool__(self):
+        self.asked.append(str(self))
+        return True
+
+
+class Unset:
+    """A setting whose truth is False, asked the same way."""
+    def __init__(self, name, asked):
+        self.name, self.asked = name, asked
+
+    def __bool__(self):
+        self.asked.append(self.name)
+        return False
+
+
+@pytest.mark.parametrize("drawn", [False, True])
+def test_each_setting_is_asked_for_its_truth_at_the_step_that_uses_it(core, monkeypatch, drawn):
+    # right_justified and skip_header once per heading, the terminal and skip-line
+    # patterns once per data line (the skip-line pattern only on a line with content);
+    # align_table asks right_justified once it has found a header row
+    asked = []
+    monkeypatch.setattr(Setting, "asked", asked)
+    text = "Port  Status\neth0  up\n----\neth1  down\nPort  Status\neth2  up\n"
+    if drawn:
+        text = "| Port | Status |\n| eth0 | up |\n"
+    t = parse(core, text, ["Port", "Status"], table_terminal_pattern=Setting("NO-END"),
+              skip_header=Unset("skip_header", asked), right_justified=Unset("right", asked),
+              skip_line=Setting("NO-SKIP"), delimiter="|" if drawn else "")
+    if drawn:
+        assert list(t.entries) == ["eth0"]
+        # the data lines: "+----+", the row, and the empty line that ends the aligned text
+        assert asked == ["right", "right", "skip_header", "NO-END", "NO-END", "NO-SKIP", "NO-END"]
+    else:
+        assert list(t.entries) == ["eth0", "eth1", "eth2"]
+        per_heading = ["right", "skip_header"]
+        assert asked == (per_heading + ["NO-END", "NO-SKIP", "NO-END", "NO-END", "NO-SKIP"]
+                         + per_heading + ["NO-END", "NO-SKIP"])
+
+
 def test_heading_found_anywhere_in_the_text(core):
     # the driver finds headings by a literal start of the first heading text;
     # it must find what a plain search over the text finds
@@ -349,6 +392,88 @@ def test_right_justified_multi_line_heading_has_a_bound_per_column(core, recorde
               right_justified=True, cls=recorder)
     assert t.calls[0][2] == [(0, 7), (7, 14), (14, 21), (21, 29)]
     assert t.entries["1/1"] == {"Port Name": "1/1", "Admin State": "up", "Oper State": "up", "Speed Mbps": "1000"}
+
+
+# text, header_fields, right_justified, delimiter, the bounds of the first heading, the entries
+# (keyed by the first column; the columns named port, type and flow)
+BLANK_SLOTS = {
+    "a middle slot": (
+        "                      Flow\n"
+        "Port     Type         ctrl\n"
+        "gi1/0/1  1G-Copper    Off\n",
+        [["", "", "Flow"], ["Port", "Type", "ctrl"]], False, "", [(0, 9), (9, 22), (22, 27)],
+        {"gi1/0/1": {"port": "gi1/0/1", "type": "1G-Copper", "flow": "Off"}}),
+    "the first slots, right-justified": (
+        "                    Flow\n"
+        "    Port      Type  ctrl\n"
+        " gi1/0/1 1G-Copper   Off\n",
+        [["", "", "Flow"], ["Port", "Type", "ctrl"]], True, "", [(0, 8), (8, 18), (18, 24)],
+        {"gi1/0/1": {"port": "gi1/0/1", "type": "1G-Copper", "flow": "Off"}}),
+    "the last slot": (
+        "Port     Flow\n"
+        "         ctrl  Type\n"
+        "Po1      on    LACP\n",
+        [["Port", "Flow", ""], ["", "ctrl", "Type"]], False, "", [(0, 9), (9, 15), (15, 25)],
+        {"Po1": {"port": "Po1", "type": "on", "flow": "LACP"}}),
+    "three lines, blank on the first two": (
+        "                 Flow\n"
+        "                 Control\n"
+        "Port     Type    Receive\n"
+        "gi1/0/1  1G      Off\n",
+        [["", "", "Flow"], ["", "", "Control"], ["Port", "Type", "Receive"]], False, "", [(0, 9), (9, 17), (17, 39)],
+        {"gi1/0/1": {"port": "gi1/0/1", "type": "1G", "flow": "Off"}}),
+    "three lines, right-justified, blank on the first and last": (
+        "                  Flow\n"
+        "   Port    Type   ctrl\n"
+        "                  Recv\n"
+        "gi1/0/1  1G-Cu     Off\n",
+        [["", "", "Flow"], ["Port", "Type", "ctrl"], ["", "", "Recv"]], True, "", [(0, 7), (7, 15), (15, 22)],
+        {"gi1/0/1": {"port": "gi1/0/1", "type": "1G-Cu", "flow": "Off"}}),
+    "a drawn table": (
+        "| VLAN |           | Port |\n"
+        "| ID   | VLAN Name | Mask |\n"
+        "| 10   | users     | 0x3  |\n",
+        [["VLAN", "", "Port"], ["ID", "VLAN Name", "Mask"]], False, "|", [(0, 34), (34, 68), (68, 103)],
+        {"10": {"port": "10", "type": "users", "flow": "0x3"}}),
+    "a drawn table, right-justified": (
+        "| VLAN |           | Port |\n"
+        "| ID   | VLAN Name | Mask |\n"
+        "| 10   | users     | 0x3  |\n",
+        [["VLAN", "", "Port"], ["ID", "VLAN Name", "Mask"]], True, "|", [(0, 34), (34, 68), (68, 102)],
+        {"10": {"port": "10", "type": "users", "flow": "0x3"}}),
+    "blank on every line": (  # no line gives the column a place: it keeps none
+        "Port     Flow\n"
+        "Name     ctrl\n"
+        "gi1/0/1  Off\n",
+        [["Port", "", "Flow"], ["Name", "", "ctrl"]], False, "", [(0, 9), (9, 9), (9, 14)],
+        {"gi1/0/1": {"port": "gi1/0/1", "type": "", "flow": "Off"}}),
+}
+
+
+@pytest.mark.parametrize("case", sorted(BLANK_SLOTS))
+def test_a_blank_heading_slot_takes_its_place_from_a_lower_heading_line(core, recorder, case):
+    text, header_fields, right_justified, delimiter, bounds, entries = BLANK_SLOTS[case]
+    t = parse(core, text, header_fields, right_justified=right_justified, delimiter=delimiter,
+              label_fields=["port", "type", "flow"], cls=recorder)
+    assert t.calls[0][2] == bounds
+    assert t.entries == entries
+
+
+def test_blank_slots_keep_the_column_names(core):
+    text, header_fields = BLANK_SLOTS["a middle slot"][:2]
+    t = parse(core, text, header_fields)
+    assert t.entries == {"gi1/0/1": {" Port": "gi1/0/1", " Type": "1G-Copper", "Flow ctrl": "Off"}}
+
+
+def test_lower_heading_lines_keep_the_columns_in_order(core, recorder):
+    # "Type" stands left of where "Port" starts: the columns still follow each other
+    text = ("          Port    Flow\n"
+            "Name Type         ctrl\n"
+            "a    b    c       d\n")
+    t = parse(core, text, [["Port", "", "Flow"], ["Name", "Type", "ctrl"]], cls=recorder)
+    bounds = t.calls[0][2]
+    assert bounds[0][0] == 0 and all(a[1] == b[0] for a, b in zip(bounds, bounds[1:]))
+    assert all(start <= end for start, end in bounds)
 
 
 @pytest.mark.parametrize("header_fields, label_fields, names", [

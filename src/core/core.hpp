@@ -40,6 +40,12 @@ inline Handle re_escape() { return PYU_ONCE(pyutil::getattr(pyutil::import("re")
 void warn(Handle message);
 // isstr(s) through the current `isstr` binding.
 bool isstr(Handle s);
+// table[routerOs][key] when routerOs is a key of the table and key one of that
+// entry, else table[key] when key is a key of the table; null when neither.
+// `table` gives the table's current binding and is asked at each step, as a
+// module-level name is read, so that what a key's __eq__ or __hash__ replaces
+// meanwhile is seen.
+Object registered(Object (*table)(), Handle routerOs, Handle key);
 // _get_regex(routerOs, attribute) through the current `_get_regex` binding.
 Object get_regex(Handle routerOs, Handle attribute);
 // Whether `f` is the module's own `_get_regex`, which reads only the registry.

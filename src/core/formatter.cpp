@@ -1,5 +1,6 @@
 // Show-command rendering: is_int, DefaultFormatter and _get_show_command.
 #include "core/core.hpp"
+#include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
 
 namespace core {
@@ -116,6 +117,8 @@ without a default, raises ValueError.
     ...
     KeyError)doc";
 
+Object show_commands() { return PYU_CACHED_GLOBAL(frame(), "_glb_show_commands").get(); }
+
 Object get_show_command_body(const Args& a) {
     PyObject* routerOs = a[0];
     PyObject* arg = a[1];
@@ -139,17 +142,8 @@ Object get_show_command_body(const Args& a) {
             args = list;
         }
     }
-    Object templ = tag;
-    Object table = global(PYU_STR("_glb_show_commands"));
-    bool found = false;
-    if (contains(table, routerOs)) {
-        Object per_os = getitem(table, routerOs);
-        if (contains(per_os, tag)) {
-            templ = getitem(per_os, tag);
-            found = true;
-        }
-    }
-    if (!found && contains(table, tag)) templ = getitem(table, tag);
+    Object templ = registered(show_commands, routerOs, tag);
+    if (!templ) templ = tag;
     Object formatter = call(global(PYU_STR("DefaultFormatter")), {});
     return call_method(formatter, PYU_STR("vformat"), {templ, args, kwargs});
 }

@@ -465,7 +465,8 @@ using namespace pyutil;
 
 // collections.Iterable as the parser's isinstance test reads it: the attribute
 // of whatever `collections` is bound to, with that lookup's own errors.  The
-// standard module no longer has the alias, so for a module without it
+// standard module no longer has the alias, so for a module without it (its
+// dict lacks it and its __getattr__, if any, raises AttributeError)
 // collections.abc.Iterable stands in.  What a plain module's dict gave is
 // kept while the binding and the dicts it was read from stay.
 Object iterable_abc() {
@@ -494,6 +495,12 @@ Object iterable_abc() {
         }
         return found;
     }
+    // the module's own __getattr__ answers for a missing name; its answer is never kept
+    bool keep = plain;
+    if (dict_get(dict, PYU_STR("__getattr__"))) {
+        keep = false;
+        if (Object found = attr_if_present(collections, PYU_STR("Iterable"))) return found;
+    }
     if (Object abc = dict_get(dict, PYU_STR("abc"))) {
         if (!PyModule_CheckExact(abc.ptr())) return getattr(abc, PYU_STR("Iterable"));
         Handle abc_dict = PyModule_GetDict(abc.ptr());
@@ -501,7 +508,7 @@ Object iterable_abc() {
         const bool abc_plain = only_str_keys(abc_dict.ptr());
         Object found = dict_get(abc_dict, PYU_STR("Iterable"));
         if (!found) return getattr(abc, PYU_STR("Iterable"));  // its own error, or a module __getattr__
-        if (plain && abc_plain && version == dict_version(dict.ptr()) && abc_version == dict_version(abc_dict.ptr())) {
+        if (keep && abc_plain && version == dict_version(dict.ptr()) && abc_version == dict_version(abc_dict.ptr())) {
             Kept now{collections, abc, found, version, abc_version};
             std::swap(kept, now);
         }

@@ -10,9 +10,6 @@ using namespace pyutil;
 
 namespace {
 
-// Set by load_re(), kept for the life of the process.
-PyTypeObject* match_type = nullptr;    // re.Match
-
 // While core's `compile` is re.compile, one cache serves every parse: it
 // answers what re.compile's own cache would.  Another `compile` is called at
 // every use.
@@ -23,8 +20,11 @@ PyObject* shared_composed = nullptr;
 
 }  // namespace
 
+// Set by load_re(), kept for the life of the process.
 PyTypeObject* detail::pattern_type = nullptr;
+PyTypeObject* detail::match_type = nullptr;
 PyObject* detail::pattern_match = nullptr;
+using detail::match_type;
 using detail::pattern_match;
 using detail::pattern_type;
 

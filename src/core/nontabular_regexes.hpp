@@ -12,6 +12,7 @@ namespace core::nontabular {
 void load_re();
 namespace detail {
 extern PyTypeObject* pattern_type;  // re.Pattern
+extern PyTypeObject* match_type;    // re.Match
 extern PyObject* pattern_match;     // re.Pattern.match
 }  // namespace detail
 
@@ -19,6 +20,8 @@ extern PyObject* pattern_match;     // re.Pattern.match
 bool is_re_compile(Handle fn);
 bool is_re_match(Handle fn);
 inline bool is_re_pattern(Handle o) { return Py_TYPE(o.ptr()) == detail::pattern_type; }
+// Whether `o` is an re.Match, whose methods run no Python code.
+inline bool is_match_object(Handle o) { return Py_TYPE(o.ptr()) == detail::match_type; }
 
 // pattern.match(line); an re.Pattern through its method descriptor (the loop's hot call).
 inline Object match(Handle pattern, Handle line) {

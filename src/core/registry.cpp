@@ -130,23 +130,8 @@ PyObject* str_entry(PyObject* dict, PyObject* key) {
 
 // The registered regex of `attribute` for `routerOs`, or None.
 Object registered_regex(Handle routerOs, Handle attribute) {
-    // where no lookup can run user code, each entry is read once: the answer is the same
-    Object glb = glb_regex();
-    if (PyUnicode_CheckExact(routerOs.ptr()) && PyUnicode_CheckExact(attribute.ptr()) && PyDict_CheckExact(glb.ptr()) &&
-        only_str_keys(glb.ptr())) {
-        PyObject* per_os = str_entry(glb.ptr(), routerOs.ptr());
-        if (!per_os || (PyDict_CheckExact(per_os) && only_str_keys(per_os))) {
-            if (PyObject* found = per_os ? str_entry(per_os, attribute.ptr()) : nullptr) return borrow(found);
-            PyObject* generic = str_entry(glb.ptr(), attribute.ptr());
-            return borrow(generic ? generic : Py_None);
-        }
-    }
-    if (contains(glb_regex(), routerOs)) {
-        Object per_os = getitem(glb_regex(), routerOs);
-        if (contains(per_os, attribute)) return getitem(getitem(glb_regex(), routerOs), attribute);
-    }
-    if (contains(glb_regex(), attribute)) return getitem(glb_regex(), attribute);
-    return borrow(Py_None);
+    Object found = registered(glb_regex, routerOs, attribute);
+    return found ? found : borrow(Py_None);
 }
 
 Object get_regex_body(const Args& a) { return registered_regex(a[0], a[1]); }
@@ -154,6 +139,27 @@ FunctionSpec get_regex_spec{"_get_regex", "_get_regex", {{"routerOs"}, {"attribu
                             "The regex of a tag on an OS (per-OS entry first, then generic), or None."};
 
 }  // namespace
+
+Object registered(Object (*table)(), Handle routerOs, Handle key) {
+    // where no lookup can run user code, each entry is read once: the answer is the same
+    Object glb = table();
+    if (PyUnicode_CheckExact(routerOs.ptr()) && PyUnicode_CheckExact(key.ptr()) && PyDict_CheckExact(glb.ptr()) &&
+        only_str_keys(glb.ptr())) {
+        PyObject* per_os = str_entry(glb.ptr(), routerOs.ptr());
+        if (!per_os || (PyDict_CheckExact(per_os) && only_str_keys(per_os))) {
+            if (PyObject* found = per_os ? str_entry(per_os, key.ptr()) : nullptr) return borrow(found);
+            PyObject* generic = str_entry(glb.ptr(), key.ptr());
+            return generic ? borrow(generic) : Object();
+        }
+    }
+    // otherwise each step reads the table, and the per-OS entry, as it stands then
+    if (contains(table(), routerOs)) {
+        Object per_os = getitem(table(), routerOs);
+        if (contains(per_os, key)) return getitem(getitem(table(), routerOs), key);
+    }
+    if (contains(table(), key)) return getitem(table(), key);
+    return Object();
+}
 
 void warn(Handle message) {
     Object w = global(PYU_STR("warning"));

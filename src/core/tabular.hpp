@@ -40,6 +40,23 @@ Object compile_user_pattern(Handle compile, Handle pattern);
 // Column bounds (start, end) of one heading, offsets from the start of a line.
 using Bounds = std::vector<std::pair<Py_ssize_t, Py_ssize_t>>;
 
+// The settings of one table parse, as the driver holds them.
+struct Settings {
+    Object header_fields, terminal, skip_header, title, right_justified, label_fields, skip_line;
+    Handle parse_key;
+    Handle delimiter;
+};
+
+// The stored output cut into its titled tables, each aligned (align_table)
+// and put after its title line, as self._text_to_parse, which it returns.
+Object cut_titled_tables(Handle self, Handle stored, const Settings& s);
+
+// The bounds of the columns of the heading match `m`, from the lengths of its
+// groups; a blank slot of a heading's first line takes its place from a line below.
+Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_justified);
+// The bounds as the list of (start, end) tuples that add_entry receives.
+Object bounds_list(const Bounds& bounds);
+
 // Files rows into `entries` the way column_table_result_core_t.add_entry does,
 // calling the C++ bodies of cleanup_entry_field and _map_entry_field while the
 // object's are the base's own.

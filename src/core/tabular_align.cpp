@@ -7,10 +7,8 @@
 // character width), once to find the header rows and the widths and again to
 // write them, into one str of the kind its widest character needs.
 #include <algorithm>
-#include <cstring>
-#include <string>
-#include <string_view>
 #include <vector>
+#include "core/align_stages.hpp"
 #include "core/tabular.hpp"
 #include "pyutil/hooks.hpp"
 #include "pyutil/ops.hpp"
@@ -23,476 +21,24 @@ using namespace pyutil;
 
 namespace {
 
-using U32 = std::u32string;
-using View32 = std::u32string_view;
-
-constexpr size_t npos = static_cast<size_t>(-1);
-constexpr size_t maximum_spaces = 20;
-const U32 separator = U"#_D_#";
-const U32 empty_marker = U"header_missing";
-const U32 row_end = U"new_line";
-// A one-character delimiter that is no blank and none of these can neither be
-// part of a marker nor of a match of the steps that take the markers out, so
-// that those steps work cell by cell.
-constexpr View32 marker_letters = U"header_missingnew_lin#_D";
-
-bool plain_delimiter(const U32& d) {
-    return d.size() == 1 && !is_space(d[0]) && marker_letters.find(d[0]) == View32::npos;
-}
-
-// Characters of a str's own storage (or of a buffer of the same width).
-template <class C>
-struct Span {
-    const C* p = nullptr;
-    size_t n = 0;
-    size_t size() const { return n; }
-    bool empty() const { return n == 0; }
-    C operator[](size_t i) const { return p[i]; }
-    Span sub(size_t at, size_t len) const { return {p + at, len}; }
-};
-
-template <class C>
-constexpr int kind_of() {
-    return sizeof(C) == 1 ? PyUnicode_1BYTE_KIND : sizeof(C) == 2 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
-}
-
-template <class C>
-Span<C> characters(Handle s) {
-    return {static_cast<const C*>(PyUnicode_DATA(s.ptr())), static_cast<size_t>(PyUnicode_GET_LENGTH(s.ptr()))};
-}
-
-template <class C>
-Object to_str(Span<C> s) {
-    return own(PyUnicode_FromKindAndData(kind_of<C>(), s.p, static_cast<Py_ssize_t>(s.n)));
-}
-Object to_str(View32 s) { return to_str(Span<char32_t>{s.data(), s.size()}); }
-
-template <class C>
-Span<C> lstripped(Span<C> s) {
-    size_t i = 0;
-    while (i < s.n && is_space(s[i])) ++i;
-    return s.sub(i, s.n - i);
-}
-template <class C>
-Span<C> rstripped(Span<C> s) {
-    size_t n = s.n;
-    while (n > 0 && is_space(s[n - 1])) --n;
-    return s.sub(0, n);
-}
-template <class C>
-Span<C> stripped(Span<C> s) {
-    return rstripped(lstripped(s));
-}
-
-// Whether `word` stands in `s` at `at`, and where it stands first from `from`.
-template <class S, class W>
-bool starts_with(const S& s, size_t at, const W& word) {
-    if (at + word.size() > s.size()) return false;
-    for (size_t k = 0; k < word.size(); ++k)
-        if (static_cast<char32_t>(s[at + k]) != static_cast<char32_t>(word[k])) return false;
-    return true;
-}
-template <class S, class W>
-size_t find_word(const S& s, const W& word, size_t from) {
-    for (size_t at = from; at + word.size() <= s.size(); ++at)
-        if (starts_with(s, at, word)) return at;
-    return npos;
-}
-
-template <class C>
-void append(std::vector<C>& out, const U32& s) {
-    for (char32_t c : s) out.push_back(static_cast<C>(c));
-}
-
-// sub(escape(d) + " +" + escape(d), d + "header_missing" + d, s), the
-// delimiter taken literally.  Of the spaces after a delimiter, the greedy
-// " +" can give back only the closing delimiter's own leading spaces (all of
-// it, for a delimiter of spaces): one place to try, so a run of blanks is
-// read once.  (A delimiter is written only where it stood, so it fits the
-// width.)
-template <class S, class C>
-void mark_empty_cells(const S& s, const U32& d, std::vector<C>& out) {
-    size_t lead = 0;
-    while (lead < d.size() && d[lead] == U' ') ++lead;
-    const size_t given_back = lead == d.size() ? d.size() : lead;
-    size_t i = 0;
-    while (i < s.size()) {
-        if (starts_with(s, i, d)) {
-            const size_t q = i + d.size();
-            size_t r = q;
-            while (r < s.size() && s[r] == ' ') ++r;
-            const size_t j = r - std::min(r, given_back);
-            if (j > q && starts_with(s, j, d)) {
-                append(out, d);
-                append(out, empty_marker);
-                append(out, d);
-                i = j + d.size();
-                continue;
-            }
-        }
-        out.push_back(s[i++]);
-    }
-}
-
-// s.replace(from, to) of str
-template <class S, class C>
-void replace_all(const S& s, const U32& from, const U32& to, std::vector<C>& out) {
-    if (from.empty()) {
-        // `to` before every character and at the end (a str subclass unequal
-        // to "" can be an empty delimiter)
-        for (size_t i = 0; i < s.size(); ++i) {
-            append(out, to);
-            out.push_back(s[i]);
-        }
-        append(out, to);
-        return;
-    }
-    size_t pos = 0;
-    for (size_t at; (at = find_word(s, from, pos)) != npos; pos = at + from.size()) {
-        for (size_t i = pos; i < at; ++i) out.push_back(s[i]);
-        append(out, to);
-    }
-    for (size_t i = pos; i < s.size(); ++i) out.push_back(s[i]);
-}
-
-// The table's lines one by one, as str.split("\n") gives them.
-template <class C, class Each>
-void for_each_line(Span<C> text, Each&& each) {
-    size_t pos = 0;
-    for (;;) {
-        size_t at = pos;
-        if constexpr (sizeof(C) == 1) {
-            const void* lf = std::memchr(text.p + pos, '\n', text.n - pos);
-            at = lf ? static_cast<size_t>(static_cast<const C*>(lf) - text.p) : text.n;
-        } else {
-            while (at < text.n && text[at] != '\n') ++at;
-        }
-        each(text.sub(pos, at - pos));
-        if (at == text.n) return;
-        pos = at + 1;
-    }
-}
-
-// The cells of one line: the line with its empty cells marked (when
-// `mark`), every delimiter replaced by the separator, stripped, split at the
-// separator.
-template <class C>
-class RowReader {
-public:
-    RowReader(const U32& d, bool mark) : d_(d), mark_(mark), plain_(plain_delimiter(d)) {
-        append(marker_, empty_marker);
-    }
-    RowReader(const RowReader&) = delete;
-    RowReader& operator=(const RowReader&) = delete;
-
-    const std::vector<Span<C>>& read(Span<C> line) {
-        if (!(plain_ && split_in_place(line))) split_copy(line);
-        // an empty cell between two delimiters keeps its column, as a blank one does
-        for (size_t i = 1; i + 1 < cells_.size(); ++i)
-            if (cells_[i].empty()) cells_[i] = marker();
-        return cells_;
-    }
-
-private:
-    Span<C> marker() const { return {marker_.data(), marker_.size()}; }
-
-    // The cells straight from the line, for a plain delimiter and a line
-    // without '#' (where the separator can only stand for a delimiter).
-    bool split_in_place(Span<C> line) {
-        cells_.clear();
-        const Span<C> s = stripped(line);
-        const char32_t d = d_[0];
-        size_t start = 0;
-        for (size_t i = 0; i < s.n; ++i) {
-            const char32_t c = s[i];
-            if (c == '#') return false;
-            if (c == d) {
-                cells_.push_back(s.sub(start, i - start));
-                start = i + 1;
-            }
-        }
-        cells_.push_back(s.sub(start, s.n - start));
-        if (mark_) {
-            // a cell of spaces between two delimiters, unless the delimiter
-            // before it closed the cell marked before
-            bool after_mark = false;
-            for (size_t i = 1; i + 1 < cells_.size(); ++i) {
-                const Span<C> cell = cells_[i];
-                bool blank = !cell.empty() && !after_mark;
-                for (size_t k = 0; blank && k < cell.n; ++k) blank = cell[k] == ' ';
-                if (blank) cells_[i] = marker();
-                after_mark = blank;
-            }
-        }
-        return true;
-    }
-
-    void split_copy(Span<C> line) {
-        cells_.clear();
-        replaced_.clear();
-        if (mark_) {
-            marked_.clear();
-            mark_empty_cells(line, d_, marked_);
-            replace_all(marked_, d_, separator, replaced_);
-        } else {
-            replace_all(line, d_, separator, replaced_);
-        }
-        const Span<C> s = stripped(Span<C>{replaced_.data(), replaced_.size()});
-        size_t pos = 0;
-        for (size_t at; (at = find_word(s, separator, pos)) != npos; pos = at + separator.size())
-            cells_.push_back(s.sub(pos, at - pos));
-        cells_.push_back(s.sub(pos, s.n - pos));
-    }
-
-    const U32& d_;
-    bool mark_, plain_;
-    std::vector<C> marker_, marked_, replaced_;
-    std::vector<Span<C>> cells_;
-};
-
-// Sizes the result: its length and its widest character.
-struct Measure {
-    size_t n = 0;
-    char32_t widest = 0;
-    void put(char32_t c) {
-        ++n;
-        widest = std::max(widest, c);
-    }
-    void put(View32 s) {
-        for (char32_t c : s) put(c);
-    }
-    template <class C>
-    void put(Span<C> s) {
-        n += s.n;
-        for (size_t i = 0; i < s.n; ++i) widest = std::max<char32_t>(widest, s[i]);
-    }
-    void spaces(size_t k) {
-        if (!k) return;
-        n += k;
-        widest = std::max(widest, U' ');
-    }
-};
-
-// Writes the result into the storage of a str made to its measure.
-template <class O>
-struct Writer {
-    O* p;
-    void put(char32_t c) { *p++ = static_cast<O>(c); }
-    void put(View32 s) {
-        for (char32_t c : s) put(c);
-    }
-    template <class C>
-    void put(Span<C> s) {
-        if constexpr (std::is_same_v<C, O>) {
-            std::memcpy(p, s.p, s.n * sizeof(O));
-            p += s.n;
-        } else {
-            for (size_t i = 0; i < s.n; ++i) *p++ = static_cast<O>(s[i]);
-        }
-    }
-    void spaces(size_t k) {
-        std::fill_n(p, k, static_cast<O>(' '));
-        p += k;
-    }
-};
-
-// One str written by `emit(sink)`, measured first.
-template <class Emit>
-Object written(Emit&& emit) {
-    Measure measure;
-    emit(measure);
-    Object out = own(PyUnicode_New(static_cast<Py_ssize_t>(measure.n), measure.widest));
-    void* data = PyUnicode_DATA(out.ptr());
-    switch (PyUnicode_KIND(out.ptr())) {
-        case PyUnicode_1BYTE_KIND: emit(Writer<Py_UCS1>{static_cast<Py_UCS1*>(data)}); break;
-        case PyUnicode_2BYTE_KIND: emit(Writer<Py_UCS2>{static_cast<Py_UCS2*>(data)}); break;
-        default: emit(Writer<Py_UCS4>{static_cast<Py_UCS4*>(data)}); break;
-    }
-    return out;
-}
-
-// ---- the row-end and empty-cell steps, over text as it is written ----------
-
-// What a replacement writes: `n` times `c`.
-struct Fill {
-    char32_t c;
-    size_t n;
-    template <class Out>
-    void to(Out& out) const {
-        if (c == U' ') return out.spaces(n);
-        for (size_t i = 0; i < n; ++i) out.put(c);
-    }
-};
-
-// A stage takes text as a sink does and passes on what its sub gives.
-template <class Self>
-struct Stage {
-    void put(View32 s) {
-        for (char32_t c : s) self().put(c);
-    }
-    template <class C>
-    void put(Span<C> s) {
-        for (size_t i = 0; i < s.n; ++i) self().put(static_cast<char32_t>(s[i]));
-    }
-
-private:
-    Self& self() { return static_cast<Self&>(*this); }
-};
-
-// sub(r"(\s)+" + word, repl, text), or with the word's last letter repeated
-// (r"(\s)+new_line+") when `repeat_last`.  The word holds no white space, so
-// a match is a whole run of it (from where the scan stands) and the word
-// right after: the run is held until what follows tells.
-template <class Next>
-class SpacesThenWord : public Stage<SpacesThenWord<Next>> {
-public:
-    using Stage<SpacesThenWord>::put;
-    SpacesThenWord(View32 word, bool repeat_last, Fill repl, Next& next)
-        : word_(word), repeat_last_(repeat_last), repl_(repl), next_(next) {}
-
-    void put(char32_t c) {
-        if (repeating_) {
-            if (c == word_.back()) return;
-            repeating_ = false;
-        }
-        if (matched_) {
-            if (c == word_[matched_]) {
-                if (++matched_ == word_.size()) {
-                    run_.clear();
-                    matched_ = 0;
-                    repl_.to(next_);
-                    repeating_ = repeat_last_;
-                }
-                return;
-            }
-            release();
-        }
-        if (is_space(c)) return hold(c, 1);
-        if (!run_.empty() && c == word_[0]) {
-            matched_ = 1;
-            return;
-        }
-        release();
-        next_.put(c);
-    }
-    void spaces(size_t k) {
-        if (!k) return;
-        repeating_ = false;
-        if (matched_) release();
-        hold(U' ', k);
-    }
-    // The end of the text.
-    void finish() {
-        release();
-        repeating_ = false;
-    }
-
-private:
-    void hold(char32_t c, size_t k) {
-        if (!run_.empty() && run_.back().c == c) {
-            run_.back().n += k;
-        } else {
-            run_.push_back({c, k});
-        }
-    }
-    // what was held goes on as it stood
-    void release() {
-        for (const Fill& f : run_) f.to(next_);
-        run_.clear();
-        next_.put(word_.substr(0, matched_));
-        matched_ = 0;
-    }
-
-    View32 word_;
-    bool repeat_last_;
-    Fill repl_;
-    Next& next_;
-    std::vector<Fill> run_;  // white space, by runs of one character
-    size_t matched_ = 0;     // letters of the word after the run
-    bool repeating_ = false;
-};
-
-// sub(word + r"(\s)+", repl, text): the letters that may begin an occurrence
-// of the word are held (an occurrence not followed by white space gives way
-// to the next one that overlaps it, as the scan tries each start in turn).
-template <class Next>
-class WordThenSpaces : public Stage<WordThenSpaces<Next>> {
-public:
-    using Stage<WordThenSpaces>::put;
-    WordThenSpaces(View32 word, Fill repl, Next& next)
-        : word_(word), repl_(repl), next_(next), border_(word.size() + 1, 0) {
-        // border_[k]: the longest proper prefix of word[:k] that also ends it
-        for (size_t k = 2; k <= word.size(); ++k) {
-            size_t b = border_[k - 1];
-            while (b && word[k - 1] != word[b]) b = border_[b];
-            border_[k] = word[k - 1] == word[b] ? b + 1 : 0;
-        }
-    }
-
-    void put(char32_t c) {
-        if (eating_) {
-            if (is_space(c)) return;
-            eating_ = false;
-        }
-        if (held_ == word_.size()) {
-            if (is_space(c)) return matched();
-            fall_back(border_[held_]);
-        }
-        while (held_ && c != word_[held_]) fall_back(border_[held_]);
-        if (c == word_[held_]) {
-            ++held_;
-            return;
-        }
-        next_.put(c);
-    }
-    void spaces(size_t k) {
-        if (!k || eating_) return;
-        if (held_ == word_.size()) return matched();
-        fall_back(0);
-        next_.spaces(k);
-    }
-    // The end of the text.
-    void finish() {
-        fall_back(0);
-        eating_ = false;
-    }
-
-private:
-    void matched() {
-        held_ = 0;
-        repl_.to(next_);
-        eating_ = true;
-    }
-    // the held letters before the last `keep` go on as they stood
-    void fall_back(size_t keep) {
-        next_.put(word_.substr(0, held_ - keep));
-        held_ = keep;
-    }
-
-    View32 word_;
-    Fill repl_;
-    Next& next_;
-    std::vector<size_t> border_;
-    size_t held_ = 0;
-    bool eating_ = false;
-};
+using namespace drawn;
 
 class Aligner {
 public:
-    Aligner(Handle header_fields, bool multi_line, Py_ssize_t the_length, const U32& delimiter, bool right_justified)
-        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), right_(right_justified),
-          header_fields_(borrow(header_fields)) {
+    Aligner(Handle header_fields, bool multi_line, Py_ssize_t the_length, const U32& delimiter)
+        : multi_line_(multi_line), the_length_(the_length), d_(delimiter), header_fields_(borrow(header_fields)) {
         read_headings();
     }
 
     // The aligned text of the rows of `text` (a str, alive through the call)
     // read with `split_at` for the delimiter, or a null object when no row is
-    // a header row.
-    Object align(Handle text, const U32& split_at, bool mark) {
+    // a header row.  `right_justified` is asked for its truth once a header
+    // row was found.
+    Object align(Handle text, const U32& split_at, bool mark, Handle right_justified) {
         switch (PyUnicode_KIND(text.ptr())) {
-            case PyUnicode_1BYTE_KIND: return align_as<Py_UCS1>(text, split_at, mark);
-            case PyUnicode_2BYTE_KIND: return align_as<Py_UCS2>(text, split_at, mark);
-            default: return align_as<Py_UCS4>(text, split_at, mark);
+            case PyUnicode_1BYTE_KIND: return align_as<Py_UCS1>(text, split_at, mark, right_justified);
+            case PyUnicode_2BYTE_KIND: return align_as<Py_UCS2>(text, split_at, mark, right_justified);
+            default: return align_as<Py_UCS4>(text, split_at, mark, right_justified);
         }
     }
 
@@ -507,11 +53,12 @@ private:
     static constexpr int not_written = -1;
 
     template <class C>
-    Object align_as(Handle text, const U32& split_at, bool mark) {
+    Object align_as(Handle text, const U32& split_at, bool mark, Handle right_justified) {
         const Span<C> table = characters<C>(text);
         RowReader<C> reader(split_at, mark);
         std::vector<int> lines;
-        std::vector<size_t> longest;  // per column: its longest cell as written
+        // per column: its longest cell as written left-justified, and right-justified
+        std::vector<size_t> longest_left, longest_right;
         bool first_header = true;
         std::vector<Span<C>> test;
         for_each_line(table, [&](Span<C> line) {
@@ -527,20 +74,27 @@ private:
             size_t column = 0;
             for (Span<C> cell : row) {
                 if (cell.empty()) continue;
-                if (column == longest.size()) longest.push_back(0);
-                longest[column] = std::max(longest[column], side_stripped(cell).n);
+                if (column == longest_left.size()) {
+                    longest_left.push_back(0);
+                    longest_right.push_back(0);
+                }
+                longest_left[column] = std::max(longest_left[column], lstripped(cell).n);
+                longest_right[column] = std::max(longest_right[column], rstripped(cell).n);
                 ++column;
             }
         });
         if (first_header) return Object();
+        right_ = truth(right_justified);
         // each column as wide as its longest cell, so that none pushes the rest of its line aside
-        widths_ = std::move(longest);
+        widths_ = std::move(right_ ? longest_right : longest_left);
         for (size_t& w : widths_) w = std::max(w, width_);
 
+        // The row-end and empty-cell steps never take what belongs to a
+        // delimiter: one with white space at an edge has them done cell by cell.
+        const bool by_cell = plain_delimiter(d_) || blank_edged(d_);
         if (sub_.get().is(re_sub())) {
             // re's own sub: the row-end and empty-cell steps are done here, as
             // the text is written (cell by cell when no match can cross a delimiter)
-            const bool by_cell = plain_delimiter(d_);
             return written([&](auto&& out) {
                 out.put(View32(d_));
                 stepped_block(table, reader, lines, true, by_cell, out);
@@ -550,8 +104,12 @@ private:
                 out.put(U'\n');
             });
         }
-        Object header = written([&](auto&& out) { block(table, reader, lines, true, false, out); });
-        Object body = written([&](auto&& out) { block(table, reader, lines, false, false, out); });
+        // Through a bound sub the cells are joined by the separator, which no
+        // match takes, where a match could take the delimiter's white space.
+        const bool guarded = blank_edged(d_);
+        const View32 joiner = guarded ? View32(separator) : View32(d_);
+        Object header = written([&](auto&& out) { block(table, reader, lines, true, false, joiner, out); });
+        Object body = written([&](auto&& out) { block(table, reader, lines, false, false, joiner, out); });
         const Object blanks = multiply(PYU_STR(" "), integer(static_cast<Py_ssize_t>(width_)));
         if (right_) {
             header = sub(PYU_STR("(\\s)+new_line+"), PYU_STR("\n"), header);
@@ -564,6 +122,10 @@ private:
         header = sub(missing, blanks, header);
         body = sub(missing, blanks, body);
         const Object d = to_str(d_);
+        if (guarded) {
+            header = replace(header, to_str(joiner), d);
+            body = replace(body, to_str(joiner), d);
+        }
         return format(PYU_STR("{}{}+----+\n{}{}\n"), {d, header, d, body});
     }
 
@@ -606,7 +168,7 @@ private:
     // cell by cell.
     template <class C, class Sink>
     void block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
-               Sink& out) const {
+               View32 joiner, Sink& out) const {
         bool first = true;
         size_t at = 0;
         for_each_line(table, [&](Span<C> line) {
@@ -618,7 +180,7 @@ private:
                 size_t column = 0;
                 for (Span<C> cell : row) {
                     if (cell.empty()) continue;
-                    if (!first) out.put(View32(d_));
+                    if (!first) out.put(joiner);
                     first = false;
                     if (by_cell) {
                         stepped_cell(side_stripped(cell), widths_[column], header, out);
@@ -627,7 +189,7 @@ private:
                     }
                     ++column;
                 }
-                if (!first) out.put(View32(d_));
+                if (!first) out.put(joiner);
                 first = false;
                 if (by_cell) {
                     out.put(U'\n');
@@ -642,8 +204,8 @@ private:
     template <class C, class Sink>
     void stepped_block(Span<C> table, RowReader<C>& reader, const std::vector<int>& lines, bool header, bool by_cell,
                        Sink& out) const {
-        if (by_cell) return block(table, reader, lines, header, true, out);
-        stepped(header, out, [&](auto& stage) { block(table, reader, lines, header, false, stage); });
+        if (by_cell) return block(table, reader, lines, header, true, d_, out);
+        stepped(header, out, [&](auto& stage) { block(table, reader, lines, header, false, d_, stage); });
     }
 
     // What `emit(stage)` writes, through sub(<row end>, "\n") and then
@@ -824,7 +386,7 @@ private:
     bool multi_line_;
     Py_ssize_t the_length_;
     const U32& d_;
-    bool right_;
+    bool right_ = false;
     Object header_fields_;
     std::vector<std::vector<Heading>> headings_;
     bool plain_ = false, stale_ = false;
@@ -863,6 +425,42 @@ Object separated(Handle text, const U32& d, bool mark) {
         case PyUnicode_1BYTE_KIND: return separated_as<Py_UCS1>(text, d, mark);
         case PyUnicode_2BYTE_KIND: return separated_as<Py_UCS2>(text, d, mark);
         default: return separated_as<Py_UCS4>(text, d, mark);
+    }
+}
+
+// A bar at a line's end stands without the blank beside it that a
+// delimiter such as " | " holds: each line, stripped, gets the delimiter's
+// leading and trailing white space back, so that it reads as the bar alone
+// would.  For a delimiter with text between white space, not across lines.
+bool pads_line_edges(const U32& d) {
+    return blank_edged(d) && d.find(U'\n') == U32::npos &&
+           std::any_of(d.begin(), d.end(), [](char32_t c) { return !is_space(c); });
+}
+
+template <class C>
+Object edge_padded_as(Handle text, const U32& d) {
+    const View32 all(d);
+    size_t lead = 0, trail = 0;
+    while (is_space(all[lead])) ++lead;
+    while (is_space(all[all.size() - 1 - trail])) ++trail;
+    return written([&](auto&& out) {
+        bool first = true;
+        for_each_line(characters<C>(text), [&](Span<C> line) {
+            if (!first) out.put(U'\n');
+            first = false;
+            const Span<C> s = stripped(line);
+            if (s.empty()) return;
+            out.put(all.substr(0, lead));
+            out.put(s);
+            out.put(all.substr(all.size() - trail));
+        });
+    });
+}
+Object edge_padded(Handle text, const U32& d) {
+    switch (PyUnicode_KIND(text.ptr())) {
+        case PyUnicode_1BYTE_KIND: return edge_padded_as<Py_UCS1>(text, d);
+        case PyUnicode_2BYTE_KIND: return edge_padded_as<Py_UCS2>(text, d);
+        default: return edge_padded_as<Py_UCS4>(text, d);
     }
 }
 
@@ -908,24 +506,28 @@ Object align_table_body(const Args& a) {
         while (Object line = next(it))
             if (length(line) != the_length) raise_unequal_heading_lines();
     }
+    Object lines = borrow(table);
+    if (is_str(table) && is_str(delimiter)) {
+        const U32 d = code_points(delimiter);
+        if (pads_line_edges(d)) lines = edge_padded(table, d);
+    }
     bool native = false;
-    Object marked = marked_table(table, delimiter, native);
+    Object marked = marked_table(lines, delimiter, native);
     // no row has two cells without a delimiter (or a separator) in the text; with
     // re's own functions nobody sees the searches and compiles that would tell so
-    if (native && !pyutil::str_contains(table, delimiter) && !pyutil::str_contains(table, PYU_STR("#_D_#")) &&
+    if (native && !pyutil::str_contains(lines, delimiter) && !pyutil::str_contains(lines, PYU_STR("#_D_#")) &&
         global(PYU_STR("search")).is(re_search()) && global(PYU_STR("compile")).is(re_compile()))
         return borrow(table);
     const U32 d = code_points(delimiter);
-    Handle text = native ? table : Handle(marked);
-    const bool right_justified = truth(a[5]);
-    Aligner aligner(header_fields, multi_line, the_length, d, right_justified);
+    Handle text = native ? Handle(lines) : Handle(marked);
+    Aligner aligner(header_fields, multi_line, the_length, d);
     Object aligned;
     if (d.find(U'\n') == U32::npos) {
-        aligned = aligner.align(text, d, native);
+        aligned = aligner.align(text, d, native, a[5]);
     } else {
         // a delimiter across lines: replaced in the whole text before it is cut into lines
         const Object separated_text = separated(text, d, native);
-        aligned = aligner.align(separated_text, separator, false);
+        aligned = aligner.align(separated_text, separator, false, a[5]);
     }
     return aligned ? aligned : borrow(table);
 }

@@ -12,39 +12,12 @@ using namespace pyutil;
 
 namespace {
 
-struct Settings {
-    Object header_fields, terminal, skip_header, title, right_justified, label_fields, skip_line;
-    Handle parse_key;
-    Handle delimiter;
-};
-
 Py_ssize_t match_end(Handle m) { return as_index(call_method(m, PYU_STR("end"), {})); }
 Py_ssize_t match_start(Handle m) { return as_index(call_method(m, PYU_STR("start"), {})); }
 
 Object stored_text(const Settings& s) { return getitem(global(PYU_STR("text_to_parse")), s.parse_key); }
 
 // ---- fixed expressions, matched in C++ -----------------------------------------
-
-// "(?P<Title>[^/\s]+/[^/\s]+/[^/\s]+/\S+)\s*#$" matched at the start of a line
-// (a device prompt); lines hold no line feed here.
-bool is_prompt(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
-    for (int part = 0; part < 3; ++part) {
-        const Py_ssize_t from = i;
-        while (i < end && t[i] != '/' && !is_space(t[i])) ++i;
-        if (i == from || i == end || t[i] != '/') return false;
-        ++i;
-    }
-    if (end - i < 2 || t[end - 1] != '#' || is_space(t[i])) return false;
-    while (i < end - 1 && !is_space(t[i])) ++i;
-    while (i < end - 1 && is_space(t[i])) ++i;
-    return i == end - 1;
-}
-
-bool has_dashes(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
-    for (; i + 2 < end; ++i)
-        if (t[i] == '-' && t[i + 1] == '-' && t[i + 2] == '-') return true;
-    return false;
-}
 
 // "[a-zA-Z0-9]+" found in the line
 bool has_alnum(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
@@ -53,173 +26,6 @@ bool has_alnum(const CodePoints& t, Py_ssize_t i, Py_ssize_t end) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     }
     return false;
-}
-
-// A line of the stored output: code points [start, end) of a str that the
-// cut keeps alive.
-struct LineRef {
-    PyObject* text;
-    Py_ssize_t start, end;
-};
-
-// The lines, each followed by a line feed, as one str with its exact largest code point.
-Object joined_lines(const std::vector<LineRef>& lines) {
-    Py_ssize_t total = 0;
-    Py_UCS4 maxchar = '\n';
-    for (const LineRef& line : lines) {
-        total += line.end - line.start + 1;
-        if (PyUnicode_IS_ASCII(line.text)) continue;
-        const CodePoints t(line.text);
-        for (Py_ssize_t i = line.start; i < line.end; ++i) maxchar = std::max(maxchar, t[i]);
-    }
-    Object out = own(PyUnicode_New(total, maxchar));
-    const int kind = PyUnicode_KIND(out.ptr());
-    void* data = PyUnicode_DATA(out.ptr());
-    Py_ssize_t pos = 0;
-    // copied here: PyUnicode_CopyCharacters refuses ASCII characters of a latin-1
-    // str for an ASCII one when the str has other characters before them
-    for (const LineRef& line : lines) {
-        const Py_ssize_t n = line.end - line.start;
-        if (PyUnicode_KIND(line.text) == kind) {
-            memcpy(static_cast<char*>(data) + kind * pos,
-                   static_cast<const char*>(PyUnicode_DATA(line.text)) + kind * line.start, kind * n);
-        } else {
-            const CodePoints t(line.text);
-            for (Py_ssize_t i = 0; i < n; ++i) PyUnicode_WRITE(kind, data, pos + i, t[line.start + i]);
-        }
-        pos += n;
-        PyUnicode_WRITE(kind, data, pos++, '\n');
-    }
-    return out;
-}
-
-// ---- titled tables ---------------------------------------------------------------
-
-// Whether self.<name> is read and written the generic way, running no user code.
-bool plain_attribute(Handle self, Handle name) {
-    return Py_TYPE(self.ptr())->tp_setattro == PyObject_GenericSetAttr && reads_plainly(self, name);
-}
-
-// Collects the lines of each titled table, titles in order of first appearance.
-// `prompt_match` is the match of the prompt expression as the bound `compile`
-// made it, or null while that is re's own (the C++ test stands for it).
-class TitleCut {
-public:
-    TitleCut(Object prompt_match, Object title_match)
-        : prompt_(std::move(prompt_match)), match_(std::move(title_match)), titles_(new_dict()) {}
-
-    // One line of the output, `line` being the str text[start:end] or null.
-    void add(Handle text, Py_ssize_t start, Py_ssize_t end, Object line) {
-        const CodePoints t(text);
-        if (end == start) return;
-        if (prompt_) {
-            if (!line) line = substring(text, start, end);
-            if (truth(invoke(prompt_, line))) return;
-        } else if (is_prompt(t, start, end)) {
-            return;
-        }
-        if (has_dashes(t, start, end)) return;
-        if (!line) line = substring(text, start, end);
-        if (truth(invoke(match_, line))) {
-            // a title seen again starts its table afresh, where it first stood
-            if (Object known = dict_get(titles_, line)) {
-                current_ = as_index(known);
-                tables_[current_].clear();
-            } else {
-                current_ = static_cast<Py_ssize_t>(tables_.size());
-                tables_.emplace_back();
-                title_lines_.push_back(line);
-                dict_set(titles_, line, integer(current_));
-            }
-            title_ = line;
-        }
-        if (!title_) return;
-        // line != title, the exact strs of a str output compared in place
-        const bool other = is_exact_str(line) && is_exact_str(title_) ? PyUnicode_Compare(line.ptr(), title_.ptr()) != 0
-                                                                      : not_equal(line, title_);
-        if (other) tables_[current_].push_back({text.ptr(), start, end});
-    }
-
-    // self._text_to_parse += "{f}\n{z}" for each title f and its table z as
-    // align_table gives it back.  While align_table is the base's own and the
-    // attribute is read and written the generic way, nobody sees the text
-    // grow, so it is joined once (what was joined is left on the object when
-    // an alignment fails).
-    void append_tables(Handle self, const Settings& s) const {
-        Handle name = PYU_STR("_text_to_parse");
-        AttrCache attrs(self);
-        Hook align(attrs, PYU_STR("align_table"), base.align_table);
-        TextBuilder pieces;  // the tables joined so far, not yet on the object
-        bool joining = true;
-        try {
-            for (size_t k = 0; k < title_lines_.size(); ++k) {
-                Object table = joined_lines(tables_[k]);
-                if (joining && !(align.native() && plain_attribute(self, name))) {
-                    if (k) setattr(self, name, pieces.joined());
-                    joining = false;
-                }
-                Object aligned = align.call(table, s.header_fields, s.label_fields, s.delimiter, s.right_justified);
-                Object piece = format(PYU_STR("{}\n{}"), {title_lines_[k], aligned});
-                if (joining) pieces << piece;
-                else setattr(self, name, inplace_add(getattr(self, name), piece));
-            }
-        } catch (const PyError&) {
-            if (joining) {
-                CaughtError error = CaughtError::fetch();
-                setattr(self, name, pieces.joined());
-                error.raise_again();
-            }
-            throw;
-        }
-        if (joining) setattr(self, name, pieces.joined());
-    }
-
-private:
-    Object prompt_, match_;
-    Object titles_;  // title line -> its table's position
-    std::vector<Object> title_lines_;  // in order of first appearance
-    std::vector<std::vector<LineRef>> tables_;
-    Py_ssize_t current_ = -1;
-    Object title_;  // the current title line
-};
-
-Handle prompt_expression() { return PYU_STR("(?P<Title>[^/\\s]+/[^/\\s]+/[^/\\s]+/\\S+)\\s*#$"); }
-
-// The output cut into its titled tables, each aligned and put after its title line.
-// The prompt expression, then the title pattern, are compiled by `compile` as it is bound then.
-Object cut_titled_tables(Handle self, Handle stored, const Settings& s) {
-    setattr(self, PYU_STR("_text_to_parse"), empty_str());
-    Object compile = global(PYU_STR("compile"));
-    Object prompt = compile.is(re_compile()) ? Object() : getattr(call(compile, {prompt_expression()}), PYU_STR("match"));
-    TitleCut cut(prompt, getattr(compile_user_pattern(s.title), PYU_STR("match")));
-    std::vector<Object> given;  // the lines of another object's splitlines(), kept for the cut
-    if (is_exact_str(stored)) {
-        const CodePoints t(stored);
-        for (Py_ssize_t start = 0; start < t.size();) {
-            Py_ssize_t end = start;
-            while (end < t.size() && !Py_UNICODE_ISLINEBREAK(t[end])) ++end;
-            Py_ssize_t following = end < t.size() ? end + 1 : end;
-            if (end < t.size() && t[end] == '\r' && following < t.size() && t[following] == '\n') ++following;
-            cut.add(stored, start, end, Object());
-            start = following;
-        }
-    } else {
-        // what the cut makes of another object: its own splitlines(), whose str lines join into the tables
-        Object it = iter(call_method(stored, PYU_STR("splitlines"), {}));
-        while (Object line = next(it)) {
-            given.push_back(line);
-            if (is_str(line)) {
-                cut.add(line, 0, CodePoints(line).size(), line);
-            } else if (truth(line)) {
-                // re's prompt match raises for anything but a str; another one may drop the line
-                if (!prompt) call_method(call(re_compile(), {prompt_expression()}), PYU_STR("match"), {line});
-                else if (truth(invoke(prompt, line))) continue;
-                raise(PyExc_TypeError, "expected string or bytes-like object");
-            }
-        }
-    }
-    cut.append_tables(self, s);
-    return getattr(self, PYU_STR("_text_to_parse"));
 }
 
 // ---- column names --------------------------------------------------------------
@@ -298,53 +104,24 @@ private:
     bool runs_;
 };
 
-Bounds column_bounds(Handle self, Handle m, Handle header_fields, bool right_justified) {
-    // (each in a statement of its own: the groups are read in their order)
-    auto group_length = [&](Py_ssize_t k) { return length(call_method(m, PYU_STR("group"), {integer(k)})); };
-    auto columns = [&] {
-        const bool multi = truth(getattr(self, PYU_STR("multi_line")));
-        return length(multi ? getitem(header_fields, integer(0)) : borrow(header_fields));
-    };
-    Bounds bounds;
-    if (right_justified) {
-        const Py_ssize_t n = columns();
-        Py_ssize_t end = 0;
-        for (Py_ssize_t k = 1; k <= 2 * n - 1; k += 2) {
-            const Py_ssize_t start = end;
-            end += group_length(k);
-            end += group_length(k + 1);
-            bounds.emplace_back(start, end);
-        }
-        return bounds;
-    }
-    Py_ssize_t first = group_length(1);
-    first += group_length(2);
-    try {
-        first += group_length(3);
-    } catch (PyError&) {
-        // a heading of one column has no group 3
-        if (!CaughtError::fetch_if(PyExc_IndexError)) throw;
-    }
-    bounds.emplace_back(0, first);
-    const Py_ssize_t n = columns();
-    const Py_ssize_t groups = length(call_method(m, PYU_STR("groups"), {}));
-    Py_ssize_t end = first;
-    for (Py_ssize_t k = 4; k <= 2 * n; k += 2) {
-        const Py_ssize_t start = end;
-        end += group_length(k);
-        if (k + 1 < groups) end += group_length(k + 1);
-        bounds.emplace_back(start, end);
-    }
-    return bounds;
-}
-
-Object bounds_list(const Bounds& bounds) {
-    Object list = new_list();
-    for (auto& [start, end] : bounds) append(list, tuple({integer(start), integer(end)}));
-    return list;
-}
-
 // ---- data lines ----------------------------------------------------------------------
+
+// A setting that switches a step on or off, asked for its truth at each step
+// that uses it.  Kept: the truth of None, an exact str, bool or int, which
+// runs no Python code and cannot change.
+class Switch {
+public:
+    explicit Switch(Handle value) : value_(value) {
+        PyTypeObject* type = Py_TYPE(value.ptr());
+        if (value.is_none() || type == &PyUnicode_Type || type == &PyBool_Type || type == &PyLong_Type)
+            kept_ = truth(value);
+    }
+    bool on() const { return kept_ >= 0 ? kept_ != 0 : truth(value_); }
+
+private:
+    Handle value_;
+    int kept_ = -1;
+};
 
 // A regex the caller gave, searched in each data line through core's current
 // `search`, its global flags moved to the front.  Kept: the pattern compiled
@@ -389,18 +166,13 @@ public:
     TableReader(Handle self, const Settings& s, Handle text, Handle names)
         : self_(self), s_(s), text_(text), t_(text), names_(names),
           terminal_(s.terminal), title_(s.title), skip_line_(s.skip_line),
-          attrs_(self), filer_(self, attrs_) {
-        has_terminal_ = truth(s.terminal);
-        has_title_ = truth(s.title);
-        has_skip_line_ = truth(s.skip_line);
-        has_skip_header_ = truth(s.skip_header);
-        right_justified_ = truth(s.right_justified);
-    }
+          attrs_(self), filer_(self, attrs_), has_terminal_(s.terminal), has_title_(s.title),
+          has_skip_line_(s.skip_line), has_skip_header_(s.skip_header), right_justified_(s.right_justified) {}
 
     void run(const HeadingSearch& h) {
         const bool chained = h.own;
         HeadingFinder finder(text_, h.expr, h.prefix, h.runs, h.unblanked);
-        Object title_expr = has_title_ ? compile_user_pattern(s_.title) : Object();
+        Object title_expr = has_title_.on() ? compile_user_pattern(s_.title) : Object();
         Object all = chained ? Object() : call_method(h.expr, PYU_STR("finditer"), {text_});
         Py_ssize_t title_start = 0;
         Object m = chained ? finder.next(0) : pyutil::next(all);
@@ -408,8 +180,8 @@ public:
             Py_ssize_t rows_start = match_end(m);
             Object following = finder.next(rows_start);
             Py_ssize_t table_end = following ? match_start(following) : t_.size();
-            Bounds bounds = column_bounds(self_, m, s_.header_fields, right_justified_);
-            if (!has_skip_header_ || skip_header(rows_start, table_end)) {
+            Bounds bounds = column_bounds(self_, m, s_.header_fields, right_justified_.on());
+            if (!has_skip_header_.on() || skip_header(rows_start, table_end)) {
                 table_end = walk(rows_start, table_end, bounds);
                 if (title_expr) file_title(title_expr, title_start, rows_start);
                 title_start = table_end;
@@ -447,13 +219,13 @@ private:
     template <class LineText>
     LineIs judge(const CodePoints* t, Py_ssize_t a, Py_ssize_t b, LineText&& line_text) {
         // each test uses `search` as it is bound at that moment
-        if (has_terminal_ && terminal_.found(search_.get(), line_text())) return LineIs::terminal;
-        if (has_title_ && title_.found(search_.get(), line_text())) return LineIs::title;
+        if (has_terminal_.on() && terminal_.found(search_.get(), line_text())) return LineIs::terminal;
+        if (has_title_.on() && title_.found(search_.get(), line_text())) return LineIs::title;
         Object search = search_.get();
         const bool content = t && search.is(re_search())
                                  ? has_alnum(*t, a, b)
                                  : truth(call(search, {PYU_STR("[a-zA-Z0-9]+"), line_text()}));
-        if (!content || (has_skip_line_ && skip_line_.found(search_.get(), line_text()))) return LineIs::skipped;
+        if (!content || (has_skip_line_.on() && skip_line_.found(search_.get(), line_text()))) return LineIs::skipped;
         return LineIs::row;
     }
 
@@ -583,7 +355,7 @@ private:
     CachedGlobal search_{frame(), PYU_STR("search")};
     // skip_header's expression by re's own compile: watches the `compile` binding (skip_header above)
     Object skip_search_;
-    bool has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
+    Switch has_terminal_, has_title_, has_skip_line_, has_skip_header_, right_justified_;
 };
 
 }  // namespace

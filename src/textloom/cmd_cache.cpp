@@ -83,7 +83,9 @@ void acquire_text(Handle self, Handle supplied) {
         run();
         return;
     }
-    Object cached = getitem(getattr(global(PYU_STR("showCmdCache")), PYU_STR("cache")), device_name(self));
+    // text_to_parse[name] = showCmdCache.cache[name]: the cache before the name
+    Object cache = getattr(global(PYU_STR("showCmdCache")), PYU_STR("cache"));
+    Object cached = getitem(cache, device_name(self));
     store_text(self, cached);
 }
 
