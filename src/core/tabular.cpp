@@ -109,11 +109,12 @@ FunctionSpec init_spec{
     R"doc(Parse every table of text_to_parse[parse_key].
 
 header_fields: regexes of the column headings (case-exact), or a list of such
-    lists for a heading of several lines; None asks get_init_info for the
-    settings. They name the heading line's columns one after another, from its
-    first to its last, with only blanks between them: a heading line that goes
-    on after the last one is not found, and nothing is parsed, silently; one
-    that begins before the first gets its cells cut at the wrong places.
+    lists for a heading of several lines ("" where a column's heading is blank
+    on a line); None asks get_init_info for the settings. They name the
+    heading line's columns one after another, from its first to its last, with
+    only blanks between them: a heading line that goes on after the last one is
+    not found, and nothing is parsed, silently; one that begins before the
+    first gets its cells cut at the wrong places.
 table_terminal_pattern: regex; a data line holding it ends the table. Without
     one, every line under the heading with a letter or digit is a row.
 skip_header: regex of a line below the heading after which the rows begin; a
@@ -126,9 +127,9 @@ label_fields: column names to use instead of the heading texts, which are
     otherwise the keys of the cells as written (r'MAC\s+Address', r'Age\(min\)').
 skip_line: regex; data lines holding it are skipped.
 parse_key: key of text_to_parse holding the text.
-delimiter: the column border of a drawn table, such as '|'. A drawn table with
-    a single-line heading needs it: without it the bars stay between the
-    heading texts and nothing is found. The empty text stands for '|' in the
+delimiter: the column border of a drawn table, such as '|' or ' | '. A drawn
+    table with a single-line heading needs it: without it the bars stay between
+    the heading texts and nothing is found. The empty text stands for '|' in the
     alignment of drawn tables and, for a heading of several lines, in taking
     the bars out.)doc"};
 FunctionSpec add_entries_to_results_spec{"_add_entries_to_results", "column_result_t._add_entries_to_results",
