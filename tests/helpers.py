@@ -80,3 +80,16 @@ def kept_textloom():
         restore_namespace(textloom_module, namespace)
         cache.clear()
         cache.update(cached)
+
+
+def every_group_heading_expression(header_fields):
+    """The heading expression with a blanks group before every heading text,
+    blank slots ("") included: ([ \\t]*)(text) per heading text, ([ \\n]*) after
+    every line of a multi-line heading, and [ \\t]*[\\n\\r]+ last."""
+    def columns(line):
+        return "".join(r"([ \t]*)(" + text + ")" for text in line)
+    if all(isinstance(line, list) for line in header_fields):
+        body = "".join(columns(line) + r"([ \n]*)" for line in header_fields)
+    else:
+        body = columns(header_fields)
+    return body + r"[ \t]*[\n\r]+"

@@ -3,9 +3,9 @@ import logging
 import re
 
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import HealthCheck, example, given, settings, strategies as st
 
-from helpers import run_python
+from helpers import every_group_heading_expression, run_python
 
 EXAMPLES = settings(max_examples=300, deadline=None, derandomize=True, database=None,
                     suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
@@ -201,6 +201,127 @@ def test_heading_with_its_own_group_shifts_the_later_groups(core):
     t = parse(core, ARP, ARP_HEADINGS)
     m = t.compile_header_pattern([r"Port (\d)", "State"]).match("Port 1  State\n")
     assert m.groups() == ("", "Port 1", "1", "  ", "State")
+
+
+# ---- blank heading slots ----------------------------------------------------------
+
+# a run of blanks groups with only blank slots between them: its first group
+# takes the blanks, a later one takes nothing, or, after a group that takes
+# other characters, only where that group has taken all it could
+@pytest.mark.parametrize("header_fields, pattern", [
+    (["", "Port", "Type"], r"([ \t]*)()()(Port)([ \t]*)(Type)[ \t]*[\n\r]+"),
+    (["Port", "", "Type"], r"([ \t]*)(Port)([ \t]*)()()(Type)[ \t]*[\n\r]+"),
+    (["Port", "Type", ""], r"([ \t]*)(Port)([ \t]*)(Type)([ \t]*)()[\n\r]+"),
+    (["", "", "Flow"], r"([ \t]*)()()()()(Flow)[ \t]*[\n\r]+"),
+    ([["", "", "Flow"], ["Port", "Type", "ctrl"]],
+     r"([ \t]*)()()()()(Flow)([ \n]*)([ \t]*)(Port)([ \t]*)(Type)([ \t]*)(ctrl)([ \n]*)[ \t]*[\n\r]+"),
+    ([["LACP", ""], ["Key", "Port"]],
+     r"([ \t]*)(LACP)([ \t]*)()((?![ \t])[ \n]*|)((?![ \n])[ \t]*|)(Key)([ \t]*)(Port)([ \n]*)[ \t]*[\n\r]+"),
+    ([["Port", "Flow"], ["", "ctrl"]],
+     r"([ \t]*)(Port)([ \t]*)(Flow)([ \n]*)((?![ \n])[ \t]*|)()()(ctrl)([ \n]*)[ \t]*[\n\r]+"),
+    ([["Port", "Flow"], ["Type", ""]],
+     r"([ \t]*)(Port)([ \t]*)(Flow)([ \n]*)([ \t]*)(Type)([ \t]*)()((?![ \t])[ \n]*|)(?:(?![ \n])[ \t]*|)[\n\r]+"),
+    ([["", ""], ["Port", "Type"]],
+     r"([ \t]*)()()()((?![ \t])[ \n]*|)((?![ \n])[ \t]*|)(Port)([ \t]*)(Type)([ \n]*)[ \t]*[\n\r]+"),
+])
+def test_blank_slots_share_no_run_of_blanks(core, header_fields, pattern):
+    t = parse(core, ARP, ARP_HEADINGS)
+    compiled = t.compile_header_pattern(header_fields)
+    assert compiled.pattern == pattern
+    assert compiled.groups == re.compile(every_group_heading_expression(header_fields)).groups
+
+
+# texts that could tell how the blanks were shared between the groups keep every group
+@pytest.mark.parametrize("header_fields", [
+    ["", "", r"X\3Y"],            # reads a blanks group
+    ["", "", r"(?(3)X|Y)"],       # asks whether one took part
+    ["", "(?x: Port)", "Type"],   # may turn on verbose mode, which reads blanks otherwise
+    ["", "Port)(x", "Type"],      # ends its group early
+])
+def test_blank_slots_stay_where_the_texts_could_tell(core, header_fields):
+    t = parse(core, ARP, ARP_HEADINGS)
+    assert t.compile_header_pattern(header_fields).pattern == every_group_heading_expression(header_fields)
+
+
+def test_blank_slots_before_a_backreference_share_the_blanks(core, recorder):
+    # group 3 takes the blank before X: without it the heading is not found
+    text = "  X Y\n1  2 3\n"
+    t = parse(core, text, ["", "", r"X\3Y"], cls=recorder)
+    assert t.calls == [("1  2 3", ["", "", r"X\3Y"], [(0, 2), (2, 2), (2, 5)])]
+
+
+# heading texts, each with cells it matches
+BLANK_SLOT_TEXTS = {
+    "": [""], "Port": ["Port"], "Type": ["Type"], "Flow": ["Flow"], "Key": ["Key"],
+    r"[Pp]ort": ["port", "Port"], r"\S+": ["x", "Flow"], r" ?Type": [" Type", "Type"], r"\s*Flow": ["Flow"],
+    r"(?<= )Key": ["Key"], r"(?i:p)ort": ["port"], r"(?P<w>F)low": ["Flow"], r"(?P=w)?ctrl": ["Fctrl", "ctrl"],
+    r"(K)ey": ["Key"], r"(?=\s)": [""], r"[ \n]*x": ["x"], r"(?<=\n)Type": ["Type"],
+}
+BLANK_SLOT_TEXT = st.sampled_from([""] * 12 + sorted(BLANK_SLOT_TEXTS))
+LINE_ENDS = st.sampled_from(["\n", "\n", "\r\n", " \n", "\n\n", "\r"])
+
+
+@st.composite
+def blank_slot_case(draw, blanks, equal_lines=False):
+    """A heading with blank slots, and a text of lines that it matches or nearly does."""
+    width = draw(st.integers(1, 4))
+    if draw(st.booleans()):
+        header_fields = draw(st.lists(BLANK_SLOT_TEXT, min_size=width, max_size=width))
+        heading_lines = [header_fields]
+    else:
+        line = st.lists(BLANK_SLOT_TEXT, min_size=width if equal_lines else 0, max_size=width)
+        header_fields = heading_lines = draw(st.lists(line, min_size=1 + equal_lines, max_size=3))
+    lines = []
+    for _ in range(draw(st.integers(1, 4))):
+        if draw(st.booleans()):
+            for line in heading_lines:
+                cells = [draw(st.sampled_from(BLANK_SLOT_TEXTS[text])) for text in line]
+                lines.append("".join(draw(blanks) + cell for cell in cells) + draw(blanks) + draw(LINE_ENDS))
+        else:
+            cells = draw(st.lists(st.sampled_from(["Port", "Type", "Flow", "ctrl", "Key", "x", "1"]), max_size=4))
+            lines.append("".join(draw(blanks) + cell for cell in cells) + draw(blanks) + draw(LINE_ENDS))
+    return header_fields, "".join(lines)
+
+
+def outcome(fn):
+    """fn()'s result, or the error it raised (the message of re's, which tells
+    a position in the expression, left out)."""
+    try:
+        return fn()
+    except Exception as e:
+        return type(e), str(e) if not isinstance(e, re.error) else None
+
+
+@EXAMPLES
+@given(case=blank_slot_case(st.sampled_from(["", " ", "  ", "   ", "\t", " \t", "\t "])))
+@example(case=([["LACP", ""], ["Key"]], "LACP \n\tKey\n"))  # a tab after the separator's run
+def test_blank_slots_give_the_matches_of_every_group_in_place(core, case):
+    header_fields, text = case
+    t = core.column_result_t.__new__(core.column_result_t)
+
+    def matches(compile):
+        return [(m.span(), m.regs) for m in compile().finditer(text)]
+    ours = outcome(lambda: matches(lambda: t.compile_header_pattern(header_fields)))
+    every_group = outcome(lambda: matches(lambda: re.compile(every_group_heading_expression(header_fields))))
+    assert ours == every_group
+
+
+@EXAMPLES
+@given(case=blank_slot_case(st.sampled_from(["", " ", "  ", "   "]), equal_lines=True), right_justified=st.booleans())
+# a first line of blank slots: the heading starts in the blanks that end the line before
+@example(case=([["", ""], ["Port", "Type"]], "x   \nPort Type\n1 2\n"), right_justified=False)
+def test_blank_slots_give_the_rows_of_every_group_in_place(core, recorder, case, right_justified):
+    header_fields, text = case
+    # the subclass's expression is searched as the steps are written, without the search's shortcuts
+    class EveryGroup(recorder):
+        def compile_header_pattern(self, header_fields):
+            super().compile_header_pattern(header_fields)
+            return re.compile(every_group_heading_expression(header_fields))
+
+    def rows(cls):
+        t = parse(core, text, header_fields, right_justified=right_justified, cls=cls)
+        return getattr(t, "calls", []), t.entries
+    assert outcome(lambda: rows(recorder)) == outcome(lambda: rows(EveryGroup))
 
 
 # ---- column bounds and the row walk ----------------------------------------------

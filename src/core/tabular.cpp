@@ -210,14 +210,30 @@ Object method(Object m, PyObject*& function) {
 
 namespace {
 
+// What a piece of the heading expression takes: blanks "[ \t]", or blanks and
+// line feeds "[ \n]" (a line separator).
+enum class Takes { blanks, line_ends };
+
+// A piece of the heading expression: a heading text, or a run of what it takes
+// (a column's blanks group, a line separator, the terminator's blanks).
+struct Piece {
+    Object text;  // the heading text; null for a run
+    Takes takes = Takes::blanks;
+    bool group = true;  // false for the terminator's blanks
+
+    bool is_run() const { return !text; }
+    bool is_blank_slot() const { return text && PyUnicode_GET_LENGTH(text.ptr()) == 0; }
+};
+
 // ([ \t]*)(text) for every heading text of `line`, appended to `pattern`.
-Object ordering_header(Handle line, Object pattern, std::vector<Object>* texts) {
+Object ordering_header(Handle line, Object pattern, std::vector<Piece>& pieces) {
     Object it = iter(line);
     while (Object text = next(it)) {
         pattern = concat(pattern, PYU_STR("([ \\t]*)("));
         pattern = concat(pattern, text);
         pattern = concat(pattern, PYU_STR(")"));
-        if (texts) texts->push_back(text);
+        pieces.push_back({});  // its blanks group
+        pieces.push_back({text});
     }
     return pattern;
 }
@@ -229,26 +245,122 @@ bool all_lists(Handle header_fields) {
     return true;
 }
 
+// Whether a pattern (a str) may hold a flag group that turns on verbose mode:
+// "(?" and flag letters or '-' with an 'x' among them, wherever it stands.
+bool may_turn_verbose(Handle pattern) {
+    const CodePoints at(pattern);
+    for (Py_ssize_t i = 0; i + 2 < at.size(); ++i) {
+        if (at[i] != '(' || at[i + 1] != '?') continue;
+        for (Py_ssize_t j = i + 2; j < at.size() && (is_flag_letter(at[j]) || at[j] == '-'); ++j)
+            if (at[j] == 'x') return true;
+    }
+    return false;
+}
+
+// Whether every heading text of the heading expression `pattern` stays within
+// its own group (it cannot end the group early nor turn on verbose mode) and
+// nothing refers to a group by number, so that what a group takes matters to
+// the rest of the expression only by where it ends.
+bool texts_keep_to_their_groups(const std::vector<Object>& texts, Handle pattern) {
+    for (const Object& text : texts)
+        if (!is_str(text) || !groups_balance(text) || may_turn_verbose(text)) return false;
+    return pattern_traits(pattern).lazy_ok;
+}
+
+// The text of a run `p`; `before` is the run that precedes it with only blank
+// slots between them, or null.
+Handle run_text(const Piece& p, const Piece* before) {
+    const bool blanks = p.takes == Takes::blanks;
+    if (!before) return p.group ? (blanks ? PYU_STR("([ \\t]*)") : PYU_STR("([ \\n]*)")) : PYU_STR("[ \\t]*");
+    // the run before has taken all it could: what is left is not for this one
+    if (before->takes == p.takes) return p.group ? PYU_STR("()") : empty_str();
+    // it takes only where the run before has taken all it could
+    if (!blanks) return PYU_STR("((?![ \\t])[ \\n]*|)");
+    return p.group ? PYU_STR("((?![ \\n])[ \\t]*|)") : PYU_STR("(?:(?![ \\n])[ \\t]*|)");
+}
+
+// The heading expression of `pieces` in which runs with only blank slots
+// between them no longer try every way of sharing the blanks, which as
+// written costs a try per way at every position that fails.  A way in which a
+// run stops short of what it could take and a later run takes something ends
+// where an earlier way ended, the one that leaves the later run's first
+// character to the earlier run, and so fails as that one did.  Here a run
+// takes only where the run before it has taken all it could, and nothing
+// after a run of its own kind: the other ways remain, in their order, so the
+// first match and the groups' spans are those of the expression as written,
+// as long as what follows the runs depends only on where they end
+// (texts_keep_to_their_groups).
+Object with_blank_slots_taken_once(const std::vector<Piece>& pieces) {
+    TextBuilder out;
+    const size_t n = pieces.size();
+    for (size_t i = 0; i < n;) {
+        if (!pieces[i].is_run() && !pieces[i].is_blank_slot()) {
+            out << PYU_STR("(") << pieces[i].text << PYU_STR(")");
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        bool blank_slot = false;
+        for (; end < n && (pieces[end].is_run() || pieces[end].is_blank_slot()); ++end)
+            blank_slot = blank_slot || pieces[end].is_blank_slot();
+        const Piece* before = nullptr;
+        for (; i < end; ++i) {
+            if (!pieces[i].is_run()) {
+                out << PYU_STR("()");
+                continue;
+            }
+            out << run_text(pieces[i], blank_slot ? before : nullptr);
+            before = &pieces[i];
+        }
+    }
+    out << PYU_STR("[\\n\\r]+");
+    return out.joined();
+}
+
+// The number of blank slots before the first line's first other text, with
+// only its blanks groups between them: every match of the expression starts
+// with blanks and then that text.  0 when the line has no other text.
+size_t leading_blank_slots(const std::vector<Piece>& pieces) {
+    size_t k = 0;
+    while (2 * k + 1 < pieces.size() && pieces[2 * k].takes == Takes::blanks && pieces[2 * k].group &&
+           !pieces[2 * k + 1].is_run()) {
+        if (!pieces[2 * k + 1].is_blank_slot()) return k;
+        ++k;
+    }
+    return 0;
+}
+
 }  // namespace
 
 Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object>* texts) {
     Object pattern = borrow(empty_str());
+    std::vector<Piece> pieces;
     setattr(self, PYU_STR("multi_line"), Py_True);
     if (all_lists(header_fields)) {
         Object lines = iter(header_fields);
-        bool first = true;
         while (Object line = next(lines)) {
-            pattern = ordering_header(line, pattern, texts);
-            // an empty first line puts a line separator first
-            if (first && texts && texts->empty()) texts = nullptr;
-            first = false;
+            pattern = ordering_header(line, pattern, pieces);
             pattern = concat(pattern, PYU_STR("([ \\n]*)"));
+            pieces.push_back({Object(), Takes::line_ends});
         }
     } else {
         setattr(self, PYU_STR("multi_line"), Py_False);
-        pattern = ordering_header(header_fields, pattern, texts);
+        pattern = ordering_header(header_fields, pattern, pieces);
     }
-    return concat(pattern, PYU_STR("[ \\t]*[\\n\\r]+"));
+    pattern = concat(pattern, PYU_STR("[ \\t]*[\\n\\r]+"));
+    pieces.push_back({Object(), Takes::blanks, false});
+
+    std::vector<Object> all;
+    bool blank_slot = false;
+    for (const Piece& p : pieces) {
+        if (p.is_run()) continue;
+        all.push_back(p.text);
+        blank_slot = blank_slot || p.is_blank_slot();
+    }
+    if (texts && pieces.front().takes == Takes::blanks && pieces.front().group)
+        texts->assign(all.begin() + leading_blank_slots(pieces), all.end());
+    if (blank_slot && texts_keep_to_their_groups(all, pattern)) return with_blank_slots_taken_once(pieces);
+    return pattern;
 }
 
 Object compile_header_pattern_body(const Args& a) {
@@ -266,30 +378,12 @@ Object heading_literal_prefix(const std::vector<Object>& texts) {
     return substring(first, 0, n);
 }
 
-namespace {
-
-// Whether a pattern (a str) may hold a flag group that turns on verbose mode:
-// "(?" and flag letters or '-' with an 'x' among them, wherever it stands.
-bool may_turn_verbose(Handle pattern) {
-    const CodePoints at(pattern);
-    for (Py_ssize_t i = 0; i + 2 < at.size(); ++i) {
-        if (at[i] != '(' || at[i + 1] != '?') continue;
-        for (Py_ssize_t j = i + 2; j < at.size() && (is_flag_letter(at[j]) || at[j] == '-'); ++j)
-            if (at[j] == 'x') return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 bool matches_start_at_blank_runs(const std::vector<Object>& texts, Handle pattern) {
     // A match at s inside a run has its blanks group over [s, k); from the
     // run's first blank the group can take [first, k) and the rest of the
     // expression then matches as before, unless something reads the group.
-    if (texts.empty()) return false;  // the expression does not start with the blanks group
-    for (const Object& text : texts)
-        if (!is_str(text) || !groups_balance(text) || may_turn_verbose(text)) return false;
-    return pattern_traits(pattern).lazy_ok;
+    // (without texts the expression does not start with the blanks group)
+    return !texts.empty() && texts_keep_to_their_groups(texts, pattern);
 }
 
 // ---- classes -----------------------------------------------------------------

@@ -113,9 +113,13 @@ Object map_entry_field_body(const Args& a);
 Object add_entries_to_results_body(const Args& a);
 
 // The text of the heading expression for `header_fields`, setting multi_line
-// on self as compile_header_pattern does.  `texts`, when given, receives the
-// heading texts in the order they went in, or stays empty when the expression
-// does not start with the first of them.
+// on self as compile_header_pattern does.  Where heading texts are blank
+// slots (""), the blanks groups around them no longer try every way of
+// sharing a run of blanks, for the same matches and group spans.  `texts`,
+// when given, receives the heading texts in the order they went in, from the
+// first line's first text that is not a blank slot when only blank slots
+// come before it; it stays empty when the expression does not start with the
+// blanks group of the first of them.
 Object header_pattern_text(Handle self, Handle header_fields, std::vector<Object>* texts);
 
 // The first heading text's literal start, when every match of the heading
