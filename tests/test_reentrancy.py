@@ -1000,8 +1000,8 @@ core.extend({"ONE": r"(\\S+)"})
 core.text_to_parse["s"] = "x"
 rule = core._textloom_t("ketch", ["ONE"], [None], False, "s")._parser_check_scope
 
-def only_in(done, n):
-    done[:] = [re.compile(r"\\s+a%d_%d (\\S+)" % (n, i)) for i in range(3)]
+def only_in(done, n, size=3):
+    done[:] = [re.compile(r"\\s+a%d_%d (\\S+)" % (n, i)) for i in range(size)]
     re.purge()  # the list holds the only references
     return done
 
@@ -1009,21 +1009,23 @@ def drop(done):
     done.clear()
     re.purge()
 
-done = only_in([], 0)
-for _ in range(255):
-    assert rule(done, " zz") is True
-def collect(phase, info):
-    if phase == "start" and done:
-        drop(done)
-gc.callbacks.append(collect)
-threshold = gc.get_threshold()
-gc.set_threshold(1)
-try:
-    assert rule(done, " zz") is True
-finally:
-    gc.set_threshold(*threshold)
-    gc.callbacks.remove(collect)
-assert done == [] and rule(done, " a0_1 x") is True
+# a set of its own, and one whose first block of patterns gets the alternation
+for n, size in ((0, 3), (2, 40)):
+    done = only_in([], n, size)
+    for _ in range(255):
+        assert rule(done, " zz") is True
+    def collect(phase, info):
+        if phase == "start" and done:
+            drop(done)
+    gc.callbacks.append(collect)
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)
+    try:
+        assert rule(done, " zz") is True
+    finally:
+        gc.set_threshold(*threshold)
+        gc.callbacks.remove(collect)
+    assert done == [] and rule(done, " a%d_1 x" % n) is True
 
 class Drop(logging.Handler):
     def emit(self, record):

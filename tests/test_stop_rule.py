@@ -1,4 +1,4 @@
-"""The stop rule: one alternation of the consumed patterns answers as trying each in turn."""
+"""The stop rule: the alternations of the consumed patterns answer as trying each in turn."""
 import gc
 import itertools
 import logging
@@ -52,9 +52,9 @@ def fresh_set():
     return [re.compile(r"(\S+) is " + mark), re.compile(r"\s+a%s (\S+)" % mark)], mark, " zz", " a%s x" % mark
 
 
-def has_alternation(mark):
-    """Whether re's cache holds an alternation of the patterns of fresh_set() that hold `mark`."""
-    return any(type(text) is str and "|" in text and mark in text for _, text, _ in re._cache)
+def alternations(mark):
+    """The alternations in re's cache of patterns that hold `mark`, such as those of fresh_set()."""
+    return [text for _, text, _ in re._cache if type(text) is str and "|" in text and mark in text]
 
 
 # --- the characters \s takes ----------------------------------------------------------------------
@@ -341,11 +341,123 @@ def test_plain_sets_get_their_alternation(rule, texts, flags):
     assert True in answers and False in answers
 
 
-def test_bytes_patterns_fail_as_before(rule):
-    done = [re.compile(b"a"), re.compile(b"b")]
+# str patterns enough for the first ones to be tested with an alternation, the others one by one
+MANY = [re.compile(r"\s+k%d (\S+)" % i) for i in range(20)]
+
+
+@pytest.mark.parametrize("done", [[re.compile(b"a"), re.compile(b"b")], MANY + [re.compile(b"a")]],
+                         ids=["bytes only", "after str patterns"])
+def test_bytes_patterns_fail_as_before(rule, done):
     for _ in range(WARM):
         with pytest.raises(TypeError, match="cannot use a bytes pattern on a string-like object"):
             rule(done, "a")
+    # a str pattern before it matches first
+    if len(done) > 2:
+        assert rule(done, " k19 x") is False
+
+
+# --- long sets: the alternations of their blocks, and the patterns after them ----------------------
+
+def keyed_patterns(seed, size):
+    """`size` generated patterns, the i-th starting with "k" and i in two digits
+    (no key starts another) after its run of white space, compiled alone with the
+    same flags, each of which the reader accepts as a branch (so that their
+    prefixes get alternations); and lines starting with such keys, so that the
+    first pattern to match one may stand anywhere."""
+    g = Generated(seed)
+    flags = g.r.choice([0, re.I, re.A, re.M | re.S])
+    patterns = []
+    while len(patterns) < size:
+        text = "%sk%02d(?:%s)" % (g.r.choice(RUNS), len(patterns), g.sequence())
+        pattern = valid(text, flags)
+        if pattern is not None and probe.alternation([text], flags) is not None:
+            patterns.append(pattern)
+    lines = [g.line(" \t")[:2] + "k%02d" % g.r.randrange(size) + g.line(" ") for _ in range(150)]
+    return patterns, lines + PROBES
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_long_sets_answer_and_log_as_each_pattern_in_turn(rule, caplog, seed):
+    """Every prefix of 40 patterns, warmed so that those of 2 to 16 patterns and
+    the blocks of the longer ones have their alternations: the answer and the
+    debug log line are those of the pattern-by-pattern test, wherever the first
+    pattern that matches stands."""
+    done, lines = keyed_patterns(seed, 40)
+    caplog.set_level(logging.DEBUG, logger="mirel.textloom.core")
+    for size in range(1, len(done) + 1):
+        warmed(rule, done[:size], lines[0])
+    for size in range(1, len(done) + 1):
+        for line in lines:
+            caplog.clear()
+            answer = rule(done[:size], line)
+            assert answer is one_by_one(done[:size], line), (size, line)
+            assert caplog.messages == ([] if answer else [HIERARCHY % line])
+    # first hits below 16, between 16 and 32, and above
+    firsts = {next((i for i, p in enumerate(done) if p.match(line)), len(done)) // 16 for line in lines}
+    assert firsts == {0, 1, 2}
+
+
+def python_rule(self, regex_done, line):
+    return one_by_one(regex_done, line)
+
+
+def test_a_parse_builds_what_its_own_calls_pay_for_a_later_parse_the_rest(core, caplog):
+    """Two sets of one section are each tested on fewer lines per parse than it
+    takes to build an alternation, so that both get there in the second parse:
+    it builds the first set's alone, as its separate match calls pay for no
+    more, the third parse the second's; every parse answers and logs as the
+    pattern-by-pattern test."""
+    [first, second], mark, line, hit = fresh_set()
+    core.extend({"IF": first.pattern, "A": second.pattern, "B": r"\s+b%s (\S+)" % mark, "Z": r"\s+never"})
+    stop = " a%s again" % mark
+    core.text_to_parse["two"] = ("eth0 is %s\n%s\n" % (mark, hit) + (line + "\n") * 150 + " b%s y\n" % mark
+                                 + (line + "\n") * 150 + stop + "\n")
+
+    def parse(cls=core._textloom_t):
+        caplog.clear()
+        obj = cls("ketch", ["IF", "A", "B", "Z"], ["eth0", None, None, None], True, "two")
+        return obj._parser_validate(), dict(core.ext_dictio["two"]), caplog.messages
+
+    caplog.set_level(logging.DEBUG, logger="mirel.textloom.core")
+    outcome, values, _ = parse(type("python_t", (core._textloom_t,), {"_parser_check_scope": python_rule}))
+    assert outcome[0] is False and values == {"IF": "eth0", "A": "x", "B": "y"}
+    expected = (outcome, values, [HIERARCHY % stop])
+    built = []
+    for _ in range(4):
+        re.purge()
+        assert parse() == expected
+        built.append(["b" + mark in text for text in alternations(mark)])
+    assert built == [[], [False], [True], []]
+
+
+NEVER = re.compile(r"\s+never")
+
+
+def filler(i):
+    """65536 patterns, the first its own, the others one: kept, the runs that
+    hold the first (one of each length) weigh about an eighth of what the stop
+    rule keeps."""
+    return [re.compile(r"\s+never%d" % i)] + [NEVER] * 65535
+
+
+def test_the_sets_used_least_recently_are_let_go_of(rule):
+    """Other sets fill what is kept while one set is used between them: the set
+    not used is let go of, answers as before, and is built again once tested on
+    enough lines; the set used is kept."""
+    (used, used_mark, used_line, _), (idle, idle_mark, idle_line, idle_hit) = fresh_set(), fresh_set()
+    lines = LINES + [idle_line, idle_hit]
+    expected = [one_by_one(idle, each) for each in lines]
+    warmed(rule, used, used_line)
+    warmed(rule, idle, idle_line)
+    assert alternations(idle_mark) and [rule(idle, each) for each in lines] == expected
+    for i in range(12):
+        assert rule(filler(i), " zz") is True
+        assert rule(used, used_line) is True
+    assert [rule(idle, each) for each in lines] == expected
+    warmed(rule, idle, idle_line)
+    assert alternations(idle_mark) and [rule(idle, each) for each in lines] == expected
+    warmed(rule, used, used_line)
+    assert not alternations(used_mark)
 
 
 # --- what the stop rule's caches watch ----------------------------------------------------------------
@@ -384,7 +496,7 @@ def test_a_list_changed_while_its_alternation_is_built(rule):
     finally:
         gc.set_threshold(*threshold)
         gc.callbacks.remove(collect)
-    assert inside_re and has_alternation(mark)
+    assert inside_re and alternations(mark)
     assert answer is False
     assert rule(done, line) is False and rule(done[:2], line) is True
 
@@ -394,7 +506,7 @@ def test_a_list_changed_by_the_log_of_its_own_test(core, rule):
     next test reads it as it stands."""
     done, mark, line, hit = fresh_set()
     warmed(rule, done, line)
-    assert has_alternation(mark)
+    assert alternations(mark)
 
     class Meddle(logging.Handler):
         def emit(self, record):
@@ -488,11 +600,11 @@ def test_the_alternation_is_used_while_compile_and_match_are_res(core, change, b
     finally:
         for key in [k for k in vars(core) if type(k) is colliding]:
             del vars(core)[key]
-    assert has_alternation(mark) is built_after
+    assert bool(alternations(mark)) is built_after
     assert answer == ((True, {"IF": True, "A": True, "Z": True}, ""), {"IF": "eth0", "A": "x"})
     # once compile and match are re's again, the same parse builds it
     vars(core).update(names_before)
-    assert parse() == answer and has_alternation(mark)
+    assert parse() == answer and alternations(mark)
 
 
 # --- whole parses ------------------------------------------------------------------------------------
