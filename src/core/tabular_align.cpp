@@ -91,7 +91,8 @@ private:
 
         // The row-end and empty-cell steps never take what belongs to a
         // delimiter: one with white space at an edge has them done cell by cell.
-        const bool by_cell = plain_delimiter(d_) || blank_edged(d_);
+        const bool guarded = blank_edged(d_);
+        const bool by_cell = plain_delimiter(d_) || guarded;
         if (sub_.get().is(re_sub())) {
             // re's own sub: the row-end and empty-cell steps are done here, as
             // the text is written (cell by cell when no match can cross a delimiter)
@@ -106,7 +107,6 @@ private:
         }
         // Through a bound sub the cells are joined by the separator, which no
         // match takes, where a match could take the delimiter's white space.
-        const bool guarded = blank_edged(d_);
         const View32 joiner = guarded ? View32(separator) : View32(d_);
         Object header = written([&](auto&& out) { block(table, reader, lines, true, false, joiner, out); });
         Object body = written([&](auto&& out) { block(table, reader, lines, false, false, joiner, out); });
